@@ -1,0 +1,73 @@
+#include "app/cli.h"
+
+#include "installer/installer.h"
+#include "installer/setup_failure.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace corvanel {
+
+namespace {
+
+const char* const usage = "Usage: --cli --install --game PATH [--audio PATH] [--home PATH] [--cache PATH], "
+                          "or --cli --launch/--status [--home PATH]";
+
+/// The value right after the first occurrence of `name`, taken verbatim.
+std::optional<std::string> option(const std::string& name, const std::vector<std::string>& arguments)
+{
+    const auto found = std::find(arguments.begin(), arguments.end(), name);
+    if (found == arguments.end() || found + 1 == arguments.end())
+        return std::nullopt;
+    return *(found + 1);
+}
+
+bool hasFlag(const std::string& name, const std::vector<std::string>& arguments)
+{
+    return std::find(arguments.begin(), arguments.end(), name) != arguments.end();
+}
+
+std::optional<fs::path> pathOption(const std::string& name, const std::vector<std::string>& arguments)
+{
+    const auto value = option(name, arguments);
+    if (!value)
+        return std::nullopt;
+    return fs::absolute(fs::path(*value)).lexically_normal();
+}
+
+int installForm(const Installer& installer, const std::vector<std::string>& arguments)
+{
+    installer.install(*pathOption("--game", arguments), pathOption("--audio", arguments), pathOption("--cache", arguments));
+    return 0;
+}
+
+int launchForm(const Installer& installer, const std::vector<std::string>& arguments)
+{
+    LaunchedGame launched = installer.launch(hasFlag("--debug", arguments));
+    return launched.process.wait();
+}
+
+} // namespace
+
+int runCLI(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, const Catalogue& catalogue)
+{
+    try {
+        auto printer = [&out](const std::string& text) { out << text << '\n' << std::flush; };
+        const Installer installer(pathOption("--home", arguments), printer, catalogue);
+
+        if (hasFlag("--install", arguments) && option("--game", arguments))
+            return installForm(installer, arguments);
+        if (hasFlag("--launch", arguments))
+            return launchForm(installer, arguments);
+        if (hasFlag("--status", arguments)) {
+            out << (installer.isInstalled() ? "installed" : "not installed") << '\n' << std::flush;
+            return 0;
+        }
+        throw SetupFailure(usage);
+    } catch (const std::exception& error) {
+        err << describe(error) << '\n' << std::flush;
+        return 1;
+    }
+}
+
+} // namespace corvanel

@@ -1,0 +1,25 @@
+#include "app/cli.h"
+#include "app/window_entry.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#if defined(CORVANEL_DEMO_CATALOGUE)
+#include "demo_catalogue.h"
+#endif
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> arguments(argv, argv + argc);
+    for (const auto& argument : arguments) {
+        if (argument == "--cli") {
+#if defined(CORVANEL_DEMO_CATALOGUE)
+            return corvanel::runCLI(arguments, std::cout, std::cerr, corvanel::demoCatalogue());
+#else
+            return corvanel::runCLI(arguments, std::cout, std::cerr);
+#endif
+        }
+    }
+    return corvanel::runWindow(argc, argv);
+}

@@ -1,0 +1,8 @@
+#include "installer/installer.h"
+#include "installer/setup_failure.h"
+
+namespace corvanel {
+
+void Installer::importGame(const fs::path&) const { throw SetupFailure("This stage is not built yet."); }
+
+} // namespace corvanel

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+
+namespace corvanel {
+
+/// An exclusive, non-blocking lock on launcher.lock that keeps setup and play from
+/// overlapping, in this process or another. Held while the object lives; the operating
+/// system drops it if the process dies. The lock file is never deleted.
+class InstallLock {
+public:
+    /// Acquires the lock or raises SetupFailure with the competing-launcher message.
+    explicit InstallLock(const std::filesystem::path& file);
+    InstallLock(InstallLock&& other) noexcept;
+    InstallLock& operator=(InstallLock&& other) noexcept;
+    InstallLock(const InstallLock&) = delete;
+    InstallLock& operator=(const InstallLock&) = delete;
+    ~InstallLock();
+
+    int fd() const { return fd_; }
+
+private:
+    void release() noexcept;
+    int fd_ = -1;
+};
+
+} // namespace corvanel

@@ -1,0 +1,61 @@
+#include "installer/installer.h"
+
+#include "installer/file_ops.h"
+#include "installer/installation_record.h"
+#include "installer/platform.h"
+#include "installer/setup_log.h"
+
+#include <system_error>
+#include <utility>
+
+#include <unistd.h>
+
+namespace corvanel {
+
+Seams Seams::platform()
+{
+    return Seams{.freeSpace = platform::availableCapacity, .x86Probe = platform::x86Probe()};
+}
+
+Installer::Installer(std::optional<fs::path> root, Report report, Catalogue catalogue, Seams seams)
+    : root_(root ? std::move(*root) : platform::defaultRoot()),
+      log_(root_ / "Logs" / "setup.log"),
+      report_(std::move(report)),
+      catalogue_(std::move(catalogue)),
+      seams_(std::move(seams))
+{
+}
+
+void Installer::report(const std::string& text) const
+{
+    appendLog(text, log_);
+    if (report_)
+        report_(text);
+}
+
+bool Installer::isInstalled() const
+{
+    try {
+        const auto record = InstallationRecord::decode(readFile(this->record()));
+        if (!record || record->format != 1)
+            return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    return entryExists(game() / "halo2.exe")
+        && ::access(wine().c_str(), X_OK) == 0
+        && entryExists(prefix() / "system.reg")
+        && entryExists(prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll");
+}
+
+void Installer::makeDirectory(const fs::path& folder)
+{
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error)
+        throw fs::filesystem_error("Unable to create the folder", folder, error);
+    if (!fs::is_directory(folder))
+        throw fs::filesystem_error("Unable to create the folder", folder, std::make_error_code(std::errc::not_a_directory));
+}
+
+} // namespace corvanel

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "installer/assets/catalogue.h"
+#include "installer/child_process.h"
+#include "installer/install_lock.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvanel {
+
+namespace fs = std::filesystem;
+
+using Report = std::function<void(const std::string&)>;
+using Progress = std::function<void(double seconds)>;
+using Environment = std::map<std::string, std::string>;
+
+/// How `Installer::run` starts and watches one program.
+struct RunOptions {
+    std::optional<Environment> environment; ///< complete environment; none inherits ours
+    std::optional<fs::path> directory;      ///< working folder; none inherits ours
+    bool capture = false;                   ///< return the output instead of logging it
+    double timeout = 900;                   ///< seconds from start
+    Progress progress;                      ///< called at once, then every 2 s or more, and after the end
+};
+
+/// What the outside world looks like to preflight. Tests replace it; the program never does.
+struct Seams {
+    std::function<std::optional<std::uintmax_t>(const fs::path&)> freeSpace;
+    std::vector<std::string> x86Probe; ///< program, then its arguments
+    static Seams platform();
+};
+
+/// A started game and the install lock held for its lifetime.
+struct LaunchedGame {
+    ChildProcess process;
+    InstallLock lock;
+};
+
+/// Every setup stage and the launch are operations of one Installer, which owns nothing but
+/// its root: the installed state is always read fresh from disk.
+class Installer {
+public:
+    static constexpr std::string_view version = "0.2.1";
+
+    explicit Installer(std::optional<fs::path> root = std::nullopt, Report report = {},
+                       Catalogue catalogue = releaseCatalogue(), Seams seams = Seams::platform());
+
+    // Layout below the root.
+    const fs::path& root() const { return root_; }
+    fs::path game() const { return root_ / "Install" / "game"; }
+    fs::path prefix() const { return root_ / "Install" / "prefix"; }
+    fs::path runtime() const { return root_ / "Runtime"; }
+    fs::path wine() const { return root_ / "Runtime" / "wswine.bundle" / "bin" / "wine"; }
+    fs::path log() const { return log_; }
+    fs::path record() const { return root_ / "installed.json"; }
+    fs::path lockFile() const { return root_ / "launcher.lock"; }
+    const Catalogue& catalogue() const { return catalogue_; }
+
+    /// Logs `text`, stamped, to the setup log, then hands it to the creator's callback.
+    void report(const std::string& text) const;
+
+    /// True only for a valid record whose installed files are all in place. Never fails.
+    bool isInstalled() const;
+
+    /// Creates `folder` with its missing parents; an existing folder is no error.
+    static void makeDirectory(const fs::path& folder);
+
+    // Process runner and Wine environment.
+    std::string run(const std::string& executable, const std::vector<std::string>& arguments,
+                    const RunOptions& options = {}) const;
+    Environment environment() const;
+
+    void preflight() const;
+
+    // Downloads and the compatibility runtime.
+    static std::string sha256(const fs::path& file);
+    fs::path obtain(const RuntimeAsset& asset, const std::optional<fs::path>& cache) const;
+    void installRuntime(const std::optional<fs::path>& cache) const;
+
+    // The user's game.
+    static bool safeArchiveEntry(std::string_view name);
+    void unpackUserArchive(const fs::path& archive, const fs::path& destination) const;
+    void rejectSymlinks(const fs::path& folder) const;
+    std::int64_t extractedBytes(const fs::path& folder) const;
+    fs::path gameInput(const fs::path& source) const;
+    std::optional<fs::path> locateGame(const fs::path& folder) const;
+    void validateGame(const fs::path& folder) const;
+    void importGame(const fs::path& source) const;
+
+    // The Windows side.
+    void installDirectX() const;
+    fs::path prepareAudio(const fs::path& gameSource, const std::optional<fs::path>& override,
+                          const std::optional<fs::path>& cache) const;
+    std::optional<fs::path> localAudio(const fs::path& gameSource) const;
+    fs::path prepareCodec(const fs::path& file) const;
+    void configurePrefix(const fs::path& codec) const;
+
+    // The whole setup, and play.
+    void install(const fs::path& game, const std::optional<fs::path>& audio,
+                 const std::optional<fs::path>& cache) const;
+    LaunchedGame launch(bool debug = false) const;
+
+private:
+    fs::path root_;
+    fs::path log_;
+    Report report_;
+    Catalogue catalogue_;
+    Seams seams_;
+};
+
+} // namespace corvanel

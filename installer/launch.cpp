@@ -1,0 +1,39 @@
+#include "installer/installer.h"
+#include "installer/setup_failure.h"
+#include "installer/unique_fd.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include <fcntl.h>
+
+namespace corvanel {
+
+LaunchedGame Installer::launch(bool debug) const
+{
+    if (!isInstalled())
+        throw SetupFailure("Setup is incomplete. Complete setup before launching Halo 2.");
+    InstallLock lock(lockFile());
+
+    Environment variables = environment();
+    if (debug)
+        variables["WINEDEBUG"] = "+loaddll";
+
+    const fs::path gameLog = root_ / "Logs" / "halo2.log";
+    UniqueFd output(::open(gameLog.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!output)
+        throw fs::filesystem_error("Unable to open the game log", gameLog, std::error_code(errno, std::generic_category()));
+
+    ChildProcess game = ChildProcess::spawn({
+        .executable = wine().string(),
+        .arguments = {"halo2.exe", "-windowed", "-hiresfix"},
+        .environment = std::move(variables),
+        .directory = this->game(),
+        .output = output.get(),
+    });
+    if (output.reset() != 0)
+        throw std::system_error(errno, std::generic_category(), "Unable to close the game log");
+    return LaunchedGame{std::move(game), std::move(lock)};
+}
+
+} // namespace corvanel

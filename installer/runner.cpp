@@ -1,0 +1,231 @@
+#include "installer/runner.h"
+
+#include "installer/file_ops.h"
+#include "installer/installer.h"
+#include "installer/setup_failure.h"
+#include "installer/setup_log.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <limits>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace corvanel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double progressInterval = 2.0;
+constexpr double gracePeriod = 3.0;
+
+double secondsBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+/// Where a child's output goes: the setup log, or a private capture file that is removed
+/// when the run ends, however it ends.
+class OutputFile {
+public:
+    OutputFile(fs::path path, bool temporary) : path_(std::move(path)), temporary_(temporary)
+    {
+        if (!entryExists(path_)) {
+            int created = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+            if (created >= 0)
+                ::close(created);
+        }
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            discard();
+            throw SetupFailure("Unable to open the setup log.");
+        }
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        discard();
+    }
+
+    int fd() const { return fd_; }
+    const fs::path& path() const { return path_; }
+
+    void flush() const
+    {
+        if (::fdatasync(fd_) != 0 && errno != EINVAL)
+            throw std::system_error(errno, std::generic_category(), "Unable to write " + path_.string());
+    }
+
+private:
+    void discard() const
+    {
+        if (temporary_)
+            ::unlink(path_.c_str());
+    }
+
+    fs::path path_;
+    bool temporary_;
+    int fd_ = -1;
+};
+
+std::string escapedCharacter(unsigned char c)
+{
+    switch (c) {
+    case '"': return "\\\"";
+    case '\\': return "\\\\";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    case '\0': return "\\0";
+    default: break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+        char text[16];
+        std::snprintf(text, sizeof text, "\\u{%X}", c);
+        return text;
+    }
+    return std::string(1, static_cast<char>(c));
+}
+
+std::string captured(const OutputFile& output)
+{
+    std::string text = readFile(output.path());
+    if (!isValidUtf8(text))
+        throw std::system_error(EILSEQ, std::generic_category(), "The output of the program is not UTF-8 text");
+    return text;
+}
+
+} // namespace
+
+std::string quotedArguments(const std::vector<std::string>& arguments)
+{
+    std::string text = "[";
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (i)
+            text += ", ";
+        text += '"';
+        for (unsigned char c : arguments[i])
+            text += escapedCharacter(c);
+        text += '"';
+    }
+    return text + "]";
+}
+
+bool isValidUtf8(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        unsigned code = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next >> 6) != 0x2)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        const unsigned smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::string Installer::run(const std::string& executable, const std::vector<std::string>& arguments,
+                           const RunOptions& options) const
+{
+    makeDirectory(root_ / "Logs");
+    OutputFile output(options.capture ? root_ / "Logs" / ("capture-" + newUuid() + ".txt") : log_, options.capture);
+
+    appendLog("Starting " + executable + ": " + quotedArguments(arguments), log_);
+    ChildProcess child = ChildProcess::spawn({
+        .executable = executable,
+        .arguments = arguments,
+        .environment = options.environment,
+        .directory = options.directory,
+        .output = output.fd(),
+    });
+
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout));
+    double lastProgress = -std::numeric_limits<double>::infinity();
+    bool timedOut = false;
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            timedOut = !child.waitFor(0);
+            break;
+        }
+        const double sinceStart = secondsBetween(start, now);
+        if (sinceStart - lastProgress >= progressInterval) {
+            if (options.progress)
+                options.progress(sinceStart);
+            lastProgress = sinceStart;
+        }
+        const double untilTick = lastProgress + progressInterval - secondsBetween(start, Clock::now());
+        const double untilDeadline = secondsBetween(Clock::now(), deadline);
+        if (child.waitFor(std::max(0.0, std::min(untilTick, untilDeadline))))
+            break;
+    }
+
+    if (timedOut) {
+        child.signal(SIGTERM);
+        if (!child.waitFor(gracePeriod))
+            child.signal(SIGKILL);
+        child.wait();
+        child.signal(SIGKILL); // anything the program left behind in its group
+        appendLog("Timed out after " + elapsed(secondsBetween(start, Clock::now())) + ": " + executable, log_);
+        throw SetupFailure(fs::path(executable).filename().string() + " timed out after " + elapsed(options.timeout)
+                           + ". Retry setup; details are in the setup log.");
+    }
+
+    const int status = child.wait();
+    const double duration = secondsBetween(start, Clock::now());
+    if (options.progress)
+        options.progress(duration);
+    appendLog("Finished " + executable + ", exit " + std::to_string(status) + ", elapsed " + elapsed(duration), log_);
+    output.flush();
+    std::string text = options.capture ? captured(output) : std::string();
+    if (status != 0)
+        throw SetupFailure(fs::path(executable).filename().string() + " failed (" + std::to_string(status)
+                           + "). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.");
+    return text;
+}
+
+Environment Installer::environment() const
+{
+    Environment result;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string_view line(*entry);
+        const auto equals = line.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        std::string name(line.substr(0, equals));
+        if (name.starts_with("WINE") || name.starts_with("DYLD_"))
+            continue;
+        result.emplace(std::move(name), std::string(line.substr(equals + 1)));
+    }
+    result["WINEPREFIX"] = fs::absolute(prefix()).string();
+    result["WINEARCH"] = "win64";
+    result["DYLD_FALLBACK_LIBRARY_PATH"] = fs::absolute(runtime() / "lib").string() + ":/usr/lib";
+    result["WINEPRELOADERAPPNAME"] = "Halo 2";
+    result["WINEDEBUG"] = "-all";
+    result["MVK_CONFIG_LOG_LEVEL"] = "1";
+    result["WINEDLLOVERRIDES"] = "mscoree,mshtml=;wmadmod,xlive,d3dx9_31,d3dx9_43,d3dcompiler_43=n,b";
+    return result;
+}
+
+} // namespace corvanel

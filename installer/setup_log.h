@@ -1,0 +1,19 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+namespace corvanel {
+
+/// Appends "[stamp] text\n" to `file` in one write, creating the file (0600) and its folders.
+/// Never fails: a line that cannot be written is lost.
+void appendLog(const std::string& text, const std::filesystem::path& file);
+
+/// UTC time in ISO 8601 internet form with whole seconds, e.g. 2026-12-05T08:06:32Z.
+std::string timestamp(std::chrono::system_clock::time_point moment);
+
+/// A short duration: 42s, or 1m 5s; no hour unit; fractions dropped, negatives read as 0.
+std::string elapsed(double seconds);
+
+} // namespace corvanel
