@@ -113,7 +113,7 @@ TEST_F(DirectX, RedistributableWithoutACabinetFailsThroughTheRunnerAndKeepsEarli
     testing::runTool(platform::archiver(), {"-xf", testing::fixture("game/temp/directx.exe").string(), "-C",
                                             parts.string(), cabinets[0]});
     fs::remove(game() / "temp" / "directx.exe");
-    testing::runTool("/usr/bin/gcab", {"-c", (game() / "temp" / "directx.exe").string(), (parts / cabinets[0]).string()});
+    testing::runTool("/usr/bin/gcab", {"-c", "-n", (game() / "temp" / "directx.exe").string(), (parts / cabinets[0]).string()});
 
     try {
         installer_.installDirectX();
