@@ -2,9 +2,8 @@
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
+#include "installer/windows/lower_case.h"
 
-#include <algorithm>
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -17,13 +16,6 @@ constexpr const char* audioCandidates[] = {"wmadmod.dll", "mpsetup.exe"};
 
 /// The package member that holds the decoder library.
 constexpr const char* packagedLibrary = "WMADMOD.DLL";
-
-std::string lowerCased(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 } // namespace
 

@@ -1,9 +1,8 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
+#include "installer/windows/lower_case.h"
 
-#include <algorithm>
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -35,24 +34,17 @@ constexpr const char* decoderRegistration
 /// seconds after the last command; this bounds the wait for that.
 constexpr double registrySaveLimit = 60;
 
-std::string lowerCased(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 } // namespace
 
 void Installer::configurePrefix(const fs::path& codec) const
 {
-    const auto wine = [this](const std::vector<std::string>& arguments, double timeout, bool capture = false) {
-        return run(this->wine().string(), arguments,
+    const auto runWine = [this](const std::vector<std::string>& arguments, double timeout, bool capture = false) {
+        return run(wine().string(), arguments,
                    {.environment = environment(), .capture = capture, .timeout = timeout});
     };
 
     report("Creating your private Windows environment");
-    wine({"wineboot", "-u"}, 300);
+    runWine({"wineboot", "-u"}, 300);
 
     std::vector<fs::path> drives;
     for (const auto& entry : fs::directory_iterator(prefix() / "dosdevices"))
@@ -72,22 +64,22 @@ void Installer::configurePrefix(const fs::path& codec) const
     fs::create_directory_symlink(fs::absolute(game()).lexically_normal(), gameLink);
 
     for (const auto& [key, name, data] : registrySettings)
-        wine({"reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f"}, 900);
+        runWine({"reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f"}, 900);
 
     report("Installing your verified audio decoder");
     const fs::path installed = prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll";
     if (entryExists(installed))
         fs::remove_all(installed);
     fs::copy_file(codec, installed);
-    wine({R"(C:\windows\syswow64\regsvr32.exe)", "/s", R"(C:\windows\syswow64\wmadmod.dll)"}, 900);
+    runWine({R"(C:\windows\syswow64\regsvr32.exe)", "/s", R"(C:\windows\syswow64\wmadmod.dll)"}, 900);
 
-    const std::string readBack = wine({"reg", "query", decoderRegistration}, 900, true);
+    const std::string readBack = runWine({"reg", "query", decoderRegistration}, 900, true);
     if (lowerCased(readBack).find("wmadmod.dll") == std::string::npos)
         throw SetupFailure("The audio decoder did not register correctly.");
 
     // Setup counts as finished only once the registry is on disk, so that the installed-state
     // test and a launch right after setup see the prefix.
-    run((this->wine().parent_path() / "wineserver").string(), {"-w"},
+    run((wine().parent_path() / "wineserver").string(), {"-w"},
         {.environment = environment(), .timeout = registrySaveLimit});
     if (!entryExists(prefix() / "system.reg"))
         throw SetupFailure("Wine did not save your private Windows environment. Open the setup log for details.");
