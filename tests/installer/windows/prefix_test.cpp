@@ -233,5 +233,68 @@ TEST_F(Prefix, DecoderMissingFromTheReadBackFails)
     }
 }
 
+/// The stage's decisions on what Wine answers, with shell scripts standing in for the
+/// runtime's wine and wineserver.
+TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
+{
+    const std::string makePrefix = R"(mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c/windows/syswow64"
+ln -s ../drive_c "$WINEPREFIX/dosdevices/c:" 2>/dev/null
+ln -s / "$WINEPREFIX/dosdevices/z:" 2>/dev/null
+ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
+)";
+    const std::string saves = R"(touch "$WINEPREFIX/system.reg")";
+    const struct {
+        const char* what;
+        std::string wineboot;  // what wine does for "wineboot -u"
+        std::string readBack;  // what "reg query" prints
+        std::string wineserver;
+        std::string expected;  // the failure's description, {prefix} for the prefix; empty: success
+    } cases[] = {
+        {"wineboot fails", "exit 3", "", saves,
+         "wine failed (3). Open the setup log for details. If antivirus quarantined a file, review its report before retrying."},
+        {"wineboot makes no prefix", "exit 0", "", saves, "No such file or directory: {prefix}/dosdevices."},
+        {"empty read-back", makePrefix, "", saves, "The audio decoder did not register correctly."},
+        {"read-back of another server", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\quartz.dll)", saves,
+         "The audio decoder did not register correctly."},
+        {"registry never saved", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\wmadmod.dll)", "exit 0",
+         "Wine did not save your private Windows environment. Open the setup log for details."},
+        {"waiting for the save fails", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\wmadmod.dll)", "exit 2",
+         "wineserver failed (2). Open the setup log for details. If antivirus quarantined a file, review its report before retrying."},
+        {"decoder named in capitals", makePrefix, R"(    (Default)    REG_SZ    C:\WINDOWS\SYSWOW64\WMADMOD.DLL)", saves, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TempDir temp;
+        const Installer installer(temp / "root");
+        testing::copyFixtureGame(installer.root());
+        const fs::path bin = installer.wine().parent_path();
+        writeText(installer.wine(), "#!/bin/sh\ncase \"$1\" in\nwineboot)\n" + c.wineboot
+                                        + "\n;;\nreg) [ \"$2\" = query ] && printf '%s\\n' '" + c.readBack
+                                        + "'\n;;\nesac\nexit 0\n");
+        writeText(bin / "wineserver", "#!/bin/sh\n" + c.wineserver + "\n");
+        for (const auto& program : {installer.wine(), bin / "wineserver"})
+            fs::permissions(program, fs::perms::owner_all);
+        writeText(temp / "wmadmod.dll", "decoder");
+
+        std::string failure;
+        try {
+            installer.configurePrefix(temp / "wmadmod.dll");
+        } catch (const std::exception& error) {
+            failure = describe(error);
+        }
+        if (c.expected.empty()) {
+            EXPECT_EQ(failure, "");
+            EXPECT_EQ(readText(installer.prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll"), "decoder");
+            EXPECT_TRUE(fs::is_symlink(installer.prefix() / "dosdevices" / "c:"));
+            EXPECT_FALSE(entryExists(installer.prefix() / "dosdevices" / "com1"));
+        } else {
+            std::string expected = c.expected;
+            if (const auto at = expected.find("{prefix}"); at != std::string::npos)
+                expected.replace(at, 8, installer.prefix().string());
+            EXPECT_EQ(failure, expected);
+        }
+    }
+}
+
 } // namespace
 } // namespace corvanel
