@@ -4,6 +4,8 @@
 #include "support/https_server.h"
 #include "support/temp_dir.h"
 
+#include "demo_catalogue.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
@@ -231,6 +233,21 @@ TEST_F(Obtain, TheLiveLineShowsTheBytesReceivedSoFar)
     ASSERT_GE(reports.size(), 2u);
     EXPECT_THAT(reports[reports.size() - 2], ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 4 MB received \u00B7 [3-9]s elapsed"));
     EXPECT_EQ(testing::readText(target()), large);
+}
+
+TEST(ObtainAudio, AWrongCachedPackageIsNamedInTheFailure)
+{
+    testing::TempDir dir;
+    testing::writeText(dir / "cache" / "MPSetup.exe", "not the package");
+    const Installer installer(dir / "root");
+
+    try {
+        installer.obtain(demoCatalogue().audio, dir / "cache");
+        FAIL() << "the wrong package was accepted";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "The cached MPSetup.exe failed verification.");
+    }
+    EXPECT_FALSE(entryExists(dir / "root" / "Downloads" / "MPSetup.exe"));
 }
 
 } // namespace corvanel

@@ -4,6 +4,8 @@
 #include "installer/setup_failure.h"
 #include "support/temp_dir.h"
 
+#include "demo_catalogue.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -262,6 +264,20 @@ TEST_F(InstallRuntime, AWrongCachedArchiveStopsBeforeAnythingIsStaged)
         EXPECT_EQ(failure.message(), "The cached wine-stable-11.0_1-osx64.tar.xz failed verification.");
     }
     EXPECT_FALSE(fs::exists(root / "Runtime"));
+    EXPECT_TRUE(stagingFolders(root).empty());
+}
+
+TEST_F(InstallRuntime, InstallsTheFixtureKitRuntimeFromItsCacheFolder)
+{
+    const fs::path kitCache = fs::path(CORVANEL_FIXTURES_DIR) / "cache";
+    const auto kitBefore = snapshot(kitCache);
+    const Installer installer = installerFor(demoCatalogue());
+
+    installer.installRuntime(kitCache);
+
+    EXPECT_EQ(names(root / "Runtime" / "lib"), (std::set<std::string>{"libfreetype.6.dylib", "libinotify.0.dylib"}));
+    EXPECT_THAT(setupLog(), HasSubstr("Finished " + installer.wine().string() + ", exit 0"));
+    EXPECT_EQ(snapshot(kitCache), kitBefore);
     EXPECT_TRUE(stagingFolders(root).empty());
 }
 
