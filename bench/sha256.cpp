@@ -104,9 +104,10 @@ int main(int argc, char** argv)
             ~Cleanup() { corvanel::removeTreeQuietly(folder); }
         } cleanup{work};
 
-        fs::path file = argc > 1 ? fs::path(argv[1]) : work / "data";
+        const bool given = argc > 1 && argv[1][0] != '\0';
+        const fs::path file = given ? fs::path(argv[1]) : work / "data";
         const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-        if (argc <= 1)
+        if (!given)
             writeRandomFile(file, 1ull << 30);
         const std::uint64_t size = fs::file_size(file);
 
