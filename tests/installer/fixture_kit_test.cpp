@@ -280,20 +280,24 @@ TEST(FixtureKitWine, GameAndDecoderWorkUnderTheEngineLoader)
         EXPECT_THAT(game.output, HasSubstr("WINEDEBUG: -all\n"));
     }
 
-    // A 32-bit regsvr32 registers the decoder in the 32-bit view of the classes only.
+    // A fresh prefix already names Wine's own decoder under this class in both views; a
+    // 32-bit regsvr32 replaces it with the stand-in in the 32-bit view only.
+    const std::string clsid = "CLSID\\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\\InprocServer32";
+    const auto query = [&](const std::string& key) {
+        return shell(environment + "timeout 300 " + wine + " reg query " + quoted(key) + " 2>&1");
+    };
+    EXPECT_THAT(query("HKLM\\Software\\Classes\\Wow6432Node\\" + clsid).output, Not(HasSubstr("wmadmod.dll")));
+
     const fs::path syswow64 = temp / "prefix/drive_c/windows/syswow64";
     fs::copy_file(kit / "windows/wmadmod.dll", syswow64 / "wmadmod.dll");
     const Outcome registered = shell(environment + "timeout 300 " + wine
                                      + " 'C:\\windows\\syswow64\\regsvr32.exe' /s 'C:\\windows\\syswow64\\wmadmod.dll'");
     EXPECT_EQ(registered.status, 0);
-    const std::string clsid = "CLSID\\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\\InprocServer32";
-    const Outcome wow = shell(environment + "timeout 300 " + wine + " reg query "
-                              + quoted("HKLM\\Software\\Classes\\Wow6432Node\\" + clsid) + " 2>&1");
+    const Outcome wow = query("HKLM\\Software\\Classes\\Wow6432Node\\" + clsid);
     EXPECT_EQ(wow.status, 0);
-    EXPECT_THAT(wow.output, HasSubstr("REG_SZ    C:\\windows\\syswow64\\wmadmod.dll"));
-    const Outcome native = shell(environment + "timeout 300 " + wine + " reg query "
-                                 + quoted("HKLM\\Software\\Classes\\" + clsid) + " 2>&1");
-    EXPECT_THAT(native.output, Not(HasSubstr("wmadmod.dll")));
+    // reg ends its lines in CR LF.
+    EXPECT_THAT(wow.output, HasSubstr("(Default)    REG_SZ    C:\\windows\\syswow64\\wmadmod.dll\r\n"));
+    EXPECT_THAT(query("HKLM\\Software\\Classes\\" + clsid).output, Not(HasSubstr("wmadmod.dll")));
 }
 
 } // namespace corvanel
