@@ -1,4 +1,5 @@
 #include "installer/file_ops.h"
+#include "installer/installation_record.h"
 #include "installer/installer.h"
 #include "installer/runner.h"
 #include "installer/setup_failure.h"
@@ -56,6 +57,8 @@ protected:
             Installer(root(), [](const std::string& line) { firstReports_.push_back(line); })
                 .configurePrefix(testing::fixture("windows/wmadmod.dll"));
             savedAtReturn_ = entryExists(installer().prefix() / "system.reg");
+            writeText(installer().record(), InstallationRecord{.launcherVersion = "test", .engine = "test"}.encode());
+            installedAtReturn_ = installer().isInstalled();
             firstLog_ = readText(installer().log());
             if (savedAtReturn_) {
                 systemRegistry_ = readText(installer().prefix() / "system.reg");
@@ -125,6 +128,7 @@ protected:
     static inline std::string firstError_;
     static inline std::string firstLog_;
     static inline bool savedAtReturn_ = false;
+    static inline bool installedAtReturn_ = false;
     static inline std::string systemRegistry_;
     static inline std::string userRegistry_;
 };
@@ -139,6 +143,7 @@ TEST_F(Prefix, FreshRootIsConfiguredAndSavedBeforeTheStageReturns)
     // Wine writes its registry files only when its server ends; the stage waits for that, so
     // the installed-state test and an immediate launch find the prefix complete.
     ASSERT_TRUE(savedAtReturn_);
+    EXPECT_TRUE(installedAtReturn_);
     EXPECT_NE(systemRegistry_.find(R"("GameInstallDir"="C:\\Games\\Halo 2\\")"), std::string::npos);
     EXPECT_NE(systemRegistry_.find("wmadmod.dll"), std::string::npos);
     EXPECT_NE(userRegistry_.find(R"("VideoMemorySize"="2048")"), std::string::npos);
