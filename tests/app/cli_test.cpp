@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace corvanel {
 namespace {
@@ -178,6 +179,27 @@ TEST(CommandLine, TheExecutableChoosesItsModeByAnExactCliArgument)
         EXPECT_EQ(window.out, "");
         EXPECT_NE(window.err.find("--cli"), std::string::npos) << "says how to run it: " << window.err;
     }
+}
+
+// A reader that has gone away costs the progress lines, not the operation.
+TEST(CommandLine, TheExecutableOutlivesAClosedStandardOutput)
+{
+    TempDir folder;
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipeEnds[0]);
+        ::dup2(pipeEnds[1], STDOUT_FILENO);
+        ::execl(CORVANEL_BINARY, CORVANEL_BINARY, "--cli", "--status", "--home", (folder / "root").c_str(), nullptr);
+        ::_exit(127);
+    }
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    int raw = 0;
+    ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+    EXPECT_TRUE(WIFEXITED(raw)) << "ended by signal " << (WIFSIGNALED(raw) ? WTERMSIG(raw) : 0);
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 0);
 }
 
 } // namespace

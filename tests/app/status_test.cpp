@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace corvanel {
 namespace {
 
@@ -121,6 +123,7 @@ TEST(Status, NeedsEveryInstalledFile)
         {"complete", [](const fs::path&) {}, true},
         {"no record", [](const fs::path& r) { fs::remove(r / "installed.json"); }, false},
         {"record is a folder", [](const fs::path& r) { fs::remove(r / "installed.json"); fs::create_directory(r / "installed.json"); }, false},
+        {"record is a pipe", [](const fs::path& r) { fs::remove(r / "installed.json"); ::mkfifo((r / "installed.json").c_str(), 0600); }, false},
         {"no game", [](const fs::path& r) { fs::remove(r / "Install/game/halo2.exe"); }, false},
         {"no wine", [](const fs::path& r) { fs::remove(r / "Runtime/wswine.bundle/bin/wine"); }, false},
         {"wine not executable", [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0644)); }, false},

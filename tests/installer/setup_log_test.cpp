@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace corvanel {
 namespace {
 
@@ -54,6 +56,10 @@ TEST(SetupLog, AnUnusableLogLosesTheLineButNotTheReport)
     } cases[] = {
         {"Logs is a file", [](const fs::path& root) { testing::writeText(root / "Logs", "not a folder"); }},
         {"setup.log is a folder", [](const fs::path& root) { fs::create_directories(root / "Logs/setup.log"); }},
+        {"setup.log is a pipe that nobody reads", [](const fs::path& root) {
+             fs::create_directories(root / "Logs");
+             ::mkfifo((root / "Logs/setup.log").c_str(), 0600);
+         }},
         {"root is a file", [](const fs::path& root) { testing::writeText(root, ""); }},
     };
     for (const auto& c : cases) {
