@@ -107,7 +107,7 @@ TEST(CommandLine, RelativeAndEmptyHomeResolveAgainstTheWorkingFolder)
 }
 
 // Every combination of up to three option words (with values that are option words
-// themselves) ends in one of the specified outcomes, never in a crash.
+// themselves) ends in a status, a usage message or a refusal, never in a crash.
 TEST(CommandLine, AnyArgumentListEndsInAStatus)
 {
     TempDir folder;

@@ -124,6 +124,11 @@ TEST(Status, NeedsEveryInstalledFile)
         {"no record", [](const fs::path& r) { fs::remove(r / "installed.json"); }, false},
         {"record is a folder", [](const fs::path& r) { fs::remove(r / "installed.json"); fs::create_directory(r / "installed.json"); }, false},
         {"record is a pipe", [](const fs::path& r) { fs::remove(r / "installed.json"); ::mkfifo((r / "installed.json").c_str(), 0600); }, false},
+        {"record is an endless device", [](const fs::path& r) { fs::remove(r / "installed.json"); fs::create_symlink("/dev/zero", r / "installed.json"); }, false},
+        {"record is a link to a valid record", [](const fs::path& r) {
+             fs::rename(r / "installed.json", r / "record.json");
+             fs::create_symlink(r / "record.json", r / "installed.json");
+         }, true},
         {"no game", [](const fs::path& r) { fs::remove(r / "Install/game/halo2.exe"); }, false},
         {"no wine", [](const fs::path& r) { fs::remove(r / "Runtime/wswine.bundle/bin/wine"); }, false},
         {"wine not executable", [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0644)); }, false},
