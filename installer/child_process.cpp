@@ -14,10 +14,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #endif
 
@@ -33,22 +33,6 @@ std::system_error systemError(int code, const std::string& what)
 {
     return std::system_error(code, std::generic_category(), what);
 }
-
-/// posix_spawn's attribute and file-action objects, destroyed on every way out.
-struct SpawnSetup {
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_t actions;
-    SpawnSetup()
-    {
-        posix_spawnattr_init(&attributes);
-        posix_spawn_file_actions_init(&actions);
-    }
-    ~SpawnSetup()
-    {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-};
 
 std::vector<std::string> environmentLines(const SpawnRequest& request)
 {
@@ -70,6 +54,57 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
         result.push_back(text.data());
     result.push_back(nullptr);
     return result;
+}
+
+/// What the forked child needs to become the program.
+struct ChildSetup {
+    char* const* argv;
+    char* const* envp;
+    const char* directory;
+    int output;
+    bool endsWithLauncher;
+    pid_t launcher;
+    int errorPipe;
+};
+
+/// Runs in the forked child: async-signal-safe calls only, then exec. On failure the errno
+/// goes to the parent through the pipe.
+[[noreturn]] void startChild(const ChildSetup& setup)
+{
+    auto fail = [&setup]() {
+        const int error = errno;
+        [[maybe_unused]] auto written = ::write(setup.errorPipe, &error, sizeof error);
+        ::_exit(127);
+    };
+#if defined(__linux__)
+    if (setup.endsWithLauncher) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != setup.launcher)
+            ::_exit(127);
+    }
+#endif
+    ::setpgid(0, 0);
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number)
+        if (number != SIGKILL && number != SIGSTOP)
+            ::sigaction(number, &defaultAction, nullptr); // the C library's own signals refuse; fine
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    const int input = ::open("/dev/null", O_RDONLY);
+    if (input < 0 || ::dup2(input, STDIN_FILENO) < 0)
+        fail();
+    int output = setup.output;
+    if (output < 0 && (output = ::open("/dev/null", O_WRONLY)) < 0)
+        fail();
+    if (::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0)
+        fail();
+    if (setup.directory && ::chdir(setup.directory) != 0)
+        fail();
+    ::execve(setup.argv[0], setup.argv, setup.envp);
+    fail();
 }
 
 int openPidfd(pid_t pid)
@@ -107,17 +142,6 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
                                                     error ? error : std::make_error_code(std::errc::no_such_file_or_directory));
     }
 
-    SpawnSetup setup;
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&setup.attributes, 0);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    sigdelset(&all, SIGKILL);
-    sigdelset(&all, SIGSTOP);
-    posix_spawnattr_setsigmask(&setup.attributes, &none);
-    posix_spawnattr_setsigdefault(&setup.attributes, &all);
-
     // The output descriptor must survive the redirection of 0, 1 and 2, so it is moved above
     // them when it is one of them (a launcher started with closed standard streams).
     UniqueFd raised;
@@ -128,27 +152,39 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
             throw systemError(errno, "Unable to start " + request.executable);
         output = raised.get();
     }
-    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (output >= 0) {
-        posix_spawn_file_actions_adddup2(&setup.actions, output, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&setup.actions, output, STDERR_FILENO);
-    } else {
-        posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
-    }
-    if (request.directory)
-        posix_spawn_file_actions_addchdir_np(&setup.actions, request.directory->c_str());
 
+    // Everything the child needs is prepared here: between fork and exec it only makes
+    // async-signal-safe calls.
     std::vector<std::string> argumentTexts{request.executable};
     argumentTexts.insert(argumentTexts.end(), request.arguments.begin(), request.arguments.end());
     std::vector<std::string> environmentTexts = environmentLines(request);
     std::vector<char*> argv = pointers(argumentTexts);
     std::vector<char*> envp = pointers(environmentTexts);
+    const char* directory = request.directory ? request.directory->c_str() : nullptr;
+    const pid_t launcher = ::getpid();
 
-    pid_t pid = -1;
-    int result = posix_spawn(&pid, request.executable.c_str(), &setup.actions, &setup.attributes, argv.data(), envp.data());
-    if (result != 0)
-        throw systemError(result, "Unable to start " + request.executable);
+    int errorPipe[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0)
+        throw systemError(errno, "Unable to start " + request.executable);
+    UniqueFd errorReader(errorPipe[0]);
+    UniqueFd errorWriter(errorPipe[1]);
+
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        throw systemError(errno, "Unable to start " + request.executable);
+    if (pid == 0)
+        startChild({argv.data(), envp.data(), directory, output, request.endsWithLauncher, launcher, errorWriter.get()});
+
+    errorWriter.reset();
+    int childError = 0;
+    ssize_t got;
+    while ((got = ::read(errorReader.get(), &childError, sizeof childError)) < 0 && errno == EINTR) {
+    }
+    if (got > 0) {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        throw systemError(childError, "Unable to start " + request.executable);
+    }
     return ChildProcess(pid);
 }
 

@@ -16,6 +16,9 @@ struct SpawnRequest {
     std::optional<std::map<std::string, std::string>> environment; ///< none inherits ours
     std::optional<std::filesystem::path> directory;                ///< none inherits ours
     int output = -1; ///< descriptor for standard output and error; -1 means the null device
+    /// The child is killed when the thread that started it ends, even by a crash or SIGKILL of
+    /// the launcher (Linux), so no tool keeps writing into a root nobody watches any more.
+    bool endsWithLauncher = false;
 };
 
 /// One child process in a process group of its own. A child that is still running when its

@@ -9,12 +9,16 @@ const char* const needsRosetta = "This Mac needs Rosetta before it can run the c
                                  "through macOS, then retry. The setup guide includes instructions.";
 } // namespace
 
-void Installer::preflight() const
+void Installer::requireSupportedRoot() const
 {
-    // A line feed would split the path in every tool's output and in the log, so it is refused
-    // before the path is used for anything.
+    // A line feed would split the path in every tool's output and in the log.
     if (root_.native().find('\n') != std::string::npos)
         throw SetupFailure("The installation path contains an unsupported newline.");
+}
+
+void Installer::preflight() const
+{
+    requireSupportedRoot();
     makeDirectory(root_);
 
     const auto available = seams_.freeSpace ? seams_.freeSpace(root_) : std::nullopt;

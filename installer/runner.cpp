@@ -173,6 +173,7 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
         .environment = options.environment,
         .directory = options.directory,
         .output = output.fd(),
+        .endsWithLauncher = true,
     });
 
     // The child is watched through its process descriptor, so its end is seen at once; the

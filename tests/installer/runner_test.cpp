@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <regex>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace corvanel {
@@ -327,6 +330,29 @@ private:
     std::string name_;
     std::optional<std::string> old_;
 };
+
+TEST_F(Runner, AProgramEndsWhenTheLauncherRunningItIsKilled)
+{
+    const auto pidFile = root / "program.pid";
+    const pid_t launcher = ::fork();
+    ASSERT_GE(launcher, 0);
+    if (launcher == 0) {
+        try {
+            installer.run("/bin/sh", {"-c", "echo $$ > '" + pidFile.string() + "'; exec sleep 60"});
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (testing::readText(pidFile).empty() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const pid_t program = std::stoi(testing::readText(pidFile));
+
+    ::kill(launcher, SIGKILL);
+    ::waitpid(launcher, nullptr, 0);
+    EXPECT_TRUE(testing::processGone(program, 5.0));
+    ::kill(program, SIGKILL);
+}
 
 TEST(WineEnvironment, DropsInheritedWineAndLoaderVariablesAndSetsItsOwn)
 {
