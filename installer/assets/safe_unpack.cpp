@@ -1,5 +1,6 @@
 #include "installer/assets/safe_unpack.h"
 
+#include "installer/assets/byte_count.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
@@ -7,8 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <system_error>
 
 #include <dirent.h>
@@ -27,35 +26,6 @@ constexpr double extractionTimeLimit = 3600;
 constexpr const char* unsafePaths = "The selected archive contains unsafe file paths.";
 constexpr const char* onlyRegularItems = "Game imports must contain regular files and folders, without symbolic links.";
 constexpr const char* dot = " \u00B7 ";
-
-/// Decimal byte counts the way the platform's file-size formatter writes them.
-std::string formatByteCount(std::int64_t bytes)
-{
-    if (bytes == 0)
-        return "Zero KB";
-    if (bytes == 1)
-        return "1 byte";
-    if (bytes > -1000 && bytes < 1000)
-        return std::to_string(bytes) + " bytes";
-    const char* units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    double value = static_cast<double>(bytes) / 1000;
-    int unit = 0;
-    while (std::fabs(value) >= 999.95 && unit < 5) {
-        value /= 1000;
-        ++unit;
-    }
-    const int decimals = unit == 0 ? 0 : unit == 1 ? 1 : 2;
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    std::string number = text;
-    if (number.find('.') != std::string::npos) {
-        while (number.back() == '0')
-            number.pop_back();
-        if (number.back() == '.')
-            number.pop_back();
-    }
-    return number + " " + units[unit];
-}
 
 /// Our own environment with a UTF-8 locale on top: without one, the archiver silently leaves
 /// entries with non-ASCII names out of listings and extraction.

@@ -213,6 +213,27 @@ TEST_F(GameImportTest, EveryKindOfSourceEndsAsTheInstalledGame)
     }
 }
 
+// The fixture kit's installer folder, its ZIP and its plain game folder all install the same
+// game, and the kit is left as it was.
+TEST_F(GameImportTest, FixtureKitSourcesInstallTheSameGame)
+{
+    const fs::path kit = CORVANEL_FIXTURES_DIR;
+    const std::string before = treeState(kit / "h2pc_installer_2.1") + treeState(kit / "game");
+    const std::string zip = testing::readText(kit / "h2pc_installer_2.1.zip");
+    auto expected = contents(kit / "game");
+    expected["halo2config1.ini"] = configuration;
+    int index = 0;
+    for (const char* source : {"h2pc_installer_2.1", "h2pc_installer_2.1.zip", "h2pc_installer_2.1/h2pc_data.bin", "game"}) {
+        SCOPED_TRACE(source);
+        const fs::path root = "kit" + std::to_string(index++);
+        ASSERT_EQ(import(kit / source, root), "imported");
+        EXPECT_EQ(contents(temp / root / "Install" / "game"), expected);
+        EXPECT_FALSE(stagingLeft(root));
+    }
+    EXPECT_EQ(treeState(kit / "h2pc_installer_2.1") + treeState(kit / "game"), before);
+    EXPECT_EQ(testing::readText(kit / "h2pc_installer_2.1.zip"), zip);
+}
+
 TEST_F(GameImportTest, ImportingAgainReplacesTheGameAndKeepsThePrefix)
 {
     writeGameFolder(temp / "first");
