@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -193,10 +194,12 @@ void Installer::importGame(const fs::path& source) const
     if (entryExists(game()))
         removeTree(game());
     fs::rename(*found, game());
-    for (const auto& item : fs::directory_iterator(game())) {
+    std::vector<fs::path> leftovers;
+    for (const auto& item : fs::directory_iterator(game()))
         if (leftover(item.path().filename().string()))
-            removeTree(item.path());
-    }
+            leftovers.push_back(item.path());
+    for (const auto& item : leftovers)
+        removeTree(item);
     writeFileAtomically(game() / "halo2config1.ini", configuration);
 }
 
