@@ -257,7 +257,7 @@ ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
     } cases[] = {
         {"wineboot fails", "exit 3", "", saves,
          "wine failed (3). Open the setup log for details. If antivirus quarantined a file, review its report before retrying."},
-        {"wineboot makes no prefix", "exit 0", "", saves, "No such file or directory: {prefix}/dosdevices."},
+        {"wineboot makes no prefix", "exit 0", "", saves, "Directory iterator cannot open directory {prefix}/dosdevices: No such file or directory."},
         {"empty read-back", makePrefix, "", saves, "The audio decoder did not register correctly."},
         {"read-back of another server", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\quartz.dll)", saves,
          "The audio decoder did not register correctly."},
