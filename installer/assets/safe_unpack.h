@@ -40,7 +40,9 @@ std::vector<ListedEntry> parseVerboseListing(std::string_view output);
 
 /// Whether every entry of the plain listing `names` is a regular file or a folder according
 /// to the verbose listing `entries` of the same archive, matched line by line by name.
-/// Counts that differ, names that differ, and every other entry type make it false.
+/// Counts that differ, names that differ, and every other entry type make it false. The name
+/// match matters: a hard link that carries data is listed with a file's mode and only its
+/// " link to ..." suffix tells it apart.
 bool onlyFilesAndFolders(const std::vector<std::string>& names, const std::vector<ListedEntry>& entries);
 
 } // namespace corvanel

@@ -4,7 +4,11 @@
 #include "installer/platform.h"
 #include "support/temp_dir.h"
 
+#include <functional>
+#include <map>
 #include <stdexcept>
+
+#include <sys/stat.h>
 
 namespace corvanel::testing {
 
@@ -44,14 +48,6 @@ void makeHostileArchive(const std::string& kind, const fs::path& archive, const 
     if (runProgram({"/usr/bin/python3", script.string(), kind, archive.string(), outside.string()}) != 0)
         throw std::runtime_error("could not write the hostile archive " + kind);
 }
-
-} // namespace corvanel::testing
-
-#include <functional>
-#include <map>
-#include <sys/stat.h>
-
-namespace corvanel::testing {
 
 std::string treeState(const fs::path& folder)
 {

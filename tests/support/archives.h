@@ -21,12 +21,9 @@ void makeArchive(const std::filesystem::path& archive, const std::string& format
 void makeHostileArchive(const std::string& kind, const std::filesystem::path& archive,
                         const std::filesystem::path& outside);
 
-} // namespace corvanel::testing
-
-namespace corvanel::testing {
-
 /// Every item below `folder` (hidden ones included, links not followed), one sorted line each:
-/// path, type, permission bits, modification time, link count, and a digest of the content or the link target.
+/// path, type and permission bits, modification time, link count, and a digest of the content
+/// or the link target.
 std::string treeState(const std::filesystem::path& folder);
 
 } // namespace corvanel::testing

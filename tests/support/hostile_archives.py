@@ -26,11 +26,23 @@ def tar_entry(archive, name, kind=tarfile.REGTYPE, data=b"", link="", mode=0o644
     archive.addfile(info, io.BytesIO(data) if kind == tarfile.REGTYPE else None)
 
 
-def write_tar(output, entries):
+def write_tar(output, entries, hard_link_with_data=None):
     buffer = io.BytesIO()
-    with tarfile.open(fileobj=buffer, mode="w", format=tarfile.GNU_FORMAT) as archive:
+    with tarfile.open(fileobj=buffer, mode="w", format=tarfile.PAX_FORMAT) as archive:
         for entry in entries:
             tar_entry(archive, **entry)
+        if hard_link_with_data:
+            # tarfile writes no data for links; the header and the block go in by hand.
+            name, target = hard_link_with_data
+            info = tarfile.TarInfo(name)
+            info.type = tarfile.LNKTYPE
+            info.linkname = target
+            info.mode = 0o777
+            info.size = 5
+            info.pax_headers = {"size": "5"}
+            archive.fileobj.write(info.tobuf(archive.format, archive.encoding, archive.errors))
+            archive.fileobj.write(b"data!" + b"\0" * 507)
+            archive.offset = archive.fileobj.tell()
     with open(output, "wb") as file:
         file.write(buffer.getvalue())
     return buffer.getvalue()
@@ -87,11 +99,10 @@ def main():
     elif kind == "symlink-inside":
         write_zip(output, [(e["name"], e["data"], regular) for e in game] + [("alias.exe", "halo2.exe", link)])
     elif kind == "symlink-hardlink":
-        # A hard link to a symbolic link: extracting it changes the link's target.
-        write_tar(output, game + [
-            {"name": "s", "kind": tarfile.SYMTYPE, "link": "../../../canary/secret"},
-            {"name": "bar", "kind": tarfile.LNKTYPE, "link": "s", "mode": 0o777},
-        ])
+        # A hard link to a symbolic link, carrying data as pax allows: the archiver opens it
+        # through the link and gives the outside file the entry's permission bits.
+        write_tar(output, game + [{"name": "s", "kind": tarfile.SYMTYPE, "link": "../../../canary/secret"}],
+                  hard_link_with_data=("bar", "s"))
     elif kind == "hardlink-absolute":
         write_tar(output, game + [
             {"name": "h", "kind": tarfile.LNKTYPE, "link": outside + "/secret", "mode": 0o777},
