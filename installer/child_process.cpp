@@ -69,13 +69,16 @@ struct ChildSetup {
 
 /// Runs in the forked child: async-signal-safe calls only, then exec. On failure the errno
 /// goes to the parent through the pipe.
+[[noreturn]] void failChild(int errorPipe)
+{
+    const int error = errno;
+    [[maybe_unused]] auto written = ::write(errorPipe, &error, sizeof error);
+    ::_exit(127);
+}
+
 [[noreturn]] void startChild(const ChildSetup& setup)
 {
-    auto fail = [&setup]() {
-        const int error = errno;
-        [[maybe_unused]] auto written = ::write(setup.errorPipe, &error, sizeof error);
-        ::_exit(127);
-    };
+    auto fail = [&setup]() { failChild(setup.errorPipe); };
 #if defined(__linux__)
     if (setup.endsWithLauncher) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -104,7 +107,7 @@ struct ChildSetup {
     if (setup.directory && ::chdir(setup.directory) != 0)
         fail();
     ::execve(setup.argv[0], setup.argv, setup.envp);
-    fail();
+    failChild(setup.errorPipe);
 }
 
 int openPidfd(pid_t pid)
