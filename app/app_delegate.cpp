@@ -1,0 +1,90 @@
+#include "app/app_delegate.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+namespace corvanel {
+
+AppDelegate::AppDelegate(LauncherSeams seams, Alert alert, QObject* parent)
+    : QObject(parent), model_(new LauncherModel(std::move(seams), this)), alert_(alert ? std::move(alert) : showAlert)
+{
+    engine_.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine_.setInitialProperties({{QStringLiteral("model"), QVariant::fromValue(model_)}});
+    engine_.load(QUrl(QStringLiteral("qrc:/qt/qml/Corvanel/Main.qml")));
+    if (engine_.rootObjects().isEmpty())
+        return;
+
+    window_ = qobject_cast<QQuickWindow*>(engine_.rootObjects().front());
+    connect(window_, SIGNAL(aboutRequested()), this, SLOT(showAbout()));
+    connect(window_, SIGNAL(quitRequested()), this, SLOT(quit()));
+    window_->installEventFilter(this);
+    QCoreApplication::instance()->installEventFilter(this);
+
+    if (QScreen* screen = window_->screen()) {
+        const QRect area = screen->availableGeometry();
+        window_->setPosition(area.center() - QPoint(window_->width() / 2, window_->height() / 2));
+    }
+    window_->show();
+    window_->raise();
+    window_->requestActivate();
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (QCoreApplication* application = QCoreApplication::instance())
+        application->removeEventFilter(this);
+}
+
+bool AppDelegate::shouldTerminate()
+{
+    if (!model_->busy() && !model_->playing())
+        return true;
+    if (model_->busy())
+        alert_(QStringLiteral("Setup is still running"), QStringLiteral("Let setup finish before quitting the launcher."));
+    else
+        alert_(QStringLiteral("Halo 2 is still running"), QStringLiteral("Save and quit Halo 2 before quitting the launcher."));
+    if (window_) {
+        window_->show();
+        window_->raise();
+        window_->requestActivate();
+    }
+    return false;
+}
+
+void AppDelegate::quit()
+{
+    if (shouldTerminate())
+        QCoreApplication::exit(0);
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    const bool windowClose = watched == window_ && event->type() == QEvent::Close;
+    const bool applicationQuit = watched == QCoreApplication::instance() && event->type() == QEvent::Quit;
+    if ((windowClose || applicationQuit) && !shouldTerminate()) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::showAbout()
+{
+    QMessageBox::about(nullptr, QStringLiteral("About Corvanel"),
+                       QStringLiteral("<p><b>Corvanel</b> %1</p><p>Sets up and starts Halo 2 for Windows Vista in a "
+                                      "private Wine environment.</p><p>An unofficial community launcher, not affiliated "
+                                      "with Microsoft, Xbox or Bungie.</p>")
+                           .arg(model_->version()));
+}
+
+void showAlert(const QString& message, const QString& informative)
+{
+    QMessageBox box(QMessageBox::Warning, message, message, QMessageBox::Ok);
+    box.setInformativeText(informative);
+    box.exec();
+}
+
+} // namespace corvanel

@@ -1,0 +1,62 @@
+import QtQuick
+import QtQuick.Controls
+import Corvanel
+
+// The application's one window, with its menu.
+ApplicationWindow {
+    id: window
+    required property LauncherModel model
+    property alias showAdvanced: view.showAdvanced
+
+    signal aboutRequested()
+    signal quitRequested()
+
+    width: 940
+    height: 760
+    minimumWidth: 860
+    minimumHeight: 690
+    title: "Corvanel"
+    color: HaloTheme.navy
+    font.pixelSize: 13
+
+    palette.window: HaloTheme.navy
+    palette.windowText: HaloTheme.ink
+    palette.base: Qt.rgba(0.05, 0.12, 0.20, 1)
+    palette.alternateBase: Qt.rgba(0.07, 0.15, 0.24, 1)
+    palette.text: HaloTheme.ink
+    palette.button: Qt.rgba(0.07, 0.15, 0.24, 1)
+    palette.buttonText: HaloTheme.ink
+    palette.highlight: HaloTheme.accent
+    palette.highlightedText: HaloTheme.navy
+    palette.toolTipBase: Qt.rgba(0.07, 0.15, 0.24, 1)
+    palette.toolTipText: HaloTheme.ink
+    palette.light: Qt.rgba(0.12, 0.22, 0.33, 1)
+    palette.mid: Qt.rgba(0.05, 0.12, 0.20, 1)
+    palette.dark: Qt.rgba(0.02, 0.06, 0.12, 1)
+
+    menuBar: MenuBar {
+        objectName: "menuBar"
+        Menu {
+            title: "Corvanel"
+            Action {
+                objectName: "aboutAction"
+                text: "About Corvanel"
+                onTriggered: window.aboutRequested()
+            }
+            MenuSeparator {}
+            Action {
+                objectName: "quitAction"
+                text: "Quit Corvanel"
+                shortcut: "Ctrl+Q"
+                onTriggered: window.quitRequested()
+            }
+        }
+    }
+
+    LauncherView {
+        id: view
+        objectName: "launcherView"
+        anchors.fill: parent
+        model: window.model
+    }
+}

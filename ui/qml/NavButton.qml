@@ -1,0 +1,19 @@
+import QtQuick
+import QtQuick.Templates as T
+
+// A sidebar row that acts as a button, without button chrome.
+T.AbstractButton {
+    id: control
+    property string number
+
+    implicitWidth: label.implicitWidth
+    implicitHeight: label.implicitHeight
+    opacity: down ? 0.75 : 1
+    Accessible.name: text
+
+    contentItem: NavLabel {
+        id: label
+        number: control.number
+        title: control.text
+    }
+}

@@ -1,0 +1,15 @@
+import QtQuick
+
+// A small indeterminate spinner.
+Icon {
+    glyph: Icons.spinner
+    size: 16
+
+    RotationAnimator on rotation {
+        running: parent.visible
+        from: 0
+        to: 360
+        duration: 1000
+        loops: Animation.Infinite
+    }
+}
