@@ -23,7 +23,7 @@ Item {
             text: label.text
             font: label.font
             wrapMode: label.wrapMode
-            color: HaloTheme.fade(root.glowColor, root.glowColor.a / 4)
+            color: HaloTheme.fade(root.glowColor, root.glowColor.a / 6)
             x: root.radius / 2 * Math.cos(index * Math.PI / 6)
             y: root.radius / 2 * Math.sin(index * Math.PI / 6)
             Accessible.ignored: true

@@ -48,6 +48,7 @@ Item {
                 contentHeight: content.implicitHeight + 68
                 boundsBehavior: Flickable.StopAtBounds
                 ScrollBar.vertical: ScrollBar {
+                    visible: size < 1.0
                     policy: ScrollBar.AsNeeded
                     contentItem: Rectangle {
                         implicitWidth: 6

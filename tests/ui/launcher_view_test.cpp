@@ -1,0 +1,294 @@
+#include "phases.h"
+
+#include <QDesktopServices>
+#include <QQuickItem>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace corvanel;
+using corvanel::testing::PhaseWindow;
+
+namespace {
+
+// The icon font's glyphs as the views use them.
+const QString folderGlyph = QStringLiteral("\ue2c8");
+const QString folderFillGlyph = QStringLiteral("\ue2c7");
+const QString warningGlyph = QStringLiteral("\ue002");
+const QString infoGlyph = QStringLiteral("\ue88f");
+
+/// Records what the desktop was asked to open.
+class Opener : public QObject {
+    Q_OBJECT
+public:
+    Opener()
+    {
+        for (const char* scheme : {"file", "https"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+    }
+    ~Opener() override
+    {
+        for (const char* scheme : {"file", "https"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+    QStringList opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toString()); }
+};
+
+QQuickItem* item(PhaseWindow& shown, const char* name)
+{
+    auto* found = shown.window()->findChild<QQuickItem*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no item named %s", name);
+    return found;
+}
+
+QString text(PhaseWindow& shown, const char* name) { return item(shown, name)->property("text").toString(); }
+QString glyph(PhaseWindow& shown, const char* name) { return item(shown, name)->property("glyph").toString(); }
+
+/// The tooltip's text, with the temporary data folder cut off the front.
+QString tooltip(PhaseWindow& shown, const char* name)
+{
+    for (QObject* child : item(shown, name)->children())
+        if (QByteArray(child->metaObject()->className()) == "QQuickToolTipAttached") {
+            const QString text = child->property("text").toString();
+            const int downloads = text.indexOf("/Downloads/");
+            return downloads < 0 ? text : text.mid(downloads);
+        }
+    return QStringLiteral("(no tooltip)");
+}
+
+/// Visible on screen: the item and all its containers.
+bool shown(PhaseWindow& window, const char* name) { return item(window, name)->isVisible(); }
+
+/// A real mouse click in the middle of the item.
+void click(PhaseWindow& shown, const char* name)
+{
+    QQuickItem* target = item(shown, name);
+    QVERIFY2(target->isVisible(), name);
+    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+    QVERIFY2(shown.window()->contentItem()->contains(centre), name);
+    QTest::mouseClick(shown.window(), Qt::LeftButton, {}, centre.toPoint());
+}
+
+/// A window tall enough to show the whole content column without scrolling.
+std::unique_ptr<PhaseWindow> open(const QString& phase)
+{
+    auto window = std::make_unique<PhaseWindow>(phase);
+    window->window()->resize(940, 1100);
+    QTest::qWait(50);
+    return window;
+}
+
+} // namespace
+
+class LauncherViewTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void freshStart()
+    {
+        auto window = open("fresh");
+        PhaseWindow& w = *window;
+        QCOMPARE(w.window()->title(), QStringLiteral("Corvanel"));
+        QCOMPARE(w.window()->minimumSize(), QSize(860, 690));
+        QCOMPARE(text(w, "headerVersion"), QStringLiteral("UNOFFICIAL BETA / 0.2.1"));
+        QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Install Halo 2"));
+        QCOMPARE(text(w, "titleEyebrow"), QStringLiteral("HALO 2 FOR WINDOWS VISTA / MAC SETUP"));
+        QCOMPARE(text(w, "headline"), QStringLiteral("Bring your game.\nPlay it on your Mac."));
+        QCOMPARE(text(w, "subtitle"), QStringLiteral("One folder. We’ll take care of the rest."));
+        QVERIFY(shown(w, "installScreen"));
+        QVERIFY(!shown(w, "progressScreen"));
+        QVERIFY(!shown(w, "playScreen"));
+        QVERIFY(shown(w, "statusBox"));
+        QCOMPARE(glyph(w, "statusIcon"), infoGlyph);
+        QVERIFY(!shown(w, "statusSpinner"));
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Choose your h2pc_installer_2.1 folder to get started."));
+        QVERIFY(!shown(w, "errorText"));
+        QCOMPARE(glyph(w, "sourceIcon"), folderGlyph);
+        QCOMPARE(text(w, "sourceDetail"), QStringLiteral("h2pc_installer_2.1 or its downloaded ZIP"));
+        QCOMPARE(text(w, "chooseSource"), QStringLiteral("Choose folder…"));
+        QCOMPARE(item(w, "setUp")->isEnabled(), false);
+        QVERIFY(!shown(w, "advancedContent"));
+    }
+
+    /// Choose, the advanced options, set up and play, all through the controls.
+    void clickThrough()
+    {
+        auto window = open("fresh");
+        PhaseWindow& w = *window;
+        LauncherModel& model = w.model();
+
+        click(w, "setUp"); // disabled: nothing happens
+        QCOMPARE(model.busy(), false);
+
+        click(w, "chooseSource");
+        QCOMPARE(glyph(w, "sourceIcon"), folderFillGlyph);
+        QCOMPARE(text(w, "sourceDetail"), QStringLiteral("h2pc_installer_2.1"));
+        QCOMPARE(tooltip(w, "sourceDetail"), QStringLiteral("/Downloads/h2pc_installer_2.1"));
+        QCOMPARE(text(w, "chooseSource"), QStringLiteral("Change…"));
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Ready to set up. Audio support will be configured automatically."));
+        QVERIFY(item(w, "setUp")->isEnabled());
+
+        click(w, "advancedToggle");
+        QVERIFY(shown(w, "advancedContent"));
+        QCOMPARE(text(w, "audioDetail"), QStringLiteral("Optional local audio package"));
+        QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("Otherwise downloaded automatically"));
+        QVERIFY(!shown(w, "automaticAudio"));
+        click(w, "chooseAudio");
+        QCOMPARE(text(w, "audioDetail"), QStringLiteral("MPSetup.exe"));
+        QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("/Downloads/MPSetup.exe"));
+        QVERIFY(shown(w, "automaticAudio"));
+        click(w, "automaticAudio");
+        QVERIFY(!shown(w, "automaticAudio"));
+        QVERIFY(model.audioURL().isEmpty());
+        QCOMPARE(text(w, "audioDetail"), QStringLiteral("Optional local audio package"));
+
+        QSignalSpy status(&model, &LauncherModel::statusChanged);
+        click(w, "setUp");
+        QVERIFY(model.busy());
+        QVERIFY(shown(w, "progressScreen"));
+        QVERIFY(!shown(w, "installScreen"));
+        QVERIFY(!shown(w, "statusBox"));
+        QCOMPARE(text(w, "elapsed"), QStringLiteral("0s"));
+        while (status.count() < 2)
+            QVERIFY(status.wait(5000));
+        QCOMPARE(text(w, "progressLine"), QStringLiteral("Unpacking the game · 1.24 GB · 42s elapsed"));
+        // The clock runs on its own, counted from the press.
+        QTRY_COMPARE_WITH_TIMEOUT(text(w, "elapsed"), QStringLiteral("2s"), 4000);
+
+        w.releaseSetup();
+        QTRY_VERIFY_WITH_TIMEOUT(model.ready(), 10'000);
+        QVERIFY(shown(w, "playScreen"));
+        QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Play Halo 2"));
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Your installation is ready."));
+
+        click(w, "play");
+        QVERIFY(model.playing());
+        QCOMPARE(text(w, "play"), QStringLiteral("Game running"));
+        QVERIFY(!item(w, "play")->isEnabled());
+        w.endGame();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.playing(), 10'000);
+        QCOMPARE(text(w, "play"), QStringLiteral("Play Halo 2"));
+        QVERIFY(item(w, "play")->isEnabled());
+        QVERIFY(!shown(w, "errorText"));
+    }
+
+    void failedSetup()
+    {
+        auto window = open("failed");
+        PhaseWindow& w = *window;
+        QVERIFY(shown(w, "installScreen"));
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Setup needs attention. Your source files are unchanged."));
+        QCOMPARE(glyph(w, "statusIcon"), warningGlyph);
+        QVERIFY(shown(w, "errorText"));
+        QCOMPARE(text(w, "errorText"), QStringLiteral("The selected folder does not contain h2pc_data.bin or a Halo 2 "
+                                                      "game. Choose your h2pc_installer_2.1 folder again."));
+        QCOMPARE(item(w, "errorText")->property("color").value<QColor>(), QColor::fromRgbF(1.0f, 0.77f, 0.6f));
+        QVERIFY(item(w, "errorText")->property("readOnly").toBool());
+        QVERIFY(item(w, "errorText")->property("selectByMouse").toBool());
+        QCOMPARE(text(w, "sourceDetail"), QStringLiteral("h2pc_installer_2.1"));
+        QVERIFY(item(w, "setUp")->isEnabled());
+    }
+
+    void readyAndPlaying()
+    {
+        {
+            auto window = open("ready");
+            PhaseWindow& w = *window;
+            QCOMPARE(text(w, "titleEyebrow"), QStringLiteral("YOUR INSTALLATION / READY"));
+            QCOMPARE(text(w, "headline"), QStringLiteral("Welcome back."));
+            QCOMPARE(text(w, "subtitle"), QStringLiteral("Your next campaign is a click away."));
+            QVERIFY(shown(w, "playScreen"));
+            QVERIFY(!shown(w, "installScreen"));
+            QCOMPARE(text(w, "play"), QStringLiteral("Play Halo 2"));
+            QVERIFY(item(w, "play")->isEnabled());
+            QCOMPARE(glyph(w, "statusIcon"), infoGlyph);
+        }
+        auto window = open("playing");
+        PhaseWindow& w = *window;
+        QCOMPARE(text(w, "play"), QStringLiteral("Game running"));
+        QVERIFY(!item(w, "play")->isEnabled());
+        QVERIFY(shown(w, "statusSpinner"));
+        QVERIFY(!shown(w, "statusIcon"));
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Halo 2 is starting. The first launch can take a few minutes."));
+    }
+
+    void linksOpenInTheDesktop()
+    {
+        Opener opener;
+        {
+            auto window = open("ready");
+            click(*window, "navGuide");
+            click(*window, "navGameFiles");
+            click(*window, "navLogs");
+            click(*window, "showSaves");
+        }
+        auto window = open("setting-up");
+        click(*window, "showSetupLog");
+        QCOMPARE(opener.opened, (QStringList{"Setup Guide.html", "https://cartographer.online/install/", "Logs", "users", "Logs"}));
+    }
+
+    void quitGuard_data()
+    {
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<QString>("alert");
+        QTest::newRow("setting up") << "setting-up" << "Setup is still running / Let setup finish before quitting the launcher.";
+        QTest::newRow("playing") << "playing" << "Halo 2 is still running / Save and quit Halo 2 before quitting the launcher.";
+    }
+
+    /// A window close, the menu, the shortcut and an application quit request are refused alike.
+    void quitGuard()
+    {
+        QFETCH(QString, phase);
+        QFETCH(QString, alert);
+        auto window = open(phase);
+        PhaseWindow& w = *window;
+        QQuickWindow* quickWindow = w.window();
+
+        quickWindow->close();
+        QVERIFY(quickWindow->isVisible());
+        QCOMPARE(w.alerts, QStringList{alert});
+
+        QMetaObject::invokeMethod(quickWindow, "quitRequested");
+        QCOMPARE(w.alerts.size(), 2);
+
+        quickWindow->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(quickWindow));
+        QTest::keyClick(quickWindow, Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(w.alerts.size(), 3);
+
+        QEvent quit(QEvent::Quit);
+        QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+        QVERIFY(!quit.isAccepted());
+        QVERIFY(quickWindow->isVisible());
+        QCOMPARE(w.alerts.last(), alert);
+
+        // Once setup or the game has ended, quitting is allowed at once.
+        w.releaseSetup();
+        w.endGame();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy() && !w.model().playing(), 10'000);
+        const auto alerts = w.alerts.size();
+        QVERIFY(w.delegate().shouldTerminate());
+        // Closing the idle window ends the event loop.
+        QTimer::singleShot(0, quickWindow, [quickWindow] { quickWindow->close(); });
+        QTimer giveUp;
+        giveUp.setSingleShot(true);
+        connect(&giveUp, &QTimer::timeout, qApp, [] { QCoreApplication::exit(2); });
+        giveUp.start(10'000);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!quickWindow->isVisible());
+        QCOMPARE(w.alerts.size(), alerts);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    corvanel::prepareApplication();
+    LauncherViewTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "launcher_view_test.moc"

@@ -1,0 +1,41 @@
+// Renders the window in one phase into a PNG file, for people to look at what a user sees.
+// Usage: corvanel-screenshot --phase NAME --out FILE [--width W --height H]
+
+#include "phases.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QImage>
+#include <QTest>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    corvanel::prepareApplication();
+
+    QCommandLineParser parser;
+    parser.addOption({"phase", "One of: " + corvanel::testing::PhaseWindow::phases.join(", "), "NAME"});
+    parser.addOption({"out", "The PNG file to write.", "FILE"});
+    parser.addOption({"width", "Window width.", "W", "940"});
+    parser.addOption({"height", "Window height.", "H", "760"});
+    parser.process(application);
+    const QString phase = parser.value("phase");
+    if (!corvanel::testing::PhaseWindow::phases.contains(phase) || parser.value("out").isEmpty()) {
+        std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
+        return 2;
+    }
+
+    corvanel::testing::PhaseWindow shown(phase);
+    if (!shown.window())
+        return 1;
+    shown.window()->resize(parser.value("width").toInt(), parser.value("height").toInt());
+    QTest::qWait(phase == "setting-up" ? 2300 : 400);
+    const QImage image = shown.window()->grabWindow();
+    if (image.isNull() || !image.save(parser.value("out"))) {
+        std::fprintf(stderr, "Cannot write %s\n", qPrintable(parser.value("out")));
+        return 1;
+    }
+    return 0;
+}
