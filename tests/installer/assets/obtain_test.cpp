@@ -1,0 +1,253 @@
+#include "installer/file_ops.h"
+#include "installer/installer.h"
+#include "installer/setup_failure.h"
+#include "support/https_server.h"
+#include "support/temp_dir.h"
+
+#include "demo_catalogue.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+
+namespace corvanel {
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string digestOf(const std::string& data)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
+    std::string text;
+    for (unsigned char byte : digest) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", byte);
+        text += pair;
+    }
+    return text;
+}
+
+std::string payload(size_t size, char seed)
+{
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>(seed + i * 7 + i / 251);
+    return data;
+}
+
+/// Every entry below `folder` with its content (folders map to "/").
+std::map<std::string, std::string> snapshot(const fs::path& folder)
+{
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const auto name = fs::relative(entry.path(), folder).string();
+        entries[name] = entry.is_directory() ? "/" : testing::readText(entry.path());
+    }
+    return entries;
+}
+
+const std::string curlMessage = ". Open the setup log for details. If antivirus quarantined a file, review its report before retrying.";
+
+} // namespace
+
+class Obtain : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = std::make_unique<testing::HttpsServer>(); }
+    static void TearDownTestSuite() { server.reset(); }
+
+    /// Puts `content` on the server and describes it as an asset fetched through `mode`.
+    RuntimeAsset serve(const std::string& content, const std::string& mode = "file") const
+    {
+        testing::writeText(server->folder() / name, content);
+        return RuntimeAsset{.name = name, .url = server->url("/" + mode + "/" + name), .sha256 = digestOf(content)};
+    }
+
+    std::string setupLog() const { return testing::readText(root / "Logs" / "setup.log"); }
+    fs::path target() const { return root / "Downloads" / name; }
+    fs::path partial() const { return root / "Downloads" / (name + ".partial"); }
+
+    static inline std::unique_ptr<testing::HttpsServer> server;
+    testing::ScopedEnvironmentVariable trust{"CURL_CA_BUNDLE", server->caBundle().string()};
+    testing::TempDir dir;
+    const fs::path root = dir / "root";
+    const fs::path cache = dir / "cache";
+    const std::string name = "engine.tar.xz";
+    const std::string content = payload(2'500, 'e');
+    std::vector<std::string> reports;
+    Installer installer{root, [this](const std::string& line) { reports.push_back(line); }};
+};
+
+TEST_F(Obtain, DownloadsThroughCurlReportsProgressAndKeepsTheVerifiedFile)
+{
+    const RuntimeAsset asset = serve(content);
+
+    EXPECT_EQ(installer.obtain(asset, std::nullopt), target());
+
+    EXPECT_EQ(testing::readText(target()), content);
+    EXPECT_FALSE(fs::exists(partial()));
+    EXPECT_THAT(setupLog(), HasSubstr("Starting /usr/bin/curl: [\"--fail\", \"--location\", \"--silent\", \"--show-error\", "
+                                      "\"--retry\", \"2\", \"--proto\", \"=https\", \"--proto-redir\", \"=https\", "
+                                      "\"--connect-timeout\", \"20\", \"--max-time\", \"1800\", \"--output\", \""
+                                      + partial().string() + "\", \"" + asset.url + "\"]\n"));
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_EQ(reports.front(), "Downloading engine.tar.xz \u00B7 Zero KB received \u00B7 0s elapsed");
+    EXPECT_THAT(reports[reports.size() - 2], HasSubstr("Downloading engine.tar.xz \u00B7 3 KB received \u00B7 "));
+    EXPECT_EQ(reports.back(), "Verifying engine.tar.xz");
+    for (size_t i = 0; i + 1 < reports.size(); ++i)
+        EXPECT_THAT(reports[i], ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 .* received \u00B7 [0-9]+s elapsed"));
+}
+
+TEST_F(Obtain, AVerifiedCopyInDownloadsIsReturnedWithoutNetworkOrCache)
+{
+    // The cache holds a wrong copy and the server has nothing: either would be noticed.
+    testing::writeText(target(), content);
+    testing::writeText(cache / name, "tampered");
+    const RuntimeAsset asset{.name = name, .url = server->url("/file/absent"), .sha256 = digestOf(content)};
+
+    EXPECT_EQ(installer.obtain(asset, cache), target());
+
+    EXPECT_EQ(testing::readText(target()), content);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_THAT(setupLog(), Not(HasSubstr("Starting /usr/bin/curl")));
+}
+
+TEST_F(Obtain, AnAlteredCopyIsReplacedFromAVerifiedCache)
+{
+    const RuntimeAsset asset{.name = name, .url = server->url("/file/absent"), .sha256 = digestOf(content)};
+    const struct { const char* label; std::string stale; } cases[] = {
+        {"truncated", content.substr(0, 1000)},
+        {"altered", payload(2'500, 'x')},
+        {"empty", ""},
+    };
+    testing::writeText(cache / name, content);
+    testing::writeText(cache / "other.bin", "other");
+    const auto cacheBefore = snapshot(cache);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        testing::writeText(target(), c.stale);
+
+        EXPECT_EQ(installer.obtain(asset, cache), target());
+
+        EXPECT_EQ(testing::readText(target()), content);
+        EXPECT_FALSE(fs::exists(partial()));
+        EXPECT_EQ(snapshot(cache), cacheBefore);
+    }
+    EXPECT_TRUE(reports.empty()) << "a cached copy is not reported as verified download";
+    EXPECT_THAT(setupLog(), Not(HasSubstr("Starting /usr/bin/curl")));
+}
+
+TEST_F(Obtain, AnAlteredCopyWithoutACachedOneIsDownloadedAgain)
+{
+    const RuntimeAsset asset = serve(content);
+    fs::create_directories(cache);
+    testing::writeText(cache / "unrelated.tar.xz", "unrelated");
+    const auto cacheBefore = snapshot(cache);
+    for (const std::optional<fs::path>& folder : {std::optional<fs::path>(), std::optional<fs::path>(cache)}) {
+        SCOPED_TRACE(folder ? "cache without the asset" : "no cache");
+        reports.clear();
+        testing::writeText(target(), content.substr(1));
+
+        EXPECT_EQ(installer.obtain(asset, folder), target());
+
+        EXPECT_EQ(testing::readText(target()), content);
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.back(), "Verifying engine.tar.xz");
+    }
+    EXPECT_EQ(snapshot(cache), cacheBefore);
+}
+
+TEST_F(Obtain, AWrongCachedCopyStopsBeforeAnyDownload)
+{
+    const RuntimeAsset asset = serve(content);
+    testing::writeText(target(), "stale copy");
+    testing::writeText(cache / name, content + "!");
+    const auto cacheBefore = snapshot(cache);
+
+    try {
+        installer.obtain(asset, cache);
+        FAIL() << "the wrong cached copy was accepted";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "The cached engine.tar.xz failed verification.");
+    }
+
+    EXPECT_FALSE(entryExists(target()));
+    EXPECT_FALSE(entryExists(partial()));
+    EXPECT_EQ(snapshot(cache), cacheBefore);
+    EXPECT_THAT(setupLog(), Not(HasSubstr("Starting /usr/bin/curl")));
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Obtain, AFailedDownloadLeavesNeitherTargetNorPartialFile)
+{
+    const struct { const char* mode; bool wrongBytes; std::string message; } cases[] = {
+        {"missing", false, "curl failed (22)" + curlMessage},
+        {"redirect-http", false, "curl failed (1)" + curlMessage},
+        {"short", false, "curl failed (18)" + curlMessage},
+        {"file", true, "The download of engine.tar.xz failed checksum verification. Nothing from that download was run."},
+    };
+    fs::create_directories(cache);
+    testing::writeText(cache / "unrelated.tar.xz", "unrelated");
+    const auto cacheBefore = snapshot(cache);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        reports.clear();
+        RuntimeAsset asset = serve(content, c.mode);
+        if (c.wrongBytes)
+            asset.sha256 = digestOf(payload(2'500, 'w'));
+        // Left behind by an interrupted run: it must neither show in progress nor survive.
+        testing::writeText(partial(), payload(7'777, 's'));
+
+        try {
+            installer.obtain(asset, cache);
+            ADD_FAILURE() << "the download was accepted";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), c.message);
+        }
+
+        EXPECT_FALSE(entryExists(target()));
+        EXPECT_FALSE(entryExists(partial()));
+        EXPECT_EQ(snapshot(cache), cacheBefore);
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.front(), "Downloading engine.tar.xz \u00B7 Zero KB received \u00B7 0s elapsed");
+        EXPECT_EQ(reports.back() == "Verifying engine.tar.xz", c.wrongBytes);
+    }
+}
+
+TEST_F(Obtain, TheLiveLineShowsTheBytesReceivedSoFar)
+{
+    // The server sends half, pauses three seconds, then sends the rest; one of the runner's
+    // calls, two seconds apart, falls into the pause and sees the half.
+    const std::string large = payload(4'000'000, 'l');
+    const RuntimeAsset asset = serve(large, "slow");
+
+    installer.obtain(asset, std::nullopt);
+
+    EXPECT_THAT(reports, ::testing::Contains(::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 2 MB received \u00B7 [2-9]s elapsed")));
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_THAT(reports[reports.size() - 2], ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 4 MB received \u00B7 [3-9]s elapsed"));
+    EXPECT_EQ(testing::readText(target()), large);
+}
+
+TEST(ObtainAudio, AWrongCachedPackageIsNamedInTheFailure)
+{
+    testing::TempDir dir;
+    testing::writeText(dir / "cache" / "MPSetup.exe", "not the package");
+    const Installer installer(dir / "root");
+
+    try {
+        installer.obtain(demoCatalogue().audio, dir / "cache");
+        FAIL() << "the wrong package was accepted";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "The cached MPSetup.exe failed verification.");
+    }
+    EXPECT_FALSE(entryExists(dir / "root" / "Downloads" / "MPSetup.exe"));
+}
+
+} // namespace corvanel
