@@ -36,13 +36,7 @@ public slots:
     void open(const QUrl& url) { opened.append(url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toString()); }
 };
 
-QQuickItem* item(PhaseWindow& shown, const char* name)
-{
-    auto* found = shown.window()->findChild<QQuickItem*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no item named %s", name);
-    return found;
-}
+QQuickItem* item(PhaseWindow& shown, const char* name) { return corvanel::testing::findItem(shown.window(), name); }
 
 QString text(PhaseWindow& shown, const char* name) { return item(shown, name)->property("text").toString(); }
 QString glyph(PhaseWindow& shown, const char* name) { return item(shown, name)->property("glyph").toString(); }
@@ -62,15 +56,7 @@ QString tooltip(PhaseWindow& shown, const char* name)
 /// Visible on screen: the item and all its containers.
 bool shown(PhaseWindow& window, const char* name) { return item(window, name)->isVisible(); }
 
-/// A real mouse click in the middle of the item.
-void click(PhaseWindow& shown, const char* name)
-{
-    QQuickItem* target = item(shown, name);
-    QVERIFY2(target->isVisible(), name);
-    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-    QVERIFY2(shown.window()->contentItem()->contains(centre), name);
-    QTest::mouseClick(shown.window(), Qt::LeftButton, {}, centre.toPoint());
-}
+#define CLICK(shown, name) QVERIFY(corvanel::testing::click((shown).window(), name))
 
 /// A window tall enough to show the whole content column without scrolling.
 std::unique_ptr<PhaseWindow> open(const QString& phase)
@@ -120,10 +106,10 @@ private slots:
         PhaseWindow& w = *window;
         LauncherModel& model = w.model();
 
-        click(w, "setUp"); // disabled: nothing happens
+        CLICK(w, "setUp"); // disabled: nothing happens
         QCOMPARE(model.busy(), false);
 
-        click(w, "chooseSource");
+        CLICK(w, "chooseSource");
         QCOMPARE(glyph(w, "sourceIcon"), folderFillGlyph);
         QCOMPARE(text(w, "sourceDetail"), QStringLiteral("h2pc_installer_2.1"));
         QCOMPARE(tooltip(w, "sourceDetail"), QStringLiteral("/Downloads/h2pc_installer_2.1"));
@@ -131,22 +117,22 @@ private slots:
         QCOMPARE(text(w, "statusText"), QStringLiteral("Ready to set up. Audio support will be configured automatically."));
         QVERIFY(item(w, "setUp")->isEnabled());
 
-        click(w, "advancedToggle");
+        CLICK(w, "advancedToggle");
         QVERIFY(shown(w, "advancedContent"));
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("Optional local audio package"));
         QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("Otherwise downloaded automatically"));
         QVERIFY(!shown(w, "automaticAudio"));
-        click(w, "chooseAudio");
+        CLICK(w, "chooseAudio");
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("MPSetup.exe"));
         QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("/Downloads/MPSetup.exe"));
         QVERIFY(shown(w, "automaticAudio"));
-        click(w, "automaticAudio");
+        CLICK(w, "automaticAudio");
         QVERIFY(!shown(w, "automaticAudio"));
         QVERIFY(model.audioURL().isEmpty());
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("Optional local audio package"));
 
         QSignalSpy status(&model, &LauncherModel::statusChanged);
-        click(w, "setUp");
+        CLICK(w, "setUp");
         QVERIFY(model.busy());
         QVERIFY(shown(w, "progressScreen"));
         QVERIFY(!shown(w, "installScreen"));
@@ -164,7 +150,7 @@ private slots:
         QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Play Halo 2"));
         QCOMPARE(text(w, "statusText"), QStringLiteral("Your installation is ready."));
 
-        click(w, "play");
+        CLICK(w, "play");
         QVERIFY(model.playing());
         QCOMPARE(text(w, "play"), QStringLiteral("Game running"));
         QVERIFY(!item(w, "play")->isEnabled());
@@ -220,13 +206,13 @@ private slots:
         Opener opener;
         {
             auto window = open("ready");
-            click(*window, "navGuide");
-            click(*window, "navGameFiles");
-            click(*window, "navLogs");
-            click(*window, "showSaves");
+            CLICK(*window, "navGuide");
+            CLICK(*window, "navGameFiles");
+            CLICK(*window, "navLogs");
+            CLICK(*window, "showSaves");
         }
         auto window = open("setting-up");
-        click(*window, "showSetupLog");
+        CLICK(*window, "showSetupLog");
         QCOMPARE(opener.opened, (QStringList{"Setup Guide.html", "https://cartographer.online/install/", "Logs", "users", "Logs"}));
     }
 

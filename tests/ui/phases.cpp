@@ -87,4 +87,24 @@ PhaseWindow::~PhaseWindow()
     delegate_.reset();
 }
 
+QQuickItem* findItem(QQuickWindow* window, const char* name)
+{
+    auto* found = window->findChild<QQuickItem*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no item named %s", name);
+    return found;
+}
+
+bool click(QQuickWindow* window, const char* name)
+{
+    QQuickItem* target = findItem(window, name);
+    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+    if (!target->isVisible() || !window->contentItem()->contains(centre)) {
+        qWarning("%s cannot be clicked: hidden or outside the window", name);
+        return false;
+    }
+    QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
+    return true;
+}
+
 } // namespace corvanel::testing

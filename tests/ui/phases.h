@@ -3,6 +3,7 @@
 #include "app/app_delegate.h"
 #include "fixture_installation.h"
 
+#include <QQuickItem>
 #include <QString>
 #include <QStringList>
 
@@ -38,5 +39,11 @@ private:
     bool released_ = false;
     std::unique_ptr<AppDelegate> delegate_;
 };
+
+/// The item of the window's content named `name`; aborts the test program when there is none.
+QQuickItem* findItem(QQuickWindow* window, const char* name);
+
+/// A real mouse click in the middle of a visible item; false when it cannot be clicked.
+bool click(QQuickWindow* window, const char* name);
 
 } // namespace corvanel::testing
