@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 
 namespace corvanel {
@@ -82,8 +84,18 @@ void AppDelegate::showAbout()
 
 void showAlert(const QString& message, const QString& informative)
 {
-    QMessageBox box(QMessageBox::Warning, message, message, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Corvanel"), QStringLiteral("<b>%1</b>").arg(message.toHtmlEscaped()),
+                    QMessageBox::Ok);
     box.setInformativeText(informative);
+    box.setStyleSheet(QStringLiteral(
+        "QMessageBox { background: #08172B; }"
+        "QLabel { color: #D4E8FA; font-size: 13px; }"
+        "QLabel#qt_msgbox_label { font-size: 14px; min-width: 300px; }"
+        "QLabel#qt_msgbox_informativelabel { color: #99B8D1; }"
+        "QPushButton { background: #B8E0FF; color: #08172B; border: 1px solid rgba(184, 224, 255, 0.55);"
+        "  padding: 8px 18px; font-weight: 600; min-width: 48px; }"
+        "QPushButton:pressed { background: rgba(184, 224, 255, 0.75); }"));
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
     box.exec();
 }
 
