@@ -161,6 +161,72 @@ private slots:
         QVERIFY(!shown(w, "errorText"));
     }
 
+    /// Prominent and secondary, enabled and disabled, and the dimming while pressed.
+    void buttonAppearance()
+    {
+        auto window = open("fresh");
+        PhaseWindow& w = *window;
+        const auto fill = [&](const char* name) {
+            return item(w, name)->property("background").value<QQuickItem*>()->property("color").value<QColor>();
+        };
+        const auto border = [&](const char* name) {
+            auto* background = item(w, name)->property("background").value<QQuickItem*>();
+            return background->property("border").value<QObject*>()->property("color").value<QColor>();
+        };
+        const auto label = [&](const char* name) {
+            return item(w, name)->findChild<QQuickItem*>("label")->property("color").value<QColor>();
+        };
+        const auto rgba = [](const QColor& colour) { return QString::number(colour.rgba(), 16); };
+        const QColor ink = QColor::fromRgbF(0.83f, 0.91f, 0.98f), muted = QColor::fromRgbF(0.60f, 0.72f, 0.82f);
+        const QColor accent = QColor::fromRgbF(0.72f, 0.88f, 1.00f), navy = QColor::fromRgbF(0.03f, 0.09f, 0.17f);
+        const auto faded = [](QColor colour, float opacity) {
+            colour.setAlphaF(opacity);
+            return colour;
+        };
+        const QColor faintEdge = faded(QColor::fromRgbF(0.29f, 0.45f, 0.57f), 0.18f);
+
+        // Prominent, disabled: no accent fill, muted text, faint border.
+        QCOMPARE(rgba(fill("setUp")), rgba(faintEdge));
+        QCOMPARE(rgba(label("setUp")), rgba(muted));
+        QCOMPARE(rgba(border("setUp")), rgba(faded(accent, 0.18f)));
+        // Secondary, enabled.
+        QCOMPARE(rgba(fill("chooseSource")), rgba(faintEdge));
+        QCOMPARE(rgba(label("chooseSource")), rgba(ink));
+        QCOMPARE(rgba(border("chooseSource")), rgba(faded(accent, 0.55f)));
+
+        CLICK(w, "chooseSource");
+        QCOMPARE(rgba(fill("setUp")), rgba(accent));
+        QCOMPARE(rgba(label("setUp")), rgba(navy));
+        QCOMPARE(rgba(border("setUp")), rgba(faded(accent, 0.55f)));
+
+        QQuickItem* button = item(w, "chooseSource");
+        const QPoint corner = button->mapToScene(QPointF(2, 2)).toPoint(); // the padding takes presses too
+        QTest::mousePress(w.window(), Qt::LeftButton, {}, corner);
+        QCOMPARE(button->opacity(), 0.75);
+        QTest::mouseRelease(w.window(), Qt::LeftButton, {}, corner);
+        QCOMPARE(button->opacity(), 1.0);
+    }
+
+    /// The backdrop's scan lines cover the whole window, one every 4 points, after a resize too.
+    void scanLinesFollowTheSize()
+    {
+        auto window = open("fresh");
+        PhaseWindow& w = *window;
+        w.window()->resize(1000, 1300);
+        QTest::qWait(100);
+        const QImage image = w.window()->grabWindow();
+        QCOMPARE(image.height(), 1300);
+        // The footer's middle shows the bare backdrop: lit rows are brighter than the rows between.
+        const int x = 500;
+        int lit = 0, dark = 0;
+        const int top = qRound(item(w, "scanLines")->mapToScene(QPointF(0, 0)).y()); // below the menu bar
+        for (int y = top + 4 * ((1260 - top) / 4); y < 1292; y += 4) {
+            lit += qRed(image.pixel(x, y)) + qRed(image.pixel(x, y - 1));
+            dark += qRed(image.pixel(x, y + 1)) + qRed(image.pixel(x, y + 2));
+        }
+        QVERIFY2(lit > dark, qPrintable(QStringLiteral("lit %1, dark %2").arg(lit).arg(dark)));
+    }
+
     void failedSetup()
     {
         auto window = open("failed");
