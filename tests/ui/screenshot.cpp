@@ -24,6 +24,7 @@ int main(int argc, char** argv)
     parser.addOption({"out", "The PNG file to write.", "FILE"});
     parser.addOption({"width", "Window width.", "W", "940"});
     parser.addOption({"height", "Window height.", "H", "760"});
+    parser.addOption({"menu", "Open the window's menu before rendering."});
     parser.addOption({"alert", "Render the quit guard's alert instead of the window."});
     parser.process(application);
     if (parser.isSet("alert")) {
@@ -47,6 +48,9 @@ int main(int argc, char** argv)
     if (!shown.window())
         return 1;
     shown.window()->resize(parser.value("width").toInt(), parser.value("height").toInt());
+    if (parser.isSet("menu"))
+        if (QObject* menu = shown.window()->findChild<QObject*>("applicationMenu"))
+            QMetaObject::invokeMethod(menu, "open");
     QTest::qWait(phase == "setting-up" ? 2300 : 400);
     const QImage image = shown.window()->grabWindow();
     if (image.isNull() || !image.save(parser.value("out"))) {

@@ -37,18 +37,41 @@ ApplicationWindow {
     menuBar: MenuBar {
         objectName: "menuBar"
         Menu {
+            objectName: "applicationMenu"
             title: "Corvanel"
             Action {
                 objectName: "aboutAction"
                 text: "About Corvanel"
                 onTriggered: window.aboutRequested()
             }
-            MenuSeparator {}
-            Action {
-                objectName: "quitAction"
-                text: "Quit Corvanel"
-                shortcut: "Ctrl+Q"
-                onTriggered: window.quitRequested()
+            MenuSeparator {
+                contentItem: Rectangle {
+                    implicitWidth: 200
+                    implicitHeight: 1
+                    color: HaloTheme.fade(HaloTheme.edge, 0.5)
+                }
+            }
+            MenuItem {
+                id: quitItem
+                action: Action {
+                    objectName: "quitAction"
+                    text: "Quit Corvanel"
+                    shortcut: "Ctrl+Q"
+                    onTriggered: window.quitRequested()
+                }
+                contentItem: Row {
+                    spacing: 24
+                    Text {
+                        text: quitItem.text
+                        font: quitItem.font
+                        color: HaloTheme.ink
+                    }
+                    Text {
+                        text: "Ctrl+Q"
+                        font: quitItem.font
+                        color: HaloTheme.muted
+                    }
+                }
             }
         }
     }
