@@ -122,8 +122,8 @@ void LauncherModel::install()
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
 
     setError({});
+    setSetupStartedAt(QDateTime::currentDateTime()); // first, so the progress clock starts from it
     setBusy(true);
-    setSetupStartedAt(QDateTime::currentDateTime());
 
     QThreadPool::globalInstance()->start(
         [model = QPointer(this), root = installer_.root(), catalogue = seams_.catalogue, setup = seams_.setup, game, audio]() {

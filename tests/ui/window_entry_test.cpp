@@ -1,6 +1,8 @@
 // The executable's window mode from outside: without a display it explains itself instead of
 // aborting inside Qt, and the command line never loads Qt.
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +38,12 @@ private slots:
                  QByteArray("Corvanel cannot open its window because no display was found (neither DISPLAY nor "
                             "WAYLAND_DISPLAY is set). Start it from a desktop session, or use the command line "
                             "instead, for example: corvanel --cli --status\n"));
+    }
+
+    void guideShipsBesideTheProgram()
+    {
+        const QFileInfo program(CORVANEL_BINARY);
+        QVERIFY(QFileInfo(program.dir().filePath("resources/Setup Guide.html")).isFile());
     }
 
     void commandLineDoesNotLoadQt()
