@@ -16,24 +16,23 @@ ColumnLayout {
         id: disclosure
         objectName: "advancedToggle"
         text: "Advanced options"
-        implicitWidth: header.implicitWidth
-        implicitHeight: header.implicitHeight
+        implicitWidth: implicitContentWidth
+        implicitHeight: implicitContentHeight
         opacity: down ? 0.75 : 1
         Accessible.name: text
         onClicked: advanced.expanded = !advanced.expanded
 
         contentItem: Row {
-            id: header
             spacing: 4
             Icon {
+                anchors.verticalCenter: parent.verticalCenter
                 glyph: Icons.chevronRight
                 size: 16
                 rotation: advanced.expanded ? 90 : 0
-                height: caption.height
                 Behavior on rotation { NumberAnimation { duration: 120 } }
             }
             Text {
-                id: caption
+                anchors.verticalCenter: parent.verticalCenter
                 text: disclosure.text
                 color: HaloTheme.muted
                 font.pixelSize: 12

@@ -2,6 +2,7 @@ import QtQuick
 
 // A translucent panel with a hairline border; its children are laid out inside the padding.
 Rectangle {
+    id: card
     default property alias content: inner.data
     property int padding: 24
 
@@ -13,6 +14,6 @@ Rectangle {
     Item {
         id: inner
         anchors.fill: parent
-        anchors.margins: parent.padding
+        anchors.margins: card.padding
     }
 }

@@ -19,10 +19,10 @@ Item {
         model: 12
         Text {
             required property int index
-            width: label.width
-            text: label.text
-            font: label.font
-            wrapMode: label.wrapMode
+            width: root.width
+            text: root.text
+            font: root.font
+            wrapMode: root.wrapMode
             color: HaloTheme.fade(root.glowColor, root.glowColor.a / 6)
             x: root.radius / 2 * Math.cos(index * Math.PI / 6)
             y: root.radius / 2 * Math.sin(index * Math.PI / 6)

@@ -27,25 +27,24 @@ T.Button {
         spacing: control.iconSpacing
 
         Icon {
+            anchors.verticalCenter: parent.verticalCenter
             visible: control.leadingIcon !== ""
             glyph: control.leadingIcon
             size: 16
             color: control.foreground
-            height: label.height
         }
         Text {
-            id: label
             objectName: "label"
             text: control.text
             font: control.font
             color: control.foreground
         }
         Icon {
+            anchors.verticalCenter: parent.verticalCenter
             visible: control.trailingIcon !== ""
             glyph: control.trailingIcon
             size: 16
             color: control.foreground
-            height: label.height
         }
     }
 

@@ -16,14 +16,13 @@ T.ProgressBar {
         clip: true
 
         Rectangle {
-            id: segment
             width: control.availableWidth / 3
             height: control.availableHeight
             color: HaloTheme.accent
 
             NumberAnimation on x {
                 running: control.visible
-                from: -segment.width
+                from: -control.availableWidth / 3
                 to: control.availableWidth
                 duration: 1400
                 loops: Animation.Infinite

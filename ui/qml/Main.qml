@@ -36,6 +36,27 @@ ApplicationWindow {
 
     menuBar: MenuBar {
         objectName: "menuBar"
+        background: Rectangle {
+            implicitHeight: 26
+            color: HaloTheme.navy
+        }
+        delegate: MenuBarItem {
+            id: menuBarItem
+            topPadding: 4
+            bottomPadding: 4
+            leftPadding: 12
+            rightPadding: 12
+            font.pixelSize: 13
+            contentItem: Text {
+                text: menuBarItem.text
+                font: menuBarItem.font
+                color: HaloTheme.ink
+            }
+            background: Rectangle {
+                implicitHeight: 26
+                color: menuBarItem.highlighted ? HaloTheme.fade(HaloTheme.edge, 0.35) : "transparent"
+            }
+        }
         Menu {
             objectName: "applicationMenu"
             title: "Corvanel"

@@ -6,13 +6,12 @@ T.AbstractButton {
     id: control
     property string number
 
-    implicitWidth: label.implicitWidth
-    implicitHeight: label.implicitHeight
+    implicitWidth: implicitContentWidth
+    implicitHeight: implicitContentHeight
     opacity: down ? 0.75 : 1
     Accessible.name: text
 
     contentItem: NavLabel {
-        id: label
         number: control.number
         title: control.text
     }

@@ -2,11 +2,12 @@ import QtQuick
 
 // A small indeterminate spinner.
 Icon {
+    id: spinner
     glyph: Icons.spinner
     size: 16
 
     RotationAnimator on rotation {
-        running: parent.visible
+        running: spinner.visible
         from: 0
         to: 360
         duration: 1000
