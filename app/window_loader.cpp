@@ -3,13 +3,19 @@
 
 #include "app/window_entry.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace corvanel {
 
@@ -17,28 +23,76 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool isSet(const char* name)
+std::string variable(const char* name)
 {
     const char* value = std::getenv(name);
-    return value && *value;
+    return value ? value : "";
 }
 
-/// True when Qt can open a window: a display server is named, or Qt was told to use a
-/// platform that needs none (offscreen, minimal, vnc, a framebuffer).
-bool displayAvailable()
+/// True when a Unix socket at `path` (a leading '@' names an abstract one) accepts a connection.
+bool socketAnswers(std::string path)
 {
-    if (const char* platforms = std::getenv("QT_QPA_PLATFORM"); platforms && *platforms) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof(address.sun_path))
+        return false;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    socklen_t length = offsetof(sockaddr_un, sun_path) + path.size();
+    if (path.front() == '@')
+        address.sun_path[0] = '\0';
+    else
+        ++length;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool answered = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
+    ::close(fd);
+    return answered;
+}
+
+/// A local X display (":0", "unix:0.0") whose server listens; other hosts are trusted.
+bool xDisplayAnswers(const std::string& display)
+{
+    const auto colon = display.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string host = display.substr(0, colon);
+    if (!host.empty() && host != "unix")
+        return true;
+    const std::string number = display.substr(colon + 1, display.find('.', colon) - colon - 1);
+    const std::string socket = "/tmp/.X11-unix/X" + number;
+    return socketAnswers("@" + socket) || socketAnswers(socket);
+}
+
+bool waylandDisplayAnswers(const std::string& display)
+{
+    if (display.starts_with('/'))
+        return socketAnswers(display);
+    const std::string runtime = variable("XDG_RUNTIME_DIR");
+    return !runtime.empty() && socketAnswers(runtime + "/" + display);
+}
+
+/// Why Qt could not open a window here, or nothing when it can: a display server answers, or
+/// Qt was told to use a platform that needs none (offscreen, minimal, vnc, a framebuffer).
+std::optional<std::string> missingDisplay()
+{
+    if (const std::string platforms = variable("QT_QPA_PLATFORM"); !platforms.empty()) {
         std::string_view list(platforms);
         while (!list.empty()) {
             const auto end = list.find(';');
             std::string_view entry = list.substr(0, end);
             entry = entry.substr(0, entry.find(':'));
             if (!entry.empty() && entry != "xcb" && !entry.starts_with("wayland"))
-                return true;
+                return std::nullopt;
             list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
         }
     }
-    return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
+    const std::string x = variable("DISPLAY"), wayland = variable("WAYLAND_DISPLAY");
+    if (x.empty() && wayland.empty())
+        return "no display was found (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    if ((!x.empty() && xDisplayAnswers(x)) || (!wayland.empty() && waylandDisplayAnswers(wayland)))
+        return std::nullopt;
+    return "its display does not answer (" + (x.empty() ? "WAYLAND_DISPLAY=" + wayland : "DISPLAY=" + x) + ")";
 }
 
 /// The window module: beside the executable in the build tree, under lib/corvanel once installed.
@@ -56,11 +110,11 @@ fs::path windowModule()
 
 int runWindow(int argc, char** argv, const Catalogue& catalogue)
 {
-    if (!displayAvailable()) {
-        std::fputs("Corvanel cannot open its window because no display was found (neither DISPLAY nor WAYLAND_DISPLAY "
-                   "is set). Start it from a desktop session, or use the command line instead, for example: "
-                   "corvanel --cli --status\n",
-                   stderr);
+    if (const auto reason = missingDisplay()) {
+        std::fprintf(stderr,
+                     "Corvanel cannot open its window because %s. Start it from a desktop session, or use the command "
+                     "line instead, for example: corvanel --cli --status\n",
+                     reason->c_str());
         return 1;
     }
 

@@ -13,20 +13,35 @@ class WindowEntryTest : public QObject {
 private slots:
     void withoutDisplay_data()
     {
+        const QByteArray unset = "no display was found (neither DISPLAY nor WAYLAND_DISPLAY is set)";
         QTest::addColumn<QString>("platform");
-        QTest::newRow("default platform") << QString();
-        QTest::newRow("X11 asked for") << "xcb";
-        QTest::newRow("Wayland asked for") << "wayland";
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("wayland");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("default platform") << QString() << QString() << QString() << unset;
+        QTest::newRow("X11 asked for") << "xcb" << QString() << QString() << unset;
+        QTest::newRow("Wayland asked for") << "wayland" << QString() << QString() << unset;
+        QTest::newRow("X server gone") << QString() << ":97" << QString()
+                                       << QByteArray("its display does not answer (DISPLAY=:97)");
+        QTest::newRow("Wayland server gone") << QString() << QString() << "/nonexistent/wayland-97"
+                                             << QByteArray("its display does not answer (WAYLAND_DISPLAY=/nonexistent/wayland-97)");
     }
 
     void withoutDisplay()
     {
         QFETCH(QString, platform);
+        QFETCH(QString, display);
+        QFETCH(QString, wayland);
+        QFETCH(QByteArray, reason);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(QString::fromLatin1(name));
         if (!platform.isEmpty())
             environment.insert("QT_QPA_PLATFORM", platform);
+        if (!display.isEmpty())
+            environment.insert("DISPLAY", display);
+        if (!wayland.isEmpty())
+            environment.insert("WAYLAND_DISPLAY", wayland);
 
         QProcess program;
         program.setProcessEnvironment(environment);
@@ -35,9 +50,9 @@ private slots:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 1);
         QCOMPARE(program.readAllStandardError(),
-                 QByteArray("Corvanel cannot open its window because no display was found (neither DISPLAY nor "
-                            "WAYLAND_DISPLAY is set). Start it from a desktop session, or use the command line "
-                            "instead, for example: corvanel --cli --status\n"));
+                 "Corvanel cannot open its window because " + reason
+                     + ". Start it from a desktop session, or use the command line instead, for example: corvanel "
+                       "--cli --status\n");
     }
 
     void guideShipsBesideTheProgram()
