@@ -125,26 +125,26 @@ void LauncherModel::install()
     setSetupStartedAt(QDateTime::currentDateTime()); // first, so the progress clock starts from it
     setBusy(true);
 
-    QThreadPool::globalInstance()->start(
-        [model = QPointer(this), root = installer_.root(), catalogue = seams_.catalogue, setup = seams_.setup, game, audio]() {
-            try {
-                const Installer installer(
-                    root, [model](const std::string& line) { deliver(model, [line = text(line)](LauncherModel& m) { m.setStatus(line); }); },
-                    catalogue);
-                setup(installer, game, audio);
-                deliver(model, [](LauncherModel& m) {
-                    m.setBusy(false);
-                    m.setReady(true);
-                    m.setStatus(installed);
-                });
-            } catch (const std::exception& failure) {
-                deliver(model, [message = text(describe(failure))](LauncherModel& m) {
-                    m.setBusy(false);
-                    m.setError(message);
-                    m.setStatus(needsAttention);
-                });
-            }
-        });
+    QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(),
+                                          catalogue = seams_.catalogue, setup = seams_.setup, game, audio]() {
+        try {
+            const auto progress = [model](const std::string& line) {
+                deliver(model, [line = text(line)](LauncherModel& launcher) { launcher.setStatus(line); });
+            };
+            setup(Installer(root, progress, catalogue), game, audio);
+            deliver(model, [](LauncherModel& launcher) {
+                launcher.setBusy(false);
+                launcher.setReady(true);
+                launcher.setStatus(installed);
+            });
+        } catch (const std::exception& failure) {
+            deliver(model, [message = text(describe(failure))](LauncherModel& launcher) {
+                launcher.setBusy(false);
+                launcher.setError(message);
+                launcher.setStatus(needsAttention);
+            });
+        }
+    });
 }
 
 void LauncherModel::play()
@@ -165,7 +165,7 @@ void LauncherModel::play()
 
     QThread* watcher = QThread::create([model = QPointer(this), process = process_]() {
         const int status = process->wait();
-        deliver(model, [status](LauncherModel& m) { m.gameExited(status); });
+        deliver(model, [status](LauncherModel& launcher) { launcher.gameExited(status); });
     });
     connect(watcher, &QThread::finished, watcher, &QObject::deleteLater);
     watcher->start(QThread::LowPriority);
