@@ -32,6 +32,8 @@ std::optional<fs::path> pathOption(const std::string& name, const std::vector<st
     const auto value = option(name, arguments);
     if (!value)
         return std::nullopt;
+    if (value->empty())
+        return fs::current_path();
     return fs::absolute(fs::path(*value)).lexically_normal();
 }
 

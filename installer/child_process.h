@@ -16,13 +16,18 @@ struct SpawnRequest {
     std::optional<std::map<std::string, std::string>> environment; ///< none inherits ours
     std::optional<std::filesystem::path> directory;                ///< none inherits ours
     int output = -1; ///< descriptor for standard output and error; -1 means the null device
+    /// The child is killed when the thread that started it ends, even by a crash or SIGKILL of
+    /// the launcher (Linux), so no tool keeps writing into a root nobody watches any more.
+    bool endsWithLauncher = false;
 };
 
 /// One child process in a process group of its own. A child that is still running when its
 /// owner drops it is killed, with its group, and reaped: nothing is left behind by accident.
 class ChildProcess {
 public:
-    /// Starts the program; standard input is the null device. Raises std::system_error.
+    /// Starts the program with every signal at its default and none blocked; standard input is
+    /// the null device. Raises std::system_error, or std::filesystem::filesystem_error for a
+    /// working folder that is not there.
     static ChildProcess spawn(const SpawnRequest& request);
 
     ChildProcess(ChildProcess&& other) noexcept;
@@ -33,23 +38,28 @@ public:
 
     pid_t pid() const { return pid_; }
 
-    /// Waits at most `seconds` for the end; true once the child has ended.
+    /// Waits at most `seconds` for the end; true once the child has ended. The ended child is
+    /// not reaped yet, so its process group can still be signalled safely.
     bool waitFor(double seconds);
-    /// Blocks until the end and returns the termination status: the exit code, or the
-    /// number of the signal that ended the child.
+    /// Blocks until the end, reaps the child and returns the termination status: the exit
+    /// code, or the number of the signal that ended the child.
     int wait();
-    bool running() const { return !status_; }
+    /// Asks the group to stop (SIGTERM), kills it (SIGKILL) if the child is still running after
+    /// `grace` seconds, then kills whatever is left of the group and reaps the child.
+    int terminate(double grace);
+    /// Whether the child has not been seen to end.
+    bool running() const { return !ended_; }
     std::optional<int> status() const { return status_; }
-    /// Sends `signal` to the child's process group.
+    /// Sends `signal` to the child's process group, until the child is reaped.
     void signal(int signal) const;
 
 private:
     explicit ChildProcess(pid_t pid);
-    void reap(int waitStatus);
-    void release();
+    void release() noexcept;
 
     pid_t pid_ = -1;
     int pidfd_ = -1;
+    bool ended_ = false;
     std::optional<int> status_;
 };
 

@@ -2,9 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <system_error>
 
 #include <fcntl.h>
@@ -63,14 +61,25 @@ void writeFileAtomically(const fs::path& file, std::string_view content)
 
 std::string readFile(const fs::path& file)
 {
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream)
-        throw fs::filesystem_error("Unable to read", file, std::error_code(errno ? errno : EIO, std::generic_category()));
-    std::ostringstream content;
-    content << stream.rdbuf();
-    if (stream.bad())
-        throw fs::filesystem_error("Unable to read", file, std::error_code(EIO, std::generic_category()));
-    return content.str();
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        throw fs::filesystem_error("Unable to read", file, std::error_code(errno, std::generic_category()));
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            content.append(buffer, static_cast<size_t>(count));
+        } else if (count == 0) {
+            break;
+        } else if (errno != EINTR) {
+            const std::error_code error(errno, std::generic_category());
+            ::close(fd);
+            throw fs::filesystem_error("Unable to read", file, error);
+        }
+    }
+    ::close(fd);
+    return content;
 }
 
 void removeTreeQuietly(const fs::path& path) noexcept

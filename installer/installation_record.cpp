@@ -2,6 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <limits>
+
 namespace corvanel {
 
 namespace {
@@ -19,28 +22,55 @@ std::string InstallationRecord::encode() const
     return object.dump();
 }
 
+namespace {
+
+/// A JSON number with a whole value that fits a signed 64-bit integer (1 and 1.0 alike).
+std::optional<std::int64_t> wholeNumber(const nlohmann::json& value)
+{
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return std::nullopt;
+        return static_cast<std::int64_t>(number);
+    }
+    if (value.is_number_integer())
+        return value.get<std::int64_t>();
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        // -2^63 and 2^63 are exact doubles; the range is half-open.
+        if (!std::isfinite(number) || std::trunc(number) != number || number < -0x1p63 || number >= 0x1p63)
+            return std::nullopt;
+        return static_cast<std::int64_t>(number);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<InstallationRecord> InstallationRecord::decode(std::string_view json)
 {
-    const auto object = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
+    const auto object = nlohmann::json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
     if (!object.is_object())
         return std::nullopt;
+    const auto end = object.end();
     const auto format = object.find("format");
     const auto launcherVersion = object.find("launcherVersion");
     const auto engine = object.find("engine");
     const auto installedAt = object.find("installedAt");
-    const auto end = object.end();
     if (format == end || launcherVersion == end || engine == end || installedAt == end)
         return std::nullopt;
-    if (!format->is_number_integer() || !launcherVersion->is_string() || !engine->is_string() || !installedAt->is_number())
+    const auto formatNumber = wholeNumber(*format);
+    if (!formatNumber || !launcherVersion->is_string() || !engine->is_string() || !installedAt->is_number())
         return std::nullopt;
-    InstallationRecord record;
-    record.format = format->is_number_unsigned() ? static_cast<std::int64_t>(format->get<std::uint64_t>()) : format->get<std::int64_t>();
-    if (format->is_number_unsigned() && format->get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
+    const double date = installedAt->get<double>();
+    if (!std::isfinite(date))
         return std::nullopt;
-    record.launcherVersion = launcherVersion->get<std::string>();
-    record.engine = engine->get<std::string>();
-    record.installedAt = installedAt->get<double>();
-    return record;
+    return InstallationRecord{
+        .format = *formatNumber,
+        .launcherVersion = launcherVersion->get<std::string>(),
+        .engine = engine->get<std::string>(),
+        .installedAt = date,
+    };
 }
 
 double InstallationRecord::secondsSinceReferenceDate(std::chrono::system_clock::time_point moment)

@@ -108,6 +108,12 @@ public:
     LaunchedGame launch(bool debug = false) const;
 
 private:
+    /// Refuses a root whose path holds a line feed, before the path is used for anything.
+    void requireSupportedRoot() const;
+    /// Removes what an interrupted setup left behind: staging folders, partial downloads,
+    /// capture files and half-written records. Only ever called under the install lock.
+    void sweepLeftovers() const;
+
     fs::path root_;
     fs::path log_;
     Report report_;

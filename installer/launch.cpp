@@ -20,7 +20,7 @@ LaunchedGame Installer::launch(bool debug) const
         variables["WINEDEBUG"] = "+loaddll";
 
     const fs::path gameLog = root_ / "Logs" / "halo2.log";
-    UniqueFd output(::open(gameLog.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    UniqueFd output(::open(gameLog.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
     if (!output)
         throw fs::filesystem_error("Unable to open the game log", gameLog, std::error_code(errno, std::generic_category()));
 

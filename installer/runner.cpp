@@ -6,7 +6,9 @@
 #include "installer/setup_log.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <limits>
@@ -42,7 +44,10 @@ public:
             if (created >= 0)
                 ::close(created);
         }
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        // Opened without waiting, so a log that is a pipe with no reader cannot hang setup.
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+        if (fd_ >= 0)
+            ::fcntl(fd_, F_SETFL, O_APPEND);
         if (fd_ < 0) {
             discard();
             throw SetupFailure("Unable to open the setup log.");
@@ -114,8 +119,19 @@ std::string quotedArguments(const std::vector<std::string>& arguments)
         if (i)
             text += ", ";
         text += '"';
-        for (unsigned char c : arguments[i])
-            text += escapedCharacter(c);
+        const std::string& argument = arguments[i];
+        for (size_t k = 0; k < argument.size(); ++k) {
+            const auto c = static_cast<unsigned char>(argument[k]);
+            const auto next = k + 1 < argument.size() ? static_cast<unsigned char>(argument[k + 1]) : 0;
+            if (c == 0xC2 && next >= 0x80 && next <= 0x9F) { // a control character of the Latin-1 supplement
+                char escaped[16];
+                std::snprintf(escaped, sizeof escaped, "\\u{%X}", next);
+                text += escaped;
+                ++k;
+            } else {
+                text += escapedCharacter(c);
+            }
+        }
         text += '"';
     }
     return text + "]";
@@ -157,39 +173,32 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
         .environment = options.environment,
         .directory = options.directory,
         .output = output.fd(),
+        .endsWithLauncher = true,
     });
 
+    // The child is watched through its process descriptor, so its end is seen at once; the
+    // wait between two looks lasts until the next progress call or the deadline.
     const auto start = Clock::now();
-    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout));
+    const double limit = std::isnan(options.timeout) ? 0.0 : std::min(options.timeout, 1e8);
     double lastProgress = -std::numeric_limits<double>::infinity();
-    bool timedOut = false;
     for (;;) {
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            timedOut = !child.waitFor(0);
-            break;
+        const double sinceStart = secondsBetween(start, Clock::now());
+        if (sinceStart >= limit) {
+            if (child.waitFor(0))
+                break;
+            child.terminate(gracePeriod);
+            appendLog("Timed out after " + elapsed(secondsBetween(start, Clock::now())) + ": " + executable, log_);
+            throw SetupFailure(fs::path(executable).filename().string() + " timed out after " + elapsed(options.timeout)
+                               + ". Retry setup; details are in the setup log.");
         }
-        const double sinceStart = secondsBetween(start, now);
         if (sinceStart - lastProgress >= progressInterval) {
+            lastProgress = sinceStart;
             if (options.progress)
                 options.progress(sinceStart);
-            lastProgress = sinceStart;
         }
-        const double untilTick = lastProgress + progressInterval - secondsBetween(start, Clock::now());
-        const double untilDeadline = secondsBetween(Clock::now(), deadline);
-        if (child.waitFor(std::max(0.0, std::min(untilTick, untilDeadline))))
+        const double now = secondsBetween(start, Clock::now());
+        if (child.waitFor(std::min(lastProgress + progressInterval, limit) - now))
             break;
-    }
-
-    if (timedOut) {
-        child.signal(SIGTERM);
-        if (!child.waitFor(gracePeriod))
-            child.signal(SIGKILL);
-        child.wait();
-        child.signal(SIGKILL); // anything the program left behind in its group
-        appendLog("Timed out after " + elapsed(secondsBetween(start, Clock::now())) + ": " + executable, log_);
-        throw SetupFailure(fs::path(executable).filename().string() + " timed out after " + elapsed(options.timeout)
-                           + ". Retry setup; details are in the setup log.");
     }
 
     const int status = child.wait();

@@ -14,7 +14,7 @@ void appendLog(const std::string& text, const std::filesystem::path& file)
 {
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
-    int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0)
         return;
     const std::string line = "[" + timestamp(std::chrono::system_clock::now()) + "] " + text + "\n";

@@ -1,8 +1,88 @@
+#include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
+#include "installer/windows/lower_case.h"
+
+#include <string>
+#include <vector>
 
 namespace corvanel {
 
-void Installer::configurePrefix(const fs::path&) const { throw SetupFailure("This stage is not built yet."); }
+namespace {
+
+struct RegistryValue {
+    const char* key;
+    const char* name;
+    const char* data;
+};
+
+/// Written as REG_SZ in this order; the numbers too are text values.
+constexpr RegistryValue registrySettings[] = {
+    {R"(HKCU\Software\Wine)", "Version", "win7"},
+    {R"(HKCU\Software\Wine\Direct3D)", "renderer", "gl"},
+    {R"(HKCU\Software\Wine\Direct3D)", "VideoMemorySize", "2048"},
+    {R"(HKCU\Software\Wine\Mac Driver)", "RetinaMode", "N"},
+    {R"(HKCU\SOFTWARE\Microsoft\Halo 2\Video Settings)", "DisplayMode", "1"},
+    {R"(HKLM\Software\WOW6432Node\Microsoft\Microsoft Games\Halo 2\1.0)", "GameInstallDir", R"(C:\Games\Halo 2\)"},
+    {R"(HKCU\Software\Wine\DllOverrides)", "wmadmod", "native,builtin"},
+};
+
+constexpr const char* decoderRegistration
+    = R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)";
+
+/// Wine keeps the registry in its server and writes it out only when the server exits, a few
+/// seconds after the last command; this bounds the wait for that.
+constexpr double registrySaveLimit = 60;
+
+} // namespace
+
+void Installer::configurePrefix(const fs::path& codec) const
+{
+    const auto runWine = [this](const std::vector<std::string>& arguments, double timeout, bool capture = false) {
+        return run(wine().string(), arguments,
+                   {.environment = environment(), .capture = capture, .timeout = timeout});
+    };
+
+    report("Creating your private Windows environment");
+    runWine({"wineboot", "-u"}, 300);
+
+    std::vector<fs::path> drives;
+    for (const auto& entry : fs::directory_iterator(prefix() / "dosdevices"))
+        drives.push_back(entry.path());
+    for (const auto& drive : drives) {
+        const std::string name = drive.filename().string();
+        if (name != "c:" && name != "z:")
+            fs::remove_all(drive);
+    }
+
+    const fs::path games = prefix() / "drive_c" / "Games";
+    makeDirectory(games);
+    const fs::path gameLink = games / "Halo 2";
+    std::error_code unreadable;
+    if (fs::is_symlink(fs::symlink_status(gameLink, unreadable)))
+        fs::remove(gameLink);
+    fs::create_directory_symlink(fs::absolute(game()).lexically_normal(), gameLink);
+
+    for (const auto& [key, name, data] : registrySettings)
+        runWine({"reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f"}, 900);
+
+    report("Installing your verified audio decoder");
+    const fs::path installed = prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll";
+    if (entryExists(installed))
+        fs::remove_all(installed);
+    fs::copy_file(codec, installed);
+    runWine({R"(C:\windows\syswow64\regsvr32.exe)", "/s", R"(C:\windows\syswow64\wmadmod.dll)"}, 900);
+
+    const std::string readBack = runWine({"reg", "query", decoderRegistration}, 900, true);
+    if (lowerCased(readBack).find("wmadmod.dll") == std::string::npos)
+        throw SetupFailure("The audio decoder did not register correctly.");
+
+    // Setup counts as finished only once the registry is on disk, so that the installed-state
+    // test and a launch right after setup see the prefix.
+    run((wine().parent_path() / "wineserver").string(), {"-w"},
+        {.environment = environment(), .timeout = registrySaveLimit});
+    if (!entryExists(prefix() / "system.reg"))
+        throw SetupFailure("Wine did not save your private Windows environment. Open the setup log for details.");
+}
 
 } // namespace corvanel

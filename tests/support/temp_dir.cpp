@@ -1,11 +1,17 @@
 #include "support/temp_dir.h"
 
 #include "installer/file_ops.h"
+#include "installer/installation_record.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+#include <sys/stat.h>
 
 namespace corvanel::testing {
 
@@ -33,6 +39,65 @@ std::string readText(const fs::path& file)
     std::ostringstream text;
     text << stream.rdbuf();
     return text.str();
+}
+
+std::vector<std::string> readLines(const fs::path& file)
+{
+    std::vector<std::string> lines;
+    std::istringstream text(readText(file));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> treeOf(const fs::path& folder)
+{
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        entries.push_back(entry.path().lexically_relative(folder).string());
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+std::string validRecordText()
+{
+    return InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = "WS12WineCX24.0.7_7.tar.xz",
+                              .installedAt = 786'625'592.25}
+        .encode();
+}
+
+void makeInstalledState(const fs::path& root)
+{
+    writeText(root / "installed.json", validRecordText());
+    writeText(root / "Install/game/halo2.exe", "MZ");
+    writeText(root / "Runtime/wswine.bundle/bin/wine", "#!/bin/sh\n");
+    fs::permissions(root / "Runtime/wswine.bundle/bin/wine", fs::perms(0755));
+    writeText(root / "Install/prefix/system.reg", "WINE REGISTRY Version 2\n");
+    writeText(root / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll", "MZ");
+}
+
+bool processGone(pid_t pid, double seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text;
+        std::getline(stat, text);
+        const auto close = text.rfind(')');
+        if (!stat || close == std::string::npos || text.compare(close, 4, ") Z ") == 0)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+unsigned permissionsOf(const fs::path& file)
+{
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0)
+        throw std::runtime_error("stat failed: " + file.string());
+    return info.st_mode & 0777;
 }
 
 } // namespace corvanel::testing

@@ -1,0 +1,224 @@
+#include "installer/assets/safe_unpack.h"
+#include "installer/installer.h"
+#include "installer/setup_failure.h"
+#include "support/archives.h"
+#include "support/temp_dir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvanel {
+namespace {
+
+using testing::TempDir;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr const char* onlyRegularItems = "Game imports must contain regular files and folders, without symbolic links.";
+constexpr const char* unsafePaths = "The selected archive contains unsafe file paths.";
+
+TEST(SafeArchiveEntry, KeepsEveryNameInsideTheDestination)
+{
+    const struct { std::string name; bool safe; } cases[] = {
+        {"/etc/passwd", false},
+        {"\\Windows\\evil.dll", false},
+        {"C:", false},
+        {"C:/evil.txt", false},
+        {"C:\\evil.txt", false},
+        {"c:evil.txt", false},
+        {"../evil.txt", false},
+        {"..\\evil.txt", false},
+        {"maps/../../evil.txt", false},
+        {"maps\\..\\..\\evil.txt", false},
+        {"maps/..", false},
+        {"..", false},
+        {std::string("maps/a\0b", 8), false},
+        {"bsdtar: Damaged tar archive", false},
+        {"maps/shared.map", true},
+        {"./maps/shared.map", true},
+        {"maps//shared.map", true},
+        {"..maps/shared.map", true},
+        {"maps/...", true},
+        {"maps/C:shared.map", true},
+        {"maps/", true},
+        {"", true},
+        {"/", false},
+        {"//", false},
+        {".", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Installer::safeArchiveEntry(c.name), c.safe);
+    }
+}
+
+TEST(VerboseListing, ReadsTypesAndNamesOfTheArchiverLines)
+{
+    const auto entries = parseVerboseListing(
+        "drwxr-xr-x  0 0      0           0 Jan  1  1970 dir/\n"
+        "-rw-r--r--  0 1000   1000        2 Dec 10 05:03 dir/file with -> arrow.txt\n"
+        "lrw-r--r--  0 0      0           0 Jan  1  1970 s -> ../outside\n"
+        "hrw-r--r--  0 0      0           0 Jan  1  1970 bar link to s\n"
+        "-rwxrwxrwx  0 0      0           0 Jan  1  1970 data link to s\n"
+        "prw-r--r--  0 0      0           0 Jan  1  1970 fifo\n"
+        "crw-r--r--  0 0      0         1,3 Jan  1  1970 null\n"
+        "brw-r--r--  0 0      0         7,0 Jan  1  1970 disk\n"
+        "-rw-r--r--+ 0 0      0           1 Jan  1  1970  leading space\n"
+        "\n"
+        "bsdtar: Damaged tar archive\n"
+        "-rw-r--r--  0 0      0           1 Jan  1  1970\n");
+    const struct { EntryType type; const char* name; } expected[] = {
+        {EntryType::folder, "dir/"},
+        {EntryType::file, "dir/file with -> arrow.txt"},
+        {EntryType::symlink, "s"},
+        {EntryType::hardlink, "bar"},
+        {EntryType::file, "data link to s"}, // a hard link that carries a file type; only the plain listing tells
+        {EntryType::fifo, "fifo"},
+        {EntryType::character, "null"},
+        {EntryType::block, "disk"},
+        {EntryType::file, " leading space"},
+        {EntryType::unreadable, "bsdtar: Damaged tar archive"},
+        {EntryType::unreadable, "-rw-r--r--  0 0      0           1 Jan  1  1970"},
+    };
+    ASSERT_EQ(entries.size(), std::size(expected));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(entries[i].type, expected[i].type);
+        EXPECT_EQ(entries[i].name, expected[i].name);
+    }
+}
+
+TEST(VerboseListing, AcceptsOnlyFilesAndFoldersNamedAsInThePlainListing)
+{
+    const std::string folder = "drwxr-xr-x  0 0      0           0 Jan  1  1970 maps/\n";
+    const std::string file = "-rw-r--r--  0 0      0           6 Jan  1  1970 maps/shared.map\n";
+    const struct { const char* what; std::vector<std::string> names; std::string verbose; bool accepted; } cases[] = {
+        {"files and folders", {"maps/", "maps/shared.map"}, folder + file, true},
+        {"a hard link shown as a file", {"maps/", "bar"}, folder + "-rwxrwxrwx  0 0      0           0 Jan  1  1970 bar link to s\n", false},
+        {"a symbolic link", {"s"}, "lrw-r--r--  0 0      0           0 Jan  1  1970 s -> /etc\n", false},
+        {"a FIFO", {"p"}, "prw-r--r--  0 0      0           0 Jan  1  1970 p\n", false},
+        {"one entry more in the plain listing", {"maps/", "maps/shared.map", "extra"}, folder + file, false},
+        {"one entry more in the verbose listing", {"maps/shared.map"}, folder + file, false},
+        {"entries in another order", {"maps/shared.map", "maps/"}, folder + file, false},
+        {"a warning line", {"maps/"}, "bsdtar: Damaged tar archive\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(onlyFilesAndFolders(c.names, parseVerboseListing(c.verbose)), c.accepted);
+    }
+}
+
+struct UnpackTest : ::testing::Test {
+    TempDir temp;
+    std::vector<std::string> lines;
+    Installer installer{temp / "root", [this](const std::string& line) { lines.push_back(line); }};
+};
+
+TEST_F(UnpackTest, ListsExtractsAndReportsTheAmountUnpacked)
+{
+    testing::writeGameFolder(temp / "game");
+    const size_t gameBytes = 7 + 8 + 6 + 8 + 13;
+    testing::writeText(temp / "game" / "maps" / "big.map", std::string(2'000'000 - gameBytes, 'x'));
+    fs::permissions(temp / "game" / "halo2.exe", fs::perms::all | fs::perms::set_uid);
+    testing::makeArchive(temp / "game.zip", "zip", temp / "game", {"halo2.exe", "xlive.dll", "maps"});
+
+    installer.unpackUserArchive(temp / "game.zip", temp / "out");
+
+    EXPECT_EQ(testing::readText(temp / "out" / "maps" / "big.map").size(), 2'000'000 - gameBytes);
+    // Ownership and permission bits recorded in the archive are not applied as they are.
+    const auto mode = fs::status(temp / "out" / "halo2.exe").permissions();
+    EXPECT_EQ(mode & fs::perms::set_uid, fs::perms::none);
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(mode & fs::perms::mask), 0777 & ~mask);
+
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines.front(), "Checking game.zip");
+    EXPECT_THAT(lines, ::testing::Contains("Extracting game.zip. Large game archives can take several minutes."));
+    EXPECT_THAT(lines, ::testing::Contains("Extracting game.zip \u00B7 Zero KB unpacked \u00B7 0s elapsed"));
+    EXPECT_EQ(installer.extractedBytes(temp / "out"), 2'000'000);
+    EXPECT_THAT(lines, ::testing::Contains("Extracting game.zip \u00B7 2 MB unpacked \u00B7 0s elapsed"));
+    EXPECT_EQ(lines.back(), "Verifying extracted files");
+}
+
+TEST_F(UnpackTest, RefusedListingCreatesNothing)
+{
+    const struct { const char* kind; const char* message; } cases[] = {
+        {"empty", unsafePaths},
+        {"fifo", onlyRegularItems},
+        {"device", onlyRegularItems},
+        {"symlink-hardlink", onlyRegularItems},
+        {"parent", unsafePaths},
+        {"warning", unsafePaths},
+        {"symlink-inside", onlyRegularItems},
+        {"hardlink-absolute", onlyRegularItems},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        const fs::path archive = temp / (std::string(c.kind) + ".bin");
+        testing::makeHostileArchive(c.kind, archive, temp / "canary");
+        try {
+            installer.unpackUserArchive(archive, temp / "out");
+            ADD_FAILURE() << "unpacked";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), c.message);
+        }
+        EXPECT_FALSE(fs::exists(temp / "out"));
+    }
+}
+
+TEST_F(UnpackTest, UnreadableArchiveRaisesTheToolFailure)
+{
+    testing::writeText(temp / "broken.zip", "this is not an archive");
+    try {
+        installer.unpackUserArchive(temp / "broken.zip", temp / "out");
+        FAIL() << "unpacked";
+    } catch (const SetupFailure& failure) {
+        EXPECT_THAT(failure.message(), ::testing::StartsWith("bsdtar failed (1). Open the setup log for details."));
+    }
+    EXPECT_FALSE(fs::exists(temp / "out"));
+}
+
+TEST_F(UnpackTest, RejectSymlinksRefusesLinksAndSpecialFilesAtAnyDepth)
+{
+    testing::writeGameFolder(temp / "clean");
+    testing::writeText(temp / "clean" / ".hidden" / "file", "x");
+    EXPECT_NO_THROW(installer.rejectSymlinks(temp / "clean"));
+    EXPECT_NO_THROW(installer.rejectSymlinks(temp / "missing"));
+
+    const auto refused = [&](const fs::path& folder) {
+        try {
+            installer.rejectSymlinks(folder);
+            ADD_FAILURE() << folder << " accepted";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), onlyRegularItems);
+        }
+    };
+    testing::writeGameFolder(temp / "inside");
+    fs::create_symlink("shared.map", temp / "inside" / "maps" / ".alias.map");
+    refused(temp / "inside");
+    testing::writeGameFolder(temp / "dangling");
+    fs::create_symlink("/nowhere", temp / "dangling" / "maps" / "gone");
+    refused(temp / "dangling");
+    testing::writeGameFolder(temp / "fifo");
+    ASSERT_EQ(::mkfifo((temp / "fifo" / "maps" / "pipe").c_str(), 0600), 0);
+    refused(temp / "fifo");
+}
+
+TEST_F(UnpackTest, ExtractedBytesCountsRegularFilesOnly)
+{
+    EXPECT_EQ(installer.extractedBytes(temp / "missing"), 0);
+    testing::writeText(temp / "tree" / "a", std::string(10, 'a'));
+    testing::writeText(temp / "tree" / ".hidden" / "deep" / "b", std::string(20, 'b'));
+    fs::create_directories(temp / "tree" / "empty");
+    fs::create_symlink(temp / "tree" / "a", temp / "tree" / "link");
+    fs::create_directory_symlink(temp / "tree" / ".hidden", temp / "tree" / "folder-link");
+    ASSERT_EQ(::mkfifo((temp / "tree" / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(installer.extractedBytes(temp / "tree"), 30);
+}
+
+} // namespace
+} // namespace corvanel

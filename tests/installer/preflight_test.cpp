@@ -1,0 +1,124 @@
+#include "installer/installer.h"
+#include "installer/setup_failure.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace corvanel {
+namespace {
+
+using testing::TempDir;
+
+const std::string noSpace = "Setup needs at least 12 GB of available disk space. Free some space and retry.";
+const std::string newline = "The installation path contains an unsupported newline.";
+const std::string rosetta = "This Mac needs Rosetta before it can run the compatibility engine. Install Rosetta through "
+                            "macOS, then retry. The setup guide includes instructions.";
+
+Seams fake(std::optional<std::uintmax_t> space, std::vector<std::string> probe = {"/bin/true"})
+{
+    return Seams{.freeSpace = [space](const fs::path&) { return space; }, .x86Probe = std::move(probe)};
+}
+
+std::string failureOf(const Installer& installer)
+{
+    try {
+        installer.preflight();
+        return {};
+    } catch (const SetupFailure& failure) {
+        return failure.message();
+    }
+}
+
+Installer installerFor(const fs::path& root, Seams seams) { return Installer(root, {}, releaseCatalogue(), std::move(seams)); }
+
+TEST(Preflight, NeedsTwelveDecimalGigabytes)
+{
+    const struct {
+        std::optional<std::uintmax_t> space;
+        std::string message;
+    } cases[] = {
+        {0, noSpace},
+        {11'999'999'999, noSpace},
+        {12'000'000'000, ""},
+        {12'000'000'001, ""},
+        {std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.space ? std::to_string(*c.space) : "no figure");
+        TempDir root;
+        EXPECT_EQ(failureOf(installerFor(root.path(), fake(c.space))), c.message);
+    }
+}
+
+TEST(Preflight, RefusesANewlineInTheRootBeforeLookingAtAnythingElse)
+{
+    TempDir folder;
+    for (const fs::path root : {folder / "line\nfeed/Corvanel", folder / "Corvanel\n"}) {
+        SCOPED_TRACE(root.string());
+        bool asked = false;
+        Seams seams{.freeSpace = [&](const fs::path&) { asked = true; return std::optional<std::uintmax_t>(0); },
+                    .x86Probe = {"/bin/false"}};
+        EXPECT_EQ(failureOf(installerFor(root, seams)), newline);
+        EXPECT_FALSE(asked);
+    }
+    EXPECT_TRUE(testing::treeOf(folder.path()).empty()) << "nothing was created";
+}
+
+TEST(Preflight, AFailingProbeGivesTheRosettaMessageAndLeavesTheRunnerLinesInTheLog)
+{
+    TempDir root;
+    const Installer installer = installerFor(root.path(), fake(20'000'000'000, {"/bin/sh", "-c", "exit 1"}));
+    EXPECT_EQ(failureOf(installer), rosetta);
+    const auto lines = testing::readLines(installer.log());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[.{20}\] Starting /bin/sh: \["-c", "exit 1"\])"))) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\[.{20}\] Finished /bin/sh, exit 1, elapsed 0s)"))) << lines[1];
+
+    TempDir other;
+    EXPECT_EQ(failureOf(installerFor(other.path(), fake(20'000'000'000, {"/nonexistent/arch", "-x86_64", "/usr/bin/true"}))), rosetta);
+    EXPECT_EQ(failureOf(installerFor(other.path(), fake(20'000'000'000, {}))), rosetta);
+}
+
+TEST(Preflight, CreatesAMissingRootAndNothingBesidesTheLog)
+{
+    TempDir folder;
+    const fs::path root = folder / "deep/Corvanel";
+    const Installer installer(root);
+    installer.preflight();
+    EXPECT_EQ(testing::treeOf(root), (std::vector<std::string>{"Logs", "Logs/setup.log"}));
+    const std::string log = testing::readText(installer.log());
+    EXPECT_NE(log.find("] Starting "), std::string::npos);
+    EXPECT_NE(log.find("] Finished "), std::string::npos);
+}
+
+TEST(Preflight, PlatformErrorsTravelUnchanged)
+{
+    TempDir folder;
+    testing::writeText(folder / "file", "");
+    EXPECT_THROW(installerFor(folder / "file/Corvanel", fake(20'000'000'000)).preflight(), fs::filesystem_error);
+
+    Seams failing{.freeSpace = [](const fs::path&) -> std::optional<std::uintmax_t> {
+                      throw std::system_error(EIO, std::generic_category(), "Unable to read the free space");
+                  },
+                  .x86Probe = {"/bin/true"}};
+    EXPECT_THROW(installerFor(folder / "Corvanel", failing).preflight(), std::system_error);
+}
+
+TEST(Preflight, ThePlatformFiguresAreReal)
+{
+    TempDir root;
+    const Seams platform = Seams::platform();
+    const auto space = platform.freeSpace(root.path());
+    ASSERT_TRUE(space);
+    EXPECT_GT(*space, 0u);
+    ASSERT_FALSE(platform.x86Probe.empty());
+    EXPECT_TRUE(fs::path(platform.x86Probe.front()).is_absolute());
+}
+
+} // namespace
+} // namespace corvanel

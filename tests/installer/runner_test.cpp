@@ -1,0 +1,402 @@
+#include "installer/installer.h"
+#include "installer/runner.h"
+#include "installer/setup_failure.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace corvanel {
+namespace {
+
+using testing::TempDir;
+using Clock = std::chrono::steady_clock;
+
+const std::regex stamp(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )");
+
+/// The setup log's lines with their stamps removed; unstamped lines (program output) kept as they are.
+std::vector<std::string> logLines(const Installer& installer)
+{
+    std::vector<std::string> lines;
+    for (const auto& line : testing::readLines(installer.log()))
+        lines.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
+    return lines;
+}
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+struct Call {
+    double reported;
+    double wall;
+};
+
+class Runner : public ::testing::Test {
+protected:
+    TempDir root;
+    Installer installer{root.path()};
+    std::vector<Call> calls;
+    Clock::time_point started = Clock::now();
+
+    Progress recorder()
+    {
+        started = Clock::now();
+        return [this](double seconds) { calls.push_back({seconds, secondsSince(started)}); };
+    }
+
+    std::string failureOf(const std::string& executable, const std::vector<std::string>& arguments, RunOptions options = {})
+    {
+        try {
+            installer.run(executable, arguments, options);
+        } catch (const SetupFailure& failure) {
+            return failure.message();
+        }
+        ADD_FAILURE() << "no failure";
+        return {};
+    }
+
+    std::vector<std::string> logFolder() const { return testing::treeOf(root / "Logs"); }
+};
+
+TEST_F(Runner, QuickSuccessLogsOneStartAndOneFinishAndReportsAtOnceAndAtTheEnd)
+{
+    EXPECT_EQ(installer.run("/bin/sh", {"-c", "exit 0"}, {.progress = recorder()}), "");
+    EXPECT_EQ(logLines(installer), (std::vector<std::string>{
+                                       R"(Starting /bin/sh: ["-c", "exit 0"])",
+                                       "Finished /bin/sh, exit 0, elapsed 0s",
+                                   }));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_LT(calls[0].reported, 0.1);
+    EXPECT_GE(calls[1].reported, calls[0].reported);
+    EXPECT_LT(calls[1].wall, 0.5) << "the end is seen at once, not at the next poll";
+}
+
+TEST_F(Runner, NonZeroStatusNamesTheProgramAndItsStatus)
+{
+    const struct {
+        const char* script;
+        const char* message;
+        const char* finished;
+    } cases[] = {
+        {"exit 3", "sh failed (3). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+         "Finished /bin/sh, exit 3, elapsed 0s"},
+        {"kill -KILL $$", "sh failed (9). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+         "Finished /bin/sh, exit 9, elapsed 0s"},
+        {"kill -TERM $$", "sh failed (15). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+         "Finished /bin/sh, exit 15, elapsed 0s"},
+        {"kill -PIPE $$", "sh failed (13). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+         "Finished /bin/sh, exit 13, elapsed 0s"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        TempDir fresh;
+        const Installer installer(fresh.path());
+        try {
+            installer.run("/bin/sh", {"-c", c.script});
+            ADD_FAILURE() << "no failure";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), c.message);
+        }
+        EXPECT_EQ(logLines(installer).back(), c.finished);
+    }
+}
+
+TEST_F(Runner, TimeOutStopsAProgramThatIgnoresTheRequestThreeSecondsLater)
+{
+    const auto start = Clock::now();
+    const std::string message = failureOf("/bin/sh", {"-c", "trap '' TERM; sleep 20"}, {.timeout = 1, .progress = recorder()});
+    const double took = secondsSince(start);
+
+    EXPECT_EQ(message, "sh timed out after 1s. Retry setup; details are in the setup log.");
+    EXPECT_GE(took, 3.9);
+    EXPECT_LT(took, 6.0);
+    const auto lines = logLines(installer);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], R"(Starting /bin/sh: ["-c", "trap '' TERM; sleep 20"])");
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex("Timed out after [45]s: /bin/sh"))) << lines[1];
+    ASSERT_EQ(calls.size(), 1u) << "one call at once, none after the time-out";
+    EXPECT_LT(calls[0].reported, 0.1);
+}
+
+TEST_F(Runner, TimeOutEndsTheWholeProcessGroup)
+{
+    const struct {
+        const char* name;
+        const char* script;
+        double shortest;
+        double longest;
+    } cases[] = {
+        {"both ignore the request", "trap '' TERM; sleep 30 & echo $! > pid; wait", 3.9, 6.0},
+        {"only the program's own child ignores it", "(trap '' TERM; exec sleep 30) & echo $! > pid; wait", 0.9, 2.5},
+        {"the program leaves a child behind when asked", "trap 'exit 0' TERM; (trap '' TERM; exec sleep 30) & echo $! > pid; wait", 0.9, 2.5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir fresh;
+        const Installer installer(fresh.path());
+        const auto start = Clock::now();
+        try {
+            installer.run("/bin/sh", {"-c", c.script}, {.directory = fresh.path(), .timeout = 1});
+            ADD_FAILURE() << "no time-out";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), "sh timed out after 1s. Retry setup; details are in the setup log.");
+        }
+        const double took = secondsSince(start);
+        EXPECT_GE(took, c.shortest);
+        EXPECT_LT(took, c.longest);
+        const pid_t grandchild = std::atoi(testing::readText(fresh / "pid").c_str());
+        ASSERT_GT(grandchild, 0);
+        const bool gone = testing::processGone(grandchild, 0.5);
+        EXPECT_TRUE(gone) << "the program's own child outlived the time-out";
+        if (!gone)
+            ::kill(grandchild, SIGKILL);
+    }
+}
+
+TEST_F(Runner, CaptureReturnsBothStreamsInOrderAndLeavesNoFileBehind)
+{
+    const std::string text = installer.run(
+        "/bin/sh", {"-c", "printf 'out 1\\n'; printf 'err 1\\n' >&2; printf 'out 2 \\342\\234\\223'"}, {.capture = true});
+    EXPECT_EQ(text, "out 1\nerr 1\nout 2 \u2713");
+    EXPECT_EQ(logFolder(), std::vector<std::string>{"setup.log"});
+    const auto lines = testing::readLines(installer.log());
+    ASSERT_EQ(lines.size(), 2u) << "only the starting and finished lines, never the captured text";
+    EXPECT_NE(lines[0].find("] Starting /bin/sh: "), std::string::npos);
+    EXPECT_NE(lines[1].find("] Finished /bin/sh, exit 0, elapsed 0s"), std::string::npos);
+}
+
+TEST_F(Runner, CaptureFileIsRemovedOnEveryWayOut)
+{
+    EXPECT_THROW(installer.run("/bin/sh", {"-c", "echo partial; exit 4"}, {.capture = true}), SetupFailure);
+    EXPECT_THROW(installer.run("/bin/sh", {"-c", "printf '\\377'"}, {.capture = true}), std::system_error);
+    EXPECT_THROW(installer.run("/bin/sh", {"-c", "echo x; sleep 5"}, {.capture = true, .timeout = 0.2}), SetupFailure);
+    EXPECT_THROW(installer.run("/nonexistent/program", {}, {.capture = true}), std::system_error);
+    EXPECT_THROW(installer.run("/bin/sh", {"-c", "sleep 5"}, {.capture = true, .progress = [](double) {
+                                                                  throw std::runtime_error("stop");
+                                                              }}),
+                 std::runtime_error);
+    EXPECT_EQ(logFolder(), std::vector<std::string>{"setup.log"});
+}
+
+TEST_F(Runner, OutputWithoutCaptureIsAppendedToTheSetupLogBetweenTheStampedLines)
+{
+    installer.report("Unpacking the verified runtime");
+    installer.run("/bin/sh", {"-c", "echo to standard output; echo to standard error >&2"});
+    EXPECT_EQ(logLines(installer), (std::vector<std::string>{
+                                       "Unpacking the verified runtime",
+                                       R"(Starting /bin/sh: ["-c", "echo to standard output; echo to standard error >&2"])",
+                                       "to standard output",
+                                       "to standard error",
+                                       "Finished /bin/sh, exit 0, elapsed 0s",
+                                   }));
+}
+
+TEST_F(Runner, AMissingProgramFailsWithThePlatformErrorAndNoFinishedLine)
+{
+    try {
+        installer.run("/nonexistent/program", {"a"});
+        ADD_FAILURE() << "started";
+    } catch (const SetupFailure&) {
+        ADD_FAILURE() << "a missing program is the platform's error";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
+        EXPECT_EQ(describe(error), "Unable to start /nonexistent/program: No such file or directory.");
+    }
+    testing::writeText(root / "not-executable", "#!/bin/sh\n");
+    fs::permissions(root / "not-executable", fs::perms(0644));
+    EXPECT_THROW(installer.run((root / "not-executable").string(), {}), std::system_error);
+    const auto lines = logLines(installer);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], R"(Starting /nonexistent/program: ["a"])");
+    EXPECT_EQ(lines[1].rfind("Starting ", 0), 0u);
+}
+
+TEST_F(Runner, ArgumentsReachTheProgramVerbatimAndAreQuotedInTheLog)
+{
+    const std::vector<std::string> arguments = {
+        "[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*", "", "\x01\x1f\x7f", "caf\u00e9",
+    };
+    std::string expected = "[a \"quoted\" word][back\\slash][line\nfeed][tab\there][$HOME][*][][\x01\x1f\x7f][caf\u00e9]";
+    EXPECT_EQ(installer.run("/usr/bin/printf", arguments, {.capture = true}), expected);
+    EXPECT_EQ(logLines(installer).front(),
+              R"(Starting /usr/bin/printf: ["[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*", "", "\u{1}\u{1F}\u{7F}", "café"])");
+    EXPECT_EQ(quotedArguments({}), "[]");
+    EXPECT_EQ(quotedArguments({"\r", std::string(1, '\0'), "\u0085"}), R"(["\r", "\0", "\u{85}"])");
+}
+
+TEST_F(Runner, HonoursEnvironmentAndWorkingFolderAndReadsNothing)
+{
+    const std::string text = installer.run(
+        "/bin/sh", {"-c", "pwd; echo \"$GREETING\"; echo \"${HOME-no home}\"; readlink /proc/self/fd/0; cat"},
+        {.environment = Environment{{"GREETING", "hello there"}, {"PATH", "/usr/bin:/bin"}}, .directory = root / "Logs", .capture = true});
+    EXPECT_EQ(text, (root / "Logs").string() + "\nhello there\nno home\n/dev/null\n");
+
+    ::setenv("CORVANEL_INHERITED", "passed on", 1);
+    const std::string inherited = installer.run("/bin/sh", {"-c", "echo \"$CORVANEL_INHERITED\"; pwd"}, {.capture = true});
+    ::unsetenv("CORVANEL_INHERITED");
+    EXPECT_EQ(inherited, "passed on\n" + fs::current_path().string() + "\n");
+}
+
+TEST_F(Runner, AMissingWorkingFolderIsNamedInTheError)
+{
+    try {
+        installer.run("/bin/true", {}, {.directory = root / "nowhere"});
+        ADD_FAILURE() << "started";
+    } catch (const std::exception& error) {
+        EXPECT_NE(describe(error).find((root / "nowhere").string()), std::string::npos) << describe(error);
+    }
+}
+
+TEST_F(Runner, ReportsAtOnceThenEveryTwoSecondsOrMoreAndAfterTheEnd)
+{
+    installer.run("/bin/sleep", {"5"}, {.progress = recorder()});
+    ASSERT_EQ(calls.size(), 4u) << "about 0, 2 and 4 seconds, then after the end";
+    EXPECT_LT(calls[0].reported, 0.3);
+    EXPECT_LT(calls[0].wall, 0.3);
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_GE(calls[i].reported - calls[i - 1].reported, 2.0);
+        EXPECT_GE(calls[i].wall - calls[i - 1].wall, 2.0);
+        EXPECT_LT(calls[i].reported - calls[i - 1].reported, 2.5);
+    }
+    EXPECT_GE(calls[3].reported, 5.0);
+    EXPECT_LT(calls[3].reported, 5.5);
+    EXPECT_LT(calls[3].wall - calls[3].reported, 0.2) << "reported right after the end";
+    EXPECT_EQ(logLines(installer).back(), "Finished /bin/sleep, exit 0, elapsed 5s");
+}
+
+TEST_F(Runner, AnUnusableLogFailsBeforeTheProgramStarts)
+{
+    fs::create_directories(root / "Logs/setup.log");
+    try {
+        installer.run("/bin/sh", {"-c", "echo ran > '" + (root / "ran").string() + "'"});
+        ADD_FAILURE() << "ran";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "Unable to open the setup log.");
+    }
+    EXPECT_FALSE(fs::exists(root / "ran"));
+
+    TempDir piped;
+    fs::create_directories(piped / "Logs");
+    ::mkfifo((piped / "Logs/setup.log").c_str(), 0600);
+    try {
+        Installer(piped.path()).run("/bin/true", {});
+        ADD_FAILURE() << "ran";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "Unable to open the setup log.") << "a pipe that nobody reads does not hang setup";
+    }
+
+    TempDir other;
+    testing::writeText(other / "Logs", "a file where the folder belongs");
+    const Installer blocked(other.path());
+    EXPECT_THROW(blocked.run("/bin/true", {}), fs::filesystem_error);
+}
+
+TEST_F(Runner, LogCreatedByTheRunnerTakesDefaultPermissions)
+{
+    const mode_t previous = ::umask(022);
+    installer.run("/bin/true", {});
+    ::umask(previous);
+    EXPECT_EQ(testing::permissionsOf(installer.log()), 0644u);
+}
+
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        ::setenv(name, value, 1);
+    }
+    ~ScopedVariable()
+    {
+        if (old_)
+            ::setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+TEST_F(Runner, AProgramEndsWhenTheLauncherRunningItIsKilled)
+{
+    const auto pidFile = root / "program.pid";
+    const pid_t launcher = ::fork();
+    ASSERT_GE(launcher, 0);
+    if (launcher == 0) {
+        try {
+            installer.run("/bin/sh", {"-c", "echo $$ > '" + pidFile.string() + "'; exec sleep 60"});
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (testing::readText(pidFile).empty() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const pid_t program = std::stoi(testing::readText(pidFile));
+
+    ::kill(launcher, SIGKILL);
+    ::waitpid(launcher, nullptr, 0);
+    EXPECT_TRUE(testing::processGone(program, 5.0));
+    ::kill(program, SIGKILL);
+}
+
+TEST(WineEnvironment, DropsInheritedWineAndLoaderVariablesAndSetsItsOwn)
+{
+    TempDir root;
+    const ScopedVariable debug("WINEDEBUG", "+all");
+    const ScopedVariable server("WINESERVER", "/elsewhere/wineserver");
+    const ScopedVariable insert("DYLD_INSERT_LIBRARIES", "/tmp/evil.dylib");
+    const ScopedVariable kept("CORVANEL_KEPT", "yes");
+    const ScopedVariable lower("wineish", "kept");
+    const ScopedVariable loaderLike("DYLDX", "kept");
+
+    const Environment environment = Installer(root.path()).environment();
+    const Environment expected = {
+        {"WINEPREFIX", (root / "Install/prefix").string()},
+        {"WINEARCH", "win64"},
+        {"DYLD_FALLBACK_LIBRARY_PATH", (root / "Runtime/lib").string() + ":/usr/lib"},
+        {"WINEPRELOADERAPPNAME", "Halo 2"},
+        {"WINEDEBUG", "-all"},
+        {"MVK_CONFIG_LOG_LEVEL", "1"},
+        {"WINEDLLOVERRIDES", "mscoree,mshtml=;wmadmod,xlive,d3dx9_31,d3dx9_43,d3dcompiler_43=n,b"},
+    };
+    for (const auto& [name, value] : expected) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(environment.contains(name));
+        EXPECT_EQ(environment.at(name), value);
+    }
+    EXPECT_FALSE(environment.contains("WINESERVER"));
+    EXPECT_FALSE(environment.contains("DYLD_INSERT_LIBRARIES"));
+    EXPECT_EQ(environment.at("CORVANEL_KEPT"), "yes");
+    EXPECT_EQ(environment.at("wineish"), "kept");
+    EXPECT_EQ(environment.at("DYLDX"), "kept");
+    if (const char* path = std::getenv("PATH"))
+        EXPECT_EQ(environment.at("PATH"), path);
+    for (const auto& [name, value] : environment)
+        if ((name.starts_with("WINE") || name.starts_with("DYLD_")) && !expected.contains(name))
+            ADD_FAILURE() << name << " leaked through";
+}
+
+TEST(WineEnvironment, PathsAreAbsoluteForARelativeRoot)
+{
+    const Environment environment = Installer(fs::path("relative/Corvanel")).environment();
+    EXPECT_EQ(environment.at("WINEPREFIX"), (fs::current_path() / "relative/Corvanel/Install/prefix").string());
+    EXPECT_EQ(environment.at("DYLD_FALLBACK_LIBRARY_PATH"), (fs::current_path() / "relative/Corvanel/Runtime/lib").string() + ":/usr/lib");
+}
+
+} // namespace
+} // namespace corvanel

@@ -1,0 +1,134 @@
+#include "installer/installer.h"
+#include "installer/platform.h"
+#include "installer/setup_failure.h"
+#include "installer/windows/windows_kit.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace corvanel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readText;
+using testing::writeText;
+
+const char* const libraries[] = {"d3dx9_31.dll", "d3dx9_43.dll", "D3DCompiler_43.dll"};
+const char* const cabinets[] = {"OCT2006_d3dx9_31_x86.cab", "Jun2010_d3dx9_43_x86.cab", "Jun2010_D3DCompiler_43_x86.cab"};
+
+class DirectX : public ::testing::Test {
+protected:
+    fs::path root() const { return temp_ / "root"; }
+    fs::path game() const { return installer_.game(); }
+
+    /// What the fixture redistributable holds for `library`, unpacked here independently.
+    std::string expectedLibrary(int row) const
+    {
+        const fs::path scratch = temp_ / "expected";
+        fs::create_directories(scratch);
+        testing::runTool(platform::archiver(), {"-xf", testing::fixture("game/temp/directx.exe").string(), "-C",
+                                                scratch.string(), cabinets[row]});
+        testing::runTool(platform::archiver(), {"-xf", (scratch / cabinets[row]).string(), "-C", scratch.string(),
+                                                libraries[row]});
+        return readText(scratch / libraries[row]);
+    }
+
+    void expectNoStagingLeft() const { EXPECT_TRUE(testing::entriesStartingWith(root(), "DirectX-staging-").empty()); }
+
+    testing::TempDir temp_;
+    std::vector<std::string> reports_;
+    Installer installer_{temp_ / "root", [this](const std::string& line) { reports_.push_back(line); }};
+};
+
+TEST_F(DirectX, GameWithAllLibrariesRunsNothingAndNeedsNoInstaller)
+{
+    for (const char* library : libraries)
+        writeText(game() / library, std::string("own ") + library);
+
+    installer_.installDirectX();
+
+    EXPECT_EQ(reports_, std::vector<std::string>{"Preparing the game's graphics libraries"});
+    EXPECT_EQ(testing::startedPrograms(installer_), 0);
+    for (const char* library : libraries)
+        EXPECT_EQ(readText(game() / library), std::string("own ") + library);
+    expectNoStagingLeft();
+}
+
+TEST_F(DirectX, MissingLibraryWithoutInstallerIsNamedAndPresentOnesStay)
+{
+    writeText(game() / "d3dx9_31.dll", "own 31");
+    writeText(game() / "d3dx9_43.dll", "own 43");
+
+    try {
+        installer_.installDirectX();
+        FAIL() << "a missing library without its installer was accepted";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "The game is missing D3DCompiler_43.dll and its bundled DirectX installer. "
+                                     "Import the complete installer 2.1 archive.");
+    }
+    EXPECT_EQ(readText(game() / "d3dx9_31.dll"), "own 31");
+    EXPECT_EQ(readText(game() / "d3dx9_43.dll"), "own 43");
+    EXPECT_FALSE(fs::exists(game() / "D3DCompiler_43.dll"));
+    expectNoStagingLeft();
+}
+
+TEST_F(DirectX, FixtureRedistributableYieldsEachLibraryUnchanged)
+{
+    testing::copyFixtureGame(root());
+
+    installer_.installDirectX();
+
+    EXPECT_EQ(testing::startedPrograms(installer_), 6);
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(libraries[row]);
+        EXPECT_EQ(readText(game() / libraries[row]), expectedLibrary(row));
+    }
+    expectNoStagingLeft();
+
+    installer_.installDirectX();
+    EXPECT_EQ(testing::startedPrograms(installer_), 6) << "a second run extracted again";
+}
+
+TEST_F(DirectX, OnlyTheMissingLibraryIsExtracted)
+{
+    testing::copyFixtureGame(root());
+    writeText(game() / "d3dx9_43.dll", "own 43");
+    // Any kind of entry counts as present, even a dangling link.
+    fs::create_symlink("nowhere.dll", game() / "d3dx9_31.dll");
+
+    installer_.installDirectX();
+
+    EXPECT_EQ(testing::startedPrograms(installer_), 2);
+    EXPECT_EQ(readText(game() / "d3dx9_43.dll"), "own 43");
+    EXPECT_TRUE(fs::is_symlink(game() / "d3dx9_31.dll"));
+    EXPECT_EQ(readText(game() / "D3DCompiler_43.dll"), expectedLibrary(2));
+}
+
+TEST_F(DirectX, RedistributableWithoutACabinetFailsThroughTheRunnerAndKeepsEarlierLibraries)
+{
+    testing::copyFixtureGame(root());
+    // A redistributable holding only the first cabinet.
+    const fs::path parts = temp_ / "parts";
+    fs::create_directories(parts);
+    testing::runTool(platform::archiver(), {"-xf", testing::fixture("game/temp/directx.exe").string(), "-C",
+                                            parts.string(), cabinets[0]});
+    fs::remove(game() / "temp" / "directx.exe");
+    testing::runTool("/usr/bin/gcab", {"-c", "-n", (game() / "temp" / "directx.exe").string(), (parts / cabinets[0]).string()});
+
+    try {
+        installer_.installDirectX();
+        FAIL() << "a redistributable without the second cabinet was accepted";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), fs::path(platform::archiver()).filename().string()
+                                         + " failed (1). Open the setup log for details. If antivirus quarantined "
+                                           "a file, review its report before retrying.");
+    }
+    EXPECT_EQ(readText(game() / "d3dx9_31.dll"), expectedLibrary(0));
+    EXPECT_FALSE(fs::exists(game() / "d3dx9_43.dll"));
+    EXPECT_FALSE(fs::exists(game() / "D3DCompiler_43.dll"));
+    EXPECT_EQ(testing::startedPrograms(installer_), 3);
+    expectNoStagingLeft();
+}
+
+} // namespace
+} // namespace corvanel

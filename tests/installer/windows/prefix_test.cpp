@@ -1,0 +1,305 @@
+#include "installer/file_ops.h"
+#include "installer/installation_record.h"
+#include "installer/installer.h"
+#include "installer/runner.h"
+#include "installer/setup_failure.h"
+#include "installer/windows/windows_kit.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+
+namespace corvanel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readText;
+using testing::writeText;
+
+struct Row {
+    const char* key;
+    const char* name;
+    const char* data;
+};
+
+const Row rows[] = {
+    {R"(HKCU\Software\Wine)", "Version", "win7"},
+    {R"(HKCU\Software\Wine\Direct3D)", "renderer", "gl"},
+    {R"(HKCU\Software\Wine\Direct3D)", "VideoMemorySize", "2048"},
+    {R"(HKCU\Software\Wine\Mac Driver)", "RetinaMode", "N"},
+    {R"(HKCU\SOFTWARE\Microsoft\Halo 2\Video Settings)", "DisplayMode", "1"},
+    {R"(HKLM\Software\WOW6432Node\Microsoft\Microsoft Games\Halo 2\1.0)", "GameInstallDir", R"(C:\Games\Halo 2\)"},
+    {R"(HKCU\Software\Wine\DllOverrides)", "wmadmod", "native,builtin"},
+};
+
+const char* const decoderKey
+    = R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)";
+
+/// One root with the fixture engine and game, configured once for the whole suite: a fresh
+/// 64-bit prefix takes Wine many seconds to build.
+class Prefix : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        temp_ = std::make_unique<testing::TempDir>();
+        testing::unpackFixtureEngine(root());
+        testing::copyFixtureGame(root());
+        for (const auto& [name, path] : {std::pair{"quartz", R"(C:\\windows\\syswow64\\quartz.dll)"},
+                                         std::pair{"upper", R"(C:\\WINDOWS\\SYSWOW64\\WMADMOD.DLL)"}})
+            testing::runTool("/usr/bin/i686-w64-mingw32-gcc",
+                             {"-shared", "-s", "-Wl,--kill-at", "-o", standIn(name).string(),
+                              CORVANEL_SOURCE_DIR "/tests/installer/windows/decoder_stand_in.c", "-ladvapi32",
+                              std::string("-DREGISTERED_PATH=\"") + path + "\""});
+        try {
+            Installer(root(), [](const std::string& line) { firstReports_.push_back(line); })
+                .configurePrefix(testing::fixture("windows/wmadmod.dll"));
+            savedAtReturn_ = entryExists(installer().prefix() / "system.reg");
+            writeText(installer().record(), InstallationRecord{.launcherVersion = "test", .engine = "test"}.encode());
+            installedAtReturn_ = installer().isInstalled();
+            firstLog_ = readText(installer().log());
+            if (savedAtReturn_) {
+                systemRegistry_ = readText(installer().prefix() / "system.reg");
+                userRegistry_ = readText(installer().prefix() / "user.reg");
+            }
+        } catch (const std::exception& error) {
+            firstError_ = describe(error);
+        }
+    }
+
+    static void TearDownTestSuite()
+    {
+        stopWineServer("-k");
+        temp_.reset();
+    }
+
+    void TearDown() override { stopWineServer("-w"); }
+
+    static fs::path root() { return temp_->path() / "root"; }
+    static Installer installer() { return Installer(root()); }
+    static fs::path standIn(const std::string& name) { return temp_->path() / (name + ".dll"); }
+    static fs::path dosdevices() { return installer().prefix() / "dosdevices"; }
+    static fs::path gameLink() { return installer().prefix() / "drive_c" / "Games" / "Halo 2"; }
+
+    static void stopWineServer(const char* how)
+    {
+        const Installer wine = installer();
+        try {
+            wine.run((wine.wine().parent_path() / "wineserver").string(), {how},
+                     {.environment = wine.environment(), .timeout = 60});
+        } catch (const std::exception&) {
+            // -k finds no server when none runs: nothing to stop.
+        }
+    }
+
+    static std::vector<std::string> drives()
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dosdevices()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string query(const std::string& key, const std::string& name)
+    {
+        const Installer wine = installer();
+        std::vector<std::string> arguments{"reg", "query", key};
+        if (!name.empty())
+            arguments.insert(arguments.end(), {"/v", name});
+        return wine.run(wine.wine().string(), arguments,
+                        {.environment = wine.environment(), .capture = true, .timeout = 120});
+    }
+
+    static void expectConfigured(const fs::path& codec = testing::fixture("windows/wmadmod.dll"))
+    {
+        EXPECT_EQ(drives(), (std::vector<std::string>{"c:", "z:"}));
+        EXPECT_TRUE(fs::is_symlink(gameLink()));
+        EXPECT_EQ(fs::read_symlink(gameLink()), fs::absolute(installer().game()));
+        EXPECT_TRUE(fs::exists(gameLink() / "halo2.exe"));
+        EXPECT_EQ(readText(installer().prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll"),
+                  readText(codec));
+    }
+
+    static inline std::unique_ptr<testing::TempDir> temp_;
+    static inline std::vector<std::string> firstReports_;
+    static inline std::string firstError_;
+    static inline std::string firstLog_;
+    static inline bool savedAtReturn_ = false;
+    static inline bool installedAtReturn_ = false;
+    static inline std::string systemRegistry_;
+    static inline std::string userRegistry_;
+};
+
+TEST_F(Prefix, FreshRootIsConfiguredAndSavedBeforeTheStageReturns)
+{
+    ASSERT_EQ(firstError_, "");
+    EXPECT_EQ(firstReports_, (std::vector<std::string>{"Creating your private Windows environment",
+                                                        "Installing your verified audio decoder"}));
+    expectConfigured();
+
+    // Wine writes its registry files only when its server ends; the stage waits for that, so
+    // the installed-state test and an immediate launch find the prefix complete.
+    ASSERT_TRUE(savedAtReturn_);
+    EXPECT_TRUE(installedAtReturn_);
+    EXPECT_NE(systemRegistry_.find(R"("GameInstallDir"="C:\\Games\\Halo 2\\")"), std::string::npos);
+    EXPECT_NE(systemRegistry_.find("wmadmod.dll"), std::string::npos);
+    EXPECT_NE(userRegistry_.find(R"("VideoMemorySize"="2048")"), std::string::npos);
+    EXPECT_NE(userRegistry_.find(R"("wmadmod"="native,builtin")"), std::string::npos);
+}
+
+TEST_F(Prefix, EveryCommandRunsWithItsOwnArgumentsInOrder)
+{
+    ASSERT_EQ(firstError_, "");
+    const std::string wine = installer().wine().string();
+    std::vector<std::string> expected{"Starting " + wine + ": " + quotedArguments({"wineboot", "-u"})};
+    for (const auto& row : rows)
+        expected.push_back("Starting " + wine + ": "
+                           + quotedArguments({"reg", "add", row.key, "/v", row.name, "/t", "REG_SZ", "/d", row.data, "/f"}));
+    expected.push_back("Starting " + wine + ": "
+                       + quotedArguments({R"(C:\windows\syswow64\regsvr32.exe)", "/s", R"(C:\windows\syswow64\wmadmod.dll)"}));
+    expected.push_back("Starting " + wine + ": "
+                       + quotedArguments({"reg", "query", decoderKey}));
+    expected.push_back("Starting " + (installer().wine().parent_path() / "wineserver").string() + ": " + quotedArguments({"-w"}));
+
+    std::vector<std::string> started;
+    std::istringstream log(firstLog_);
+    for (std::string line; std::getline(log, line);)
+        if (const auto at = line.find("] Starting "); at != std::string::npos)
+            started.push_back(line.substr(at + 2));
+    EXPECT_EQ(started, expected);
+}
+
+TEST_F(Prefix, EveryRegistryRowReadsBackAsText)
+{
+    ASSERT_EQ(firstError_, "");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string output = query(row.key, row.name);
+        EXPECT_NE(output.find(std::string(row.name) + "    REG_SZ    " + row.data), std::string::npos) << output;
+    }
+}
+
+TEST_F(Prefix, SecondRunPrunesDrivesAndReplacesTheGameLink)
+{
+    ASSERT_EQ(firstError_, "");
+    const fs::path elsewhere = temp_->path() / "elsewhere";
+    fs::create_directories(elsewhere);
+    writeText(elsewhere / "kept.txt", "kept");
+    fs::create_symlink(elsewhere, dosdevices() / "d:");
+    fs::create_symlink("../drive_c", dosdevices() / "C:");
+    fs::create_symlink("/", dosdevices() / "c::");
+    fs::create_symlink("/nowhere", dosdevices() / "e:");
+    writeText(dosdevices() / ".hidden", "x");
+    fs::create_directories(dosdevices() / "Z:");
+    fs::remove(gameLink());
+    fs::create_symlink("/nowhere", gameLink());
+
+    // This decoder records its path in capitals; the read-back accepts any letter case.
+    installer().configurePrefix(standIn("upper"));
+
+    expectConfigured(standIn("upper"));
+    EXPECT_EQ(readText(elsewhere / "kept.txt"), "kept") << "a pruned link's target was touched";
+    EXPECT_TRUE(entryExists(installer().prefix() / "system.reg"));
+    EXPECT_NE(query(decoderKey, "").find(R"(C:\WINDOWS\SYSWOW64\WMADMOD.DLL)"), std::string::npos);
+}
+
+TEST_F(Prefix, RealFolderWhereTheGameLinkBelongsFails)
+{
+    ASSERT_EQ(firstError_, "");
+    fs::remove(gameLink());
+    fs::create_directories(gameLink() / "saves");
+
+    try {
+        installer().configurePrefix(testing::fixture("windows/wmadmod.dll"));
+        FAIL() << "a real folder at the game link was replaced";
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_EQ(error.code(), std::errc::file_exists);
+        EXPECT_EQ(error.path2(), gameLink());
+    }
+    EXPECT_TRUE(fs::is_directory(gameLink() / "saves"));
+
+    fs::remove_all(gameLink());
+    fs::create_symlink(fs::absolute(installer().game()), gameLink());
+}
+
+TEST_F(Prefix, DecoderMissingFromTheReadBackFails)
+{
+    ASSERT_EQ(firstError_, "");
+    // Registers another server under the decoder's class: regsvr32 succeeds, the read-back
+    // does not name the decoder.
+    try {
+        installer().configurePrefix(standIn("quartz"));
+        FAIL() << "a decoder that did not register was accepted";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "The audio decoder did not register correctly.");
+    }
+}
+
+/// The stage's decisions on what Wine answers, with shell scripts standing in for the
+/// runtime's wine and wineserver.
+TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
+{
+    const std::string makePrefix = R"(mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c/windows/syswow64"
+ln -s ../drive_c "$WINEPREFIX/dosdevices/c:" 2>/dev/null
+ln -s / "$WINEPREFIX/dosdevices/z:" 2>/dev/null
+ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
+)";
+    const std::string saves = R"(touch "$WINEPREFIX/system.reg")";
+    const struct {
+        const char* what;
+        std::string wineboot;  // what wine does for "wineboot -u"
+        std::string readBack;  // what "reg query" prints
+        std::string wineserver;
+        std::string expected;  // the failure's description, {prefix} for the prefix; empty: success
+    } cases[] = {
+        {"wineboot fails", "exit 3", "", saves,
+         "wine failed (3). Open the setup log for details. If antivirus quarantined a file, review its report before retrying."},
+        {"wineboot makes no prefix", "exit 0", "", saves, "No such file or directory: {prefix}/dosdevices."},
+        {"empty read-back", makePrefix, "", saves, "The audio decoder did not register correctly."},
+        {"read-back of another server", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\quartz.dll)", saves,
+         "The audio decoder did not register correctly."},
+        {"registry never saved", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\wmadmod.dll)", "exit 0",
+         "Wine did not save your private Windows environment. Open the setup log for details."},
+        {"waiting for the save fails", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\wmadmod.dll)", "exit 2",
+         "wineserver failed (2). Open the setup log for details. If antivirus quarantined a file, review its report before retrying."},
+        {"decoder named in capitals", makePrefix, R"(    (Default)    REG_SZ    C:\WINDOWS\SYSWOW64\WMADMOD.DLL)", saves, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TempDir temp;
+        const Installer installer(temp / "root");
+        testing::copyFixtureGame(installer.root());
+        const fs::path bin = installer.wine().parent_path();
+        writeText(installer.wine(), "#!/bin/sh\ncase \"$1\" in\nwineboot)\n" + c.wineboot
+                                        + "\n;;\nreg) [ \"$2\" = query ] && printf '%s\\n' '" + c.readBack
+                                        + "'\n;;\nesac\nexit 0\n");
+        writeText(bin / "wineserver", "#!/bin/sh\n" + c.wineserver + "\n");
+        for (const auto& program : {installer.wine(), bin / "wineserver"})
+            fs::permissions(program, fs::perms::owner_all);
+        writeText(temp / "wmadmod.dll", "decoder");
+
+        std::string failure;
+        try {
+            installer.configurePrefix(temp / "wmadmod.dll");
+        } catch (const std::exception& error) {
+            failure = describe(error);
+        }
+        if (c.expected.empty()) {
+            EXPECT_EQ(failure, "");
+            EXPECT_EQ(readText(installer.prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll"), "decoder");
+            EXPECT_TRUE(fs::is_symlink(installer.prefix() / "dosdevices" / "c:"));
+            EXPECT_FALSE(entryExists(installer.prefix() / "dosdevices" / "com1"));
+        } else {
+            std::string expected = c.expected;
+            if (const auto at = expected.find("{prefix}"); at != std::string::npos)
+                expected.replace(at, 8, installer.prefix().string());
+            EXPECT_EQ(failure, expected);
+        }
+    }
+}
+
+} // namespace
+} // namespace corvanel

@@ -1,0 +1,78 @@
+#include "support/program.h"
+
+#include "support/temp_dir.h"
+
+#include <atomic>
+#include <sstream>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace corvanel::testing {
+
+namespace {
+std::atomic<int> serial{0};
+}
+
+StartedProgram::StartedProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                               const std::filesystem::path& scratch)
+{
+    const std::string name = "program-" + std::to_string(serial++);
+    out_ = scratch / (name + ".out");
+    err_ = scratch / (name + ".err");
+    std::vector<std::string> texts{program.string()};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& text : texts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+}
+
+StartedProgram::~StartedProgram()
+{
+    if (pid_ > 0)
+        finish();
+}
+
+ProgramOutcome StartedProgram::finish()
+{
+    int raw = 0;
+    while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out_), readText(err_)};
+}
+
+ProgramOutcome runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                          const std::filesystem::path& scratch)
+{
+    return StartedProgram(program, arguments, scratch).finish();
+}
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        if (!line.empty())
+            lines.push_back(line);
+    return lines;
+}
+
+} // namespace corvanel::testing

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace corvanel::testing {
+
+struct ProgramOutcome {
+    int status = -1; ///< exit code, or -1 when a signal ended the program
+    std::string out;
+    std::string err;
+};
+
+/// A program started with its output in files of a scratch folder; waited for when dropped.
+class StartedProgram {
+public:
+    StartedProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                   const std::filesystem::path& scratch);
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+    ~StartedProgram();
+
+    pid_t pid() const { return pid_; }
+    /// Waits for the end and reads both outputs.
+    ProgramOutcome finish();
+
+private:
+    pid_t pid_ = -1;
+    std::filesystem::path out_;
+    std::filesystem::path err_;
+};
+
+/// Runs a program to its end, standard input from the null device.
+ProgramOutcome runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                          const std::filesystem::path& scratch);
+
+/// The non-empty lines of `text`.
+std::vector<std::string> linesOf(const std::string& text);
+
+} // namespace corvanel::testing
