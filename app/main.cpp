@@ -26,5 +26,9 @@ int main(int argc, char** argv)
 #endif
         }
     }
-    return corvanel::runWindow(argc, argv);
+#if defined(CORVANEL_DEMO_CATALOGUE)
+    return corvanel::runWindow(argc, argv, corvanel::demoCatalogue());
+#else
+    return corvanel::runWindow(argc, argv, corvanel::releaseCatalogue());
+#endif
 }

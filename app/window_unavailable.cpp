@@ -4,7 +4,7 @@
 
 namespace corvanel {
 
-int runWindow(int, char**)
+int runWindow(int, char**, const Catalogue&)
 {
     std::fputs("This build of Corvanel has no window. Run it with --cli, for example: corvanel --cli --status\n", stderr);
     return 1;

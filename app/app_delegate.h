@@ -1,0 +1,55 @@
+#pragma once
+
+#include "ui/launcher_model.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+
+#include <functional>
+
+namespace corvanel {
+
+/// Owns everything of the window mode: the one model, the window with its menu, and the quit
+/// guard that refuses to end the application while setup or the game runs.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    /// Shows a modal alert with one button: a message and an informative text.
+    using Alert = std::function<void(const QString& message, const QString& informative)>;
+
+    explicit AppDelegate(LauncherSeams seams, Alert alert = {}, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    LauncherModel& model() { return *model_; }
+    QQuickWindow* window() const { return window_; }
+
+    /// The quit guard: true when the application may end now; otherwise explains why not in an
+    /// alert and brings the window back.
+    bool shouldTerminate();
+
+public slots:
+    void showAbout();
+    /// The menu's and the shortcut's quit: ends the application unless the guard refuses.
+    void quit();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    LauncherModel* model_;
+    Alert alert_;
+    QQmlApplicationEngine engine_;
+    QPointer<QQuickWindow> window_;
+};
+
+/// Gives the application the launcher's dark look and fonts. Call once the application object
+/// exists, before the first window.
+void prepareApplication();
+
+/// The alert of the running application: a message box in the window's dark colours.
+void showAlert(const QString& message, const QString& informative);
+
+} // namespace corvanel

@@ -1,0 +1,50 @@
+#include "fixture_installation.h"
+
+#include <QFile>
+
+#include <stdexcept>
+
+namespace corvanel::testing {
+
+namespace fs = std::filesystem;
+
+DataHome::DataHome() : previous_(qgetenv("XDG_DATA_HOME"))
+{
+    if (!dir_.isValid())
+        throw std::runtime_error("cannot create a temporary folder");
+    qputenv("XDG_DATA_HOME", dir_.path().toUtf8());
+}
+
+DataHome::~DataHome()
+{
+    if (previous_.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", previous_);
+}
+
+fs::path DataHome::path() const { return fs::path(dir_.path().toStdString()); }
+fs::path DataHome::root() const { return path() / "Corvanel"; }
+
+void writeText(const fs::path& file, const QString& text)
+{
+    fs::create_directories(file.parent_path());
+    QFile out(QString::fromStdString(file.string()));
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(text.toUtf8()) < 0)
+        throw std::runtime_error("cannot write " + file.string());
+}
+
+void writeInstallation(const fs::path& root, const QString& wineBody)
+{
+    writeText(root / "installed.json",
+              R"({"format":1,"launcherVersion":"0.2.1","engine":"WS12WineCX24.0.7_7.tar.xz","installedAt":700000000})");
+    writeText(root / "Install" / "game" / "halo2.exe", "MZ");
+    writeText(root / "Install" / "prefix" / "system.reg", "WINE REGISTRY Version 2\n");
+    writeText(root / "Install" / "prefix" / "drive_c" / "windows" / "syswow64" / "wmadmod.dll", "MZ");
+    const fs::path wine = root / "Runtime" / "wswine.bundle" / "bin" / "wine";
+    writeText(wine, "#!/bin/sh\n" + wineBody + "\n");
+    fs::permissions(wine, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    fs::create_directories(root / "Logs");
+}
+
+} // namespace corvanel::testing

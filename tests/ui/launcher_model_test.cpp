@@ -1,0 +1,404 @@
+#include "fixture_installation.h"
+
+#include "installer/install_lock.h"
+#include "installer/setup_failure.h"
+#include "ui/launcher_model.h"
+
+#include <QDesktopServices>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <future>
+
+using namespace corvanel;
+using corvanel::testing::DataHome;
+using corvanel::testing::writeInstallation;
+
+namespace {
+
+const QString choosePrompt = QStringLiteral("Choose your h2pc_installer_2.1 folder to get started.");
+const QString readyToSetUp = QStringLiteral("Ready to set up. Audio support will be configured automatically.");
+const QString installed = QStringLiteral("Your installation is ready.");
+const QString needsAttention = QStringLiteral("Setup needs attention. Your source files are unchanged.");
+const QString starting = QStringLiteral("Halo 2 is starting. The first launch can take a few minutes.");
+
+/// Records what the desktop was asked to open.
+class Opener : public QObject {
+    Q_OBJECT
+public:
+    Opener()
+    {
+        for (const char* scheme : {"file", "https"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+    }
+    ~Opener() override
+    {
+        for (const char* scheme : {"file", "https"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+/// An open panel that answers from a queue; an empty queue cancels.
+struct Panels {
+    QList<std::optional<QUrl>> answers;
+    QList<FilePanel> asked;
+    auto seam()
+    {
+        return [this](const FilePanel& panel) -> std::optional<QUrl> {
+            asked.append(panel);
+            return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+        };
+    }
+};
+
+/// Every notification of the model, counted per property.
+struct Spies {
+    explicit Spies(LauncherModel& model)
+        : gameURL(&model, &LauncherModel::gameURLChanged), audioURL(&model, &LauncherModel::audioURLChanged),
+          busy(&model, &LauncherModel::busyChanged), started(&model, &LauncherModel::setupStartedAtChanged),
+          playing(&model, &LauncherModel::playingChanged), ready(&model, &LauncherModel::readyChanged),
+          status(&model, &LauncherModel::statusChanged), error(&model, &LauncherModel::errorChanged)
+    {
+    }
+    QSignalSpy gameURL, audioURL, busy, started, playing, ready, status, error;
+};
+
+bool lockIsFree(const fs::path& root)
+{
+    try {
+        InstallLock probe(root / "launcher.lock");
+        return true;
+    } catch (const SetupFailure&) {
+        return false;
+    }
+}
+
+} // namespace
+
+class LauncherModelTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startsIdleWithoutAnInstallation()
+    {
+        DataHome home;
+        LauncherModel model;
+        QCOMPARE(model.ready(), false);
+        QCOMPARE(model.busy(), false);
+        QCOMPARE(model.playing(), false);
+        QCOMPARE(model.status(), choosePrompt);
+        QVERIFY(model.error().isEmpty());
+        QVERIFY(model.gameURL().isEmpty());
+        QVERIFY(!model.setupStartedAt().isValid());
+        QCOMPARE(model.root(), QString::fromStdString(home.root().string()));
+    }
+
+    void startsReadyWithAnInstallation()
+    {
+        DataHome home;
+        writeInstallation(home.root());
+        LauncherModel model;
+        QCOMPARE(model.ready(), true);
+        QCOMPARE(model.status(), installed);
+    }
+
+    void choosingSourcesSetsSelectionsAndTexts()
+    {
+        DataHome home;
+        Panels panels;
+        LauncherModel model({.choose = panels.seam()});
+        Spies spies(model);
+
+        model.selectGame(); // cancelled
+        QCOMPARE(spies.gameURL.count() + spies.status.count() + spies.error.count(), 0);
+        QCOMPARE(panels.asked.size(), 1);
+        QCOMPARE(panels.asked[0].title, QStringLiteral("Choose your Halo 2 installer folder"));
+        QVERIFY(panels.asked[0].folders);
+
+        panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
+        model.selectGame();
+        QCOMPARE(model.gameURL(), QUrl::fromLocalFile("/media/h2pc_installer_2.1"));
+        QCOMPARE(model.gameName(), QStringLiteral("h2pc_installer_2.1"));
+        QCOMPARE(model.status(), readyToSetUp);
+        QCOMPARE(spies.gameURL.count(), 1);
+        QCOMPARE(spies.status.count(), 1);
+
+        panels.answers = {QUrl::fromLocalFile("/media/MPSetup.exe")};
+        model.selectAudio();
+        QCOMPARE(panels.asked.last().title, QStringLiteral("Choose your Microsoft audio package"));
+        QVERIFY(!panels.asked.last().folders);
+        QCOMPARE(model.audioName(), QStringLiteral("MPSetup.exe"));
+        QCOMPARE(spies.audioURL.count(), 1);
+        QCOMPARE(spies.status.count(), 1);
+
+        model.useAutomaticAudio();
+        QVERIFY(model.audioURL().isEmpty());
+        QCOMPARE(spies.audioURL.count(), 2);
+    }
+
+    void setupWithoutSourceDoesNothing()
+    {
+        DataHome home;
+        LauncherModel model;
+        Spies spies(model);
+        model.install();
+        QCOMPARE(spies.busy.count() + spies.started.count() + spies.status.count() + spies.error.count(), 0);
+    }
+
+    /// The real installer refuses a game source that has gone away; the selections stay.
+    void failedSetupNeedsAttention()
+    {
+        DataHome home;
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile(QString::fromStdString((home.path() / "gone").string())),
+                          QUrl::fromLocalFile("/media/MPSetup.exe")};
+        LauncherModel model({.choose = panels.seam()});
+        model.selectGame();
+        model.selectAudio();
+        Spies spies(model);
+
+        model.install();
+        QCOMPARE(model.busy(), true);
+        QVERIFY(model.setupStartedAt().isValid());
+        QVERIFY(spies.busy.wait(120'000));
+        QCOMPARE(model.busy(), false);
+        QCOMPARE(spies.busy.count(), 2);
+        QCOMPARE(model.status(), needsAttention);
+        QCOMPARE(model.ready(), false);
+        QCOMPARE(spies.ready.count(), 0);
+        if (model.error() != QStringLiteral("This stage is not built yet."))
+            QCOMPARE(model.error(), QStringLiteral("The selected game files are no longer available. Choose your "
+                                                   "h2pc_installer_2.1 folder again."));
+        QCOMPARE(model.gameName(), QStringLiteral("gone"));
+        QCOMPARE(model.audioName(), QStringLiteral("MPSetup.exe"));
+        const QDateTime started = model.setupStartedAt();
+
+        panels.answers = {QUrl::fromLocalFile("/media/WMADMOD.DLL")};
+        model.selectAudio();
+        QVERIFY(model.error().isEmpty());
+        QCOMPARE(model.status(), needsAttention);
+
+        panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1.zip")};
+        model.selectGame();
+        QCOMPARE(model.status(), readyToSetUp);
+        QCOMPARE(model.setupStartedAt(), started);
+    }
+
+    /// Progress lines arrive in order, then the final status; each line is also logged.
+    void progressLinesThenSuccess()
+    {
+        DataHome home;
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
+        LauncherModel model({
+            .choose = panels.seam(),
+            .setup = [](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+                installer.report("Importing your Halo 2 files");
+                installer.report("Downloading and verifying the compatibility runtime · about 341 MB");
+                writeInstallation(installer.root());
+            },
+        });
+        model.selectGame();
+        QStringList statuses;
+        connect(&model, &LauncherModel::statusChanged, this, [&] { statuses << model.status(); });
+        QSignalSpy ready(&model, &LauncherModel::readyChanged);
+
+        model.install();
+        QVERIFY(ready.wait(10'000));
+        QCOMPARE(statuses, (QStringList{"Importing your Halo 2 files",
+                                        "Downloading and verifying the compatibility runtime · about 341 MB",
+                                        installed}));
+        QCOMPARE(model.busy(), false);
+        QCOMPARE(model.ready(), true);
+        QVERIFY(model.error().isEmpty());
+        QFile log(QString::fromStdString((home.root() / "Logs" / "setup.log").string()));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("Importing your Halo 2 files"));
+    }
+
+    void secondPressWhileBusyDoesNothing()
+    {
+        DataHome home;
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<int> runs = 0;
+        LauncherModel model({
+            .choose = panels.seam(),
+            .setup = [&runs, released](const Installer&, const fs::path&, const std::optional<fs::path>&) {
+                ++runs;
+                released.wait();
+                throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
+            },
+        });
+        model.selectGame();
+        Spies spies(model);
+
+        model.install();
+        const QDateTime started = model.setupStartedAt();
+        QTest::qWait(20);
+        model.install();
+        QCOMPARE(model.setupStartedAt(), started);
+        QCOMPARE(spies.busy.count(), 1);
+        QCOMPARE(spies.started.count(), 1);
+
+        release.set_value();
+        QVERIFY(spies.busy.wait(10'000));
+        QCOMPARE(runs.load(), 1);
+        QCOMPARE(model.error(), QStringLiteral("The selected game files are not a supported Halo 2 installer."));
+        QCOMPARE(model.setupStartedAt(), started);
+    }
+
+    /// Results of a run whose model has gone are dropped.
+    void modelGoneBeforeSetupEnds()
+    {
+        DataHome home;
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        auto model = std::make_unique<LauncherModel>(LauncherSeams{
+            .choose = panels.seam(),
+            .setup = [released](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+                released.wait();
+                installer.report("Importing your Halo 2 files");
+            },
+        });
+        model->selectGame();
+        model->install();
+        model.reset();
+        release.set_value();
+        QTest::qWait(200);
+        QCoreApplication::processEvents();
+    }
+
+    void refusedLaunchSetsErrorOnly_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<bool>("lockedElsewhere");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("setup incomplete") << false << false
+                                          << "Setup is incomplete. Complete setup before launching Halo 2.";
+        QTest::newRow("another launcher") << true << true
+                                          << "Another launcher is installing or playing Halo 2. Close it before continuing.";
+    }
+
+    void refusedLaunchSetsErrorOnly()
+    {
+        QFETCH(bool, installed);
+        QFETCH(bool, lockedElsewhere);
+        QFETCH(QString, message);
+        DataHome home;
+        if (installed)
+            writeInstallation(home.root());
+        QProcess holder;
+        if (lockedElsewhere) {
+            holder.start("/usr/bin/flock", {"--nonblock", "--close", QString::fromStdString((home.root() / "launcher.lock").string()),
+                                            "-c", "echo locked; exec sleep 60"});
+            QVERIFY(holder.waitForReadyRead(10'000));
+        }
+        LauncherModel model;
+        const QString status = model.status();
+        Spies spies(model);
+
+        model.play();
+        QCOMPARE(model.error(), message);
+        QCOMPARE(model.playing(), false);
+        QCOMPARE(model.status(), status);
+        QCOMPARE(spies.playing.count() + spies.status.count(), 0);
+
+        if (lockedElsewhere) {
+            holder.kill();
+            holder.waitForFinished();
+        }
+        if (installed)
+            QVERIFY(lockIsFree(home.root())); // the model kept no lock
+
+    }
+
+    void gameExit_data()
+    {
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("clean exit") << 0 << QString();
+        QTest::newRow("crash") << 1 << "Halo 2 exited unexpectedly. Open Logs for details.";
+    }
+
+    void gameExit()
+    {
+        QFETCH(int, exitStatus);
+        QFETCH(QString, error);
+        DataHome home;
+        const fs::path release = home.path() / "release";
+        writeInstallation(home.root(), QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done\necho \"$@\"\nexit %2")
+                                           .arg(QString::fromStdString(release.string()))
+                                           .arg(exitStatus));
+        LauncherModel model;
+        Spies spies(model);
+
+        model.play();
+        QVERIFY2(model.error().isEmpty(), qPrintable(model.error()));
+        QCOMPARE(model.playing(), true);
+        QCOMPARE(model.status(), starting);
+        QVERIFY(!lockIsFree(home.root()));
+
+        model.play(); // already running: nothing happens
+        QCOMPARE(spies.playing.count(), 1);
+        QCOMPARE(spies.error.count(), 0);
+
+        corvanel::testing::writeText(release, "");
+        QVERIFY(spies.playing.wait(10'000));
+        QCOMPARE(model.playing(), false);
+        QCOMPARE(model.ready(), true);
+        QCOMPARE(model.status(), installed);
+        QCOMPARE(model.error(), error);
+        QVERIFY(lockIsFree(home.root()));
+        QFile gameLog(QString::fromStdString((home.root() / "Logs" / "halo2.log").string()));
+        QVERIFY(gameLog.open(QIODevice::ReadOnly));
+        QCOMPARE(gameLog.readAll(), QByteArray("halo2.exe -windowed -hiresfix\n"));
+    }
+
+    void opensFoldersAndPages()
+    {
+        DataHome home;
+        Opener opener;
+        const fs::path guide = home.path() / "Setup Guide.html";
+        {
+            LauncherModel model({.guide = guide});
+            model.openGuide(); // no page shipped: nothing
+            QVERIFY(opener.opened.isEmpty());
+        }
+        corvanel::testing::writeText(guide, "<html></html>");
+        LauncherModel model({.guide = guide});
+
+        model.openGuide();
+        model.openLogs();
+        model.openSaves();
+        model.openGameFiles();
+        const QString root = QString::fromStdString(home.root().string());
+        QCOMPARE(opener.opened, (QList<QUrl>{
+                                    QUrl::fromLocalFile(QString::fromStdString(guide.string())),
+                                    QUrl::fromLocalFile(root + "/Logs"),
+                                    QUrl::fromLocalFile(root + "/Install/prefix/drive_c/users"),
+                                    QUrl("https://cartographer.online/install/"),
+                                }));
+        QVERIFY(fs::is_directory(home.root() / "Logs"));
+        QVERIFY(!fs::exists(home.root() / "Install" / "prefix"));
+    }
+
+    void elapsedClockText()
+    {
+        const QDateTime start = QDateTime::fromSecsSinceEpoch(1'000'000);
+        QCOMPARE(LauncherModel::elapsedText(start, start.addSecs(65)), QStringLiteral("1m 5s"));
+        QCOMPARE(LauncherModel::elapsedText(start, start.addMSecs(42'900)), QStringLiteral("42s"));
+        QCOMPARE(LauncherModel::elapsedText(QDateTime(), start), QStringLiteral("0s"));
+    }
+};
+
+QTEST_MAIN(LauncherModelTest)
+#include "launcher_model_test.moc"

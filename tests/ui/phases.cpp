@@ -1,0 +1,110 @@
+#include "phases.h"
+
+#include "installer/setup_failure.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+
+
+namespace corvanel::testing {
+
+namespace fs = std::filesystem;
+
+const QStringList PhaseWindow::phases = {"fresh", "source-chosen", "setting-up", "failed", "ready", "playing"};
+
+namespace {
+
+QString local(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+} // namespace
+
+PhaseWindow::PhaseWindow(const QString& phase) : home_(std::make_unique<DataHome>())
+{
+    const fs::path downloads = home_->path() / "Downloads";
+    const QString gameRelease = local(home_->path() / "game-release");
+    const QString wine = QStringLiteral("echo \"$@\"\nwhile [ ! -e '%1' ]; do sleep 0.05; done").arg(gameRelease);
+    auto released = release_.get_future().share();
+    writeText(home_->path() / "Setup Guide.html", "<html></html>");
+
+    LauncherSeams seams{
+        .guide = home_->path() / "Setup Guide.html",
+        .choose = [downloads](const FilePanel& panel) -> std::optional<QUrl> {
+            return QUrl::fromLocalFile(local(downloads / (panel.folders ? "h2pc_installer_2.1" : "MPSetup.exe")));
+        },
+        .setup = [phase, released, wine](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+            installer.report("Importing your Halo 2 files");
+            installer.report("Unpacking the game · 1.24 GB · 42s elapsed");
+            if (phase == "failed")
+                throw SetupFailure("The selected folder does not contain h2pc_data.bin or a Halo 2 game. Choose your "
+                                   "h2pc_installer_2.1 folder again.");
+            released.wait();
+            writeInstallation(installer.root(), wine);
+        },
+    };
+    if (phase == "ready" || phase == "playing")
+        writeInstallation(home_->root(), wine);
+
+    delegate_ = std::make_unique<AppDelegate>(std::move(seams), [this](const QString& message, const QString& informative) {
+        alerts << message + " / " + informative;
+    });
+    if (!window())
+        return;
+    QTest::qWaitForWindowExposed(window());
+
+    LauncherModel& launcher = model();
+    if (phase == "source-chosen" || phase == "setting-up" || phase == "failed")
+        launcher.selectGame();
+    if (phase == "source-chosen") {
+        launcher.selectAudio();
+        window()->setProperty("showAdvanced", true);
+    }
+    if (phase == "setting-up" || phase == "failed") {
+        QSignalSpy status(&launcher, &LauncherModel::statusChanged);
+        launcher.install();
+        while (status.count() < (phase == "failed" ? 3 : 2) && status.wait(10'000)) {
+        }
+    }
+    if (phase == "playing")
+        launcher.play();
+}
+
+void PhaseWindow::releaseSetup()
+{
+    if (!released_)
+        release_.set_value();
+    released_ = true;
+}
+
+void PhaseWindow::endGame() { writeText(home_->path() / "game-release", ""); }
+
+PhaseWindow::~PhaseWindow()
+{
+    endGame();
+    releaseSetup();
+    if (delegate_)
+        QTRY_VERIFY_WITH_TIMEOUT(!model().busy() && !model().playing(), 10'000);
+    delegate_.reset();
+}
+
+QQuickItem* findItem(QQuickWindow* window, const char* name)
+{
+    auto* found = window->findChild<QQuickItem*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no item named %s", name);
+    return found;
+}
+
+bool click(QQuickWindow* window, const char* name)
+{
+    QQuickItem* target = findItem(window, name);
+    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+    if (!target->isVisible() || !window->contentItem()->contains(centre)) {
+        qWarning("%s cannot be clicked: hidden or outside the window", name);
+        return false;
+    }
+    QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
+    return true;
+}
+
+} // namespace corvanel::testing

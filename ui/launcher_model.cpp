@@ -1,0 +1,215 @@
+#include "ui/launcher_model.h"
+
+#include "installer/setup_failure.h"
+#include "installer/setup_log.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QPointer>
+#include <QThread>
+#include <QThreadPool>
+
+#include <utility>
+
+namespace corvanel {
+
+namespace {
+
+const QString choosePrompt = QStringLiteral("Choose your h2pc_installer_2.1 folder to get started.");
+const QString readyToSetUp = QStringLiteral("Ready to set up. Audio support will be configured automatically.");
+const QString installed = QStringLiteral("Your installation is ready.");
+const QString needsAttention = QStringLiteral("Setup needs attention. Your source files are unchanged.");
+const QString starting = QStringLiteral("Halo 2 is starting. The first launch can take a few minutes.");
+const QString unexpectedExit = QStringLiteral("Halo 2 exited unexpectedly. Open Logs for details.");
+
+QString text(const std::string& value) { return QString::fromStdString(value); }
+
+fs::path localPath(const QUrl& url) { return fs::path(url.toLocalFile().toStdString()); }
+
+/// Runs `step` on the GUI thread, later, and only while the model still exists. The weak
+/// pointer is read on the GUI thread alone, where the model is deleted.
+template <typename Step>
+void deliver(const QPointer<LauncherModel>& model, Step step)
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [model, step = std::move(step)]() {
+            if (model)
+                step(*model);
+        },
+        Qt::QueuedConnection);
+}
+
+/// Stores `value`; true when it differs from what was there, so observers hear of real changes only.
+template <typename T>
+bool assign(T& member, const T& value)
+{
+    if (member == value)
+        return false;
+    member = value;
+    return true;
+}
+
+void openLocal(const fs::path& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(text(path.string()))); }
+
+} // namespace
+
+LauncherModel::LauncherModel(LauncherSeams seams, QObject* parent)
+    : QObject(parent), seams_(std::move(seams)), installer_(seams_.root, {}, seams_.catalogue)
+{
+    if (!seams_.choose)
+        seams_.choose = runFilePanel;
+    if (!seams_.setup)
+        seams_.setup = [](const Installer& installer, const fs::path& game, const std::optional<fs::path>& audio) {
+            installer.install(game, audio, std::nullopt);
+        };
+    ready_ = installer_.isInstalled();
+    status_ = ready_ ? installed : choosePrompt;
+}
+
+LauncherModel::~LauncherModel() = default;
+
+QString LauncherModel::gameName() const { return gameURL_.isEmpty() ? QString() : QFileInfo(gamePath()).fileName(); }
+QString LauncherModel::gamePath() const { return gameURL_.toLocalFile(); }
+QString LauncherModel::audioName() const { return audioURL_.isEmpty() ? QString() : QFileInfo(audioPath()).fileName(); }
+QString LauncherModel::audioPath() const { return audioURL_.toLocalFile(); }
+QString LauncherModel::version() const { return text(std::string(Installer::version)); }
+QString LauncherModel::root() const { return text(installer_.root().string()); }
+QString LauncherModel::prefix() const { return text(installer_.prefix().string()); }
+
+QString LauncherModel::elapsedText(const QDateTime& start, const QDateTime& now)
+{
+    return text(elapsed(start.isValid() ? start.msecsTo(now) / 1000.0 : 0.0));
+}
+
+void LauncherModel::selectGame()
+{
+    const auto chosen = seams_.choose({
+        .title = QStringLiteral("Choose your Halo 2 installer folder"),
+        .message = QStringLiteral("Choose h2pc_installer_2.1. You can also select its ZIP, h2pc_data.bin, or a "
+                                  "complete game folder. Audio support is set up automatically."),
+        .folders = true,
+    });
+    if (!chosen)
+        return;
+    setGameURL(*chosen);
+    setError({});
+    setStatus(readyToSetUp);
+}
+
+void LauncherModel::selectAudio()
+{
+    const auto chosen = seams_.choose({
+        .title = QStringLiteral("Choose your Microsoft audio package"),
+        .message = QStringLiteral("Select the supported MPSetup.exe package or WMADMOD.DLL from your licensed files. "
+                                  "See Setup Guide for details."),
+        .folders = false,
+    });
+    if (!chosen)
+        return;
+    setAudioURL(*chosen);
+    setError({});
+}
+
+void LauncherModel::useAutomaticAudio() { setAudioURL({}); }
+
+void LauncherModel::install()
+{
+    if (gameURL_.isEmpty() || busy_)
+        return;
+    const fs::path game = localPath(gameURL_);
+    const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
+
+    setError({});
+    setSetupStartedAt(QDateTime::currentDateTime()); // first, so the progress clock starts from it
+    setBusy(true);
+
+    QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(),
+                                          catalogue = seams_.catalogue, setup = seams_.setup, game, audio]() {
+        try {
+            const auto progress = [model](const std::string& line) {
+                deliver(model, [line = text(line)](LauncherModel& launcher) { launcher.setStatus(line); });
+            };
+            setup(Installer(root, progress, catalogue), game, audio);
+            deliver(model, [](LauncherModel& launcher) {
+                launcher.setBusy(false);
+                launcher.setReady(true);
+                launcher.setStatus(installed);
+            });
+        } catch (const std::exception& failure) {
+            deliver(model, [message = text(describe(failure))](LauncherModel& launcher) {
+                launcher.setBusy(false);
+                launcher.setError(message);
+                launcher.setStatus(needsAttention);
+            });
+        }
+    });
+}
+
+void LauncherModel::play()
+{
+    if (playing_)
+        return;
+    setError({});
+    try {
+        LaunchedGame launched = installer_.launch(false);
+        process_ = std::make_shared<ChildProcess>(std::move(launched.process));
+        playLock_.emplace(std::move(launched.lock));
+    } catch (const std::exception& failure) {
+        setError(text(describe(failure)));
+        return;
+    }
+    setPlaying(true);
+    setStatus(starting);
+
+    QThread* watcher = QThread::create([model = QPointer(this), process = process_]() {
+        const int status = process->wait();
+        deliver(model, [status](LauncherModel& launcher) { launcher.gameExited(status); });
+    });
+    connect(watcher, &QThread::finished, watcher, &QObject::deleteLater);
+    watcher->start(QThread::LowPriority);
+}
+
+void LauncherModel::gameExited(int status)
+{
+    setPlaying(false);
+    process_.reset();
+    playLock_.reset();
+    setStatus(installed);
+    if (status != 0)
+        setError(unexpectedExit);
+}
+
+void LauncherModel::openGuide()
+{
+    std::error_code ignored;
+    if (seams_.guide && fs::is_regular_file(*seams_.guide, ignored))
+        openLocal(*seams_.guide);
+}
+
+void LauncherModel::openLogs()
+{
+    const fs::path logs = installer_.root() / "Logs";
+    try {
+        Installer::makeDirectory(logs);
+    } catch (const std::exception&) {
+        // The folder is opened all the same; the browser shows what is there.
+    }
+    openLocal(logs);
+}
+
+void LauncherModel::openSaves() { openLocal(installer_.prefix() / "drive_c" / "users"); }
+
+void LauncherModel::openGameFiles() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(gameFilesPage))); }
+
+void LauncherModel::setGameURL(const QUrl& value) { if (assign(gameURL_, value)) emit gameURLChanged(); }
+void LauncherModel::setAudioURL(const QUrl& value) { if (assign(audioURL_, value)) emit audioURLChanged(); }
+void LauncherModel::setBusy(bool value) { if (assign(busy_, value)) emit busyChanged(); }
+void LauncherModel::setSetupStartedAt(const QDateTime& value) { if (assign(setupStartedAt_, value)) emit setupStartedAtChanged(); }
+void LauncherModel::setPlaying(bool value) { if (assign(playing_, value)) emit playingChanged(); }
+void LauncherModel::setReady(bool value) { if (assign(ready_, value)) emit readyChanged(); }
+void LauncherModel::setStatus(const QString& value) { if (assign(status_, value)) emit statusChanged(); }
+void LauncherModel::setError(const QString& value) { if (assign(error_, value)) emit errorChanged(); }
+
+} // namespace corvanel

@@ -1,0 +1,106 @@
+import QtQuick
+import QtQuick.Controls
+import Corvanel
+
+// The application's one window, with its menu.
+ApplicationWindow {
+    id: window
+    required property LauncherModel model
+    property alias showAdvanced: view.showAdvanced
+
+    signal aboutRequested()
+    signal quitRequested()
+
+    width: 940
+    height: 760
+    minimumWidth: 860
+    minimumHeight: 690
+    title: "Corvanel"
+    color: HaloTheme.navy
+    font.pixelSize: 13
+
+    palette.window: HaloTheme.navy
+    palette.windowText: HaloTheme.ink
+    palette.base: Qt.rgba(0.05, 0.12, 0.20, 1)
+    palette.alternateBase: Qt.rgba(0.07, 0.15, 0.24, 1)
+    palette.text: HaloTheme.ink
+    palette.button: Qt.rgba(0.07, 0.15, 0.24, 1)
+    palette.buttonText: HaloTheme.ink
+    palette.highlight: HaloTheme.accent
+    palette.highlightedText: HaloTheme.navy
+    palette.toolTipBase: Qt.rgba(0.07, 0.15, 0.24, 1)
+    palette.toolTipText: HaloTheme.ink
+    palette.light: Qt.rgba(0.12, 0.22, 0.33, 1)
+    palette.mid: Qt.rgba(0.05, 0.12, 0.20, 1)
+    palette.dark: Qt.rgba(0.02, 0.06, 0.12, 1)
+
+    menuBar: MenuBar {
+        objectName: "menuBar"
+        background: Rectangle {
+            implicitHeight: 26
+            color: HaloTheme.navy
+        }
+        delegate: MenuBarItem {
+            id: menuBarItem
+            topPadding: 4
+            bottomPadding: 4
+            leftPadding: 12
+            rightPadding: 12
+            font.pixelSize: 13
+            contentItem: Text {
+                text: menuBarItem.text
+                font: menuBarItem.font
+                color: HaloTheme.ink
+            }
+            background: Rectangle {
+                implicitHeight: 26
+                color: menuBarItem.highlighted ? HaloTheme.fade(HaloTheme.edge, 0.35) : "transparent"
+            }
+        }
+        Menu {
+            objectName: "applicationMenu"
+            title: "Corvanel"
+            Action {
+                objectName: "aboutAction"
+                text: "About Corvanel"
+                onTriggered: window.aboutRequested()
+            }
+            MenuSeparator {
+                contentItem: Rectangle {
+                    implicitWidth: 200
+                    implicitHeight: 1
+                    color: HaloTheme.fade(HaloTheme.edge, 0.5)
+                }
+            }
+            MenuItem {
+                id: quitItem
+                action: Action {
+                    objectName: "quitAction"
+                    text: "Quit Corvanel"
+                    shortcut: "Ctrl+Q"
+                    onTriggered: window.quitRequested()
+                }
+                contentItem: Row {
+                    spacing: 24
+                    Text {
+                        text: quitItem.text
+                        font: quitItem.font
+                        color: HaloTheme.ink
+                    }
+                    Text {
+                        text: "Ctrl+Q"
+                        font: quitItem.font
+                        color: HaloTheme.muted
+                    }
+                }
+            }
+        }
+    }
+
+    LauncherView {
+        id: view
+        objectName: "launcherView"
+        anchors.fill: parent
+        model: window.model
+    }
+}

@@ -1,0 +1,69 @@
+import QtQuick
+import QtQuick.Layouts
+import Corvanel
+
+// While setup runs: the latest progress line and a clock counted from the press of set-up.
+Card {
+    id: screen
+    required property LauncherModel model
+    property date now: new Date()
+
+    padding: 24
+
+    // Ticks four times a second so that the whole seconds shown never lag behind the start by
+    // more than a quarter second, whatever the timer's drift.
+    Timer {
+        interval: 250
+        repeat: true
+        running: screen.visible
+        triggeredOnStart: true
+        onTriggered: screen.now = new Date()
+    }
+
+    ColumnLayout {
+        width: parent.width
+        spacing: 20
+
+        RowLayout {
+            Layout.fillWidth: true
+            Text {
+                text: "Setting up Halo 2"
+                color: HaloTheme.ink
+                font.family: HaloTheme.display
+                font.bold: true
+                font.pixelSize: 21
+            }
+            Item { Layout.fillWidth: true }
+            Text {
+                objectName: "elapsed"
+                text: screen.model.elapsedText(screen.model.setupStartedAt, screen.now)
+                color: HaloTheme.muted
+                font.family: HaloTheme.mono
+                font.pixelSize: 12
+            }
+        }
+        HaloProgressBar {
+            objectName: "progressBar"
+            Layout.fillWidth: true
+        }
+        Text {
+            objectName: "progressLine"
+            Layout.fillWidth: true
+            text: screen.model.status
+            color: HaloTheme.ink
+            font.pixelSize: 14
+            font.weight: Font.Medium
+            wrapMode: Text.Wrap
+        }
+        BodyText {
+            Layout.fillWidth: true
+            text: "Keep the launcher open. Unpacking the game can take several minutes, even on a fast Mac. The amount unpacked and elapsed time update while extraction runs."
+            lineSpacing: 4
+        }
+        HaloButtonStyle {
+            objectName: "showSetupLog"
+            text: "Show setup log"
+            onClicked: screen.model.openLogs()
+        }
+    }
+}

@@ -1,0 +1,71 @@
+import QtQuick
+import QtQuick.Layouts
+import Corvanel
+
+// The left column: where the user is, the help links and what the game needs.
+Item {
+    id: sidebar
+    required property LauncherModel model
+
+    implicitWidth: 184 + 16 + 24
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.topMargin: 32
+        anchors.bottomMargin: 32
+        anchors.leftMargin: 16
+        anchors.rightMargin: 24
+        spacing: 4
+
+        Eyebrow {
+            Layout.leftMargin: 22
+            Layout.bottomMargin: 20
+            text: "YOUR GAME. YOUR MAC."
+        }
+        NavLabel {
+            objectName: "navCurrent"
+            Layout.fillWidth: true
+            number: "01"
+            title: sidebar.model.ready ? "Play Halo 2" : "Install Halo 2"
+            active: true
+        }
+        NavButton {
+            objectName: "navGuide"
+            Layout.fillWidth: true
+            number: "02"
+            text: "Setup guide"
+            onClicked: sidebar.model.openGuide()
+        }
+        NavButton {
+            objectName: "navGameFiles"
+            Layout.fillWidth: true
+            number: "03"
+            text: "Game files ↗"
+            onClicked: sidebar.model.openGameFiles()
+        }
+        NavButton {
+            objectName: "navLogs"
+            Layout.fillWidth: true
+            number: "04"
+            text: "Open logs"
+            onClicked: sidebar.model.openLogs()
+        }
+        Item {
+            Layout.fillHeight: true
+            Layout.minimumHeight: 28
+        }
+        ColumnLayout {
+            Layout.leftMargin: 22
+            spacing: 8
+
+            Eyebrow { text: "SYSTEM REQUIREMENTS" }
+            BodyText {
+                objectName: "requirements"
+                text: "macOS 14 or later\n12 GB available space\nRosetta on Apple silicon"
+                font.pixelSize: 11
+                lineSpacing: 6
+                wrapMode: Text.NoWrap
+            }
+        }
+    }
+}

@@ -1,0 +1,37 @@
+import QtQuick
+import QtQuick.Layouts
+import Corvanel
+
+// The eyebrow, headline and subtitle at the top of the content column.
+ColumnLayout {
+    id: block
+    required property LauncherModel model
+
+    spacing: 16
+
+    Eyebrow {
+        objectName: "titleEyebrow"
+        text: block.model.ready ? "YOUR INSTALLATION / READY" : "HALO 2 FOR WINDOWS VISTA / MAC SETUP"
+    }
+    GlowText {
+        objectName: "headline"
+        Layout.fillWidth: true
+        text: block.model.ready ? "Welcome back." : "Bring your game.\nPlay it on your Mac."
+        font.family: HaloTheme.display
+        font.bold: true
+        font.pixelSize: 38
+        font.letterSpacing: -0.8
+        wrapMode: Text.Wrap
+        glowColor: HaloTheme.fade(HaloTheme.accent, 0.08)
+        radius: 14
+    }
+    Text {
+        objectName: "subtitle"
+        Layout.fillWidth: true
+        text: block.model.ready ? "Your next campaign is a click away." : "One folder. We’ll take care of the rest."
+        color: HaloTheme.muted
+        font.family: HaloTheme.display
+        font.pixelSize: 16
+        wrapMode: Text.Wrap
+    }
+}
