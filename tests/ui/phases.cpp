@@ -50,7 +50,8 @@ PhaseWindow::PhaseWindow(const QString& phase) : home_(std::make_unique<DataHome
     });
     if (!window())
         return;
-    QTest::qWaitForWindowExposed(window());
+    if (!QTest::qWaitForWindowExposed(window()))
+        qWarning("the window was not exposed in time");
 
     LauncherModel& launcher = model();
     if (phase == "source-chosen" || phase == "setting-up" || phase == "failed")
