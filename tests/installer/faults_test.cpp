@@ -2,6 +2,7 @@
 // folders that cannot be written. Every failure must read clearly and lose nothing.
 #include "installer/install_lock.h"
 #include "installer/installer.h"
+#include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "support/archives.h"
 #include "support/installation_snapshot.h"
@@ -12,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -63,7 +66,7 @@ struct Pipe {
     int ends[2];
 };
 
-/// Blocks until `pipe` gives a byte or reaches its end.
+/// Blocks until the pipe's read end `fd` gives a byte or reaches its end.
 void awaitSignal(int fd)
 {
     char ignored;
@@ -71,7 +74,7 @@ void awaitSignal(int fd)
     }
 }
 
-void writeText(int fd, const std::string& text) { (void)!::write(fd, text.data(), text.size()); }
+void send(int fd, const std::string& text) { (void)!::write(fd, text.data(), text.size()); }
 
 std::string readToEnd(int fd)
 {
@@ -139,7 +142,7 @@ TEST(Faults, SixteenProcessesRacingForTheLockHaveExactlyOneWinnerEachRound)
                     answer = 'W';
                 } catch (const SetupFailure&) {
                 }
-                writeText(results.write(), std::string(1, answer));
+                send(results.write(), std::string(1, answer));
                 awaitSignal(release.read()); // the winner holds the lock until every process has tried
                 ::_exit(0);
             }
@@ -197,7 +200,7 @@ TEST(Faults, ALaunchRacingAnInstallNeverRunsAlongsideIt)
                 std::ostringstream out;
                 out.precision(17);
                 work(out);
-                writeText(result, out.str());
+                send(result, out.str());
                 ::_exit(0);
             }
             return pid;
@@ -276,8 +279,9 @@ TEST(Faults, ADiskThatFillsDuringExtractionFailsClearlyAndKeepsTheEarlierGame)
 
     const Installer installer(root, {}, demoCatalogue(), plentyOfSpace());
     const std::string failure = failureOf(installer, folder / "source" / "halo2.zip");
-    EXPECT_EQ(failure, "bsdtar failed (1). Open the setup log for details. If antivirus quarantined a file, review "
-                       "its report before retrying.");
+    EXPECT_EQ(failure, fs::path(platform::archiver()).filename().string()
+                           + " failed (1). Open the setup log for details. If antivirus quarantined a file, review "
+                             "its report before retrying.");
     EXPECT_EQ(testing::leftoversIn(root), std::vector<std::string>{});
     EXPECT_EQ(testing::treeState(root / "Install" / "game"), earlierGame);
     EXPECT_EQ(testing::treeState(folder / "source"), sourceBefore);
