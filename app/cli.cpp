@@ -34,7 +34,7 @@ std::optional<fs::path> pathOption(const std::string& name, const std::vector<st
         return std::nullopt;
     if (value->empty())
         return fs::current_path();
-    return fs::absolute(fs::path(*value)).lexically_normal();
+    return fs::absolute(fs::path(*value));
 }
 
 int installForm(const Installer& installer, const std::vector<std::string>& arguments)

@@ -284,6 +284,14 @@ int ChildProcess::terminate(double grace)
     return wait();
 }
 
+void ChildProcess::detach() noexcept
+{
+    if (pidfd_ >= 0)
+        ::close(pidfd_);
+    pidfd_ = -1;
+    pid_ = -1;
+}
+
 void ChildProcess::signal(int signal) const
 {
     if (pid_ <= 0 || status_)

@@ -50,6 +50,8 @@ public:
     /// Whether the child has not been seen to end.
     bool running() const { return !ended_; }
     std::optional<int> status() const { return status_; }
+    /// Lets the child run on unwatched: the object no longer owns it and will not kill it.
+    void detach() noexcept;
     /// Sends `signal` to the child's process group, until the child is reaped.
     void signal(int signal) const;
 

@@ -19,6 +19,8 @@ LaunchedGame Installer::launch(bool debug) const
     if (debug)
         variables["WINEDEBUG"] = "+loaddll";
 
+    // Setup left Logs in place; a user may have cleared it since.
+    makeDirectory(root_ / "Logs");
     const fs::path gameLog = root_ / "Logs" / "halo2.log";
     UniqueFd output(::open(gameLog.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
     if (!output)
@@ -31,8 +33,12 @@ LaunchedGame Installer::launch(bool debug) const
         .directory = this->game(),
         .output = output.get(),
     });
-    if (output.reset() != 0)
-        throw std::system_error(errno, std::generic_category(), "Unable to close the game log");
+    if (output.reset() != 0) {
+        // The game already runs; it keeps running, without the lock.
+        const int error = errno;
+        game.detach();
+        throw std::system_error(error, std::generic_category(), "Unable to close the game log");
+    }
     return LaunchedGame{std::move(game), std::move(lock)};
 }
 

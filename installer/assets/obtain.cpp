@@ -57,7 +57,9 @@ fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::pa
     // line reads zero and nothing but this call's bytes can reach the target.
     PartialFile partial(downloads / (asset.name + ".partial"));
 
-    if (cache && fs::exists(*cache / asset.name)) {
+    // A cache folder that cannot be searched holds nothing usable: the download goes ahead.
+    std::error_code unsearchable;
+    if (cache && fs::exists(*cache / asset.name, unsearchable)) {
         const fs::path cached = *cache / asset.name;
         if (sha256(cached) != asset.sha256)
             throw SetupFailure("The cached " + asset.name + " failed verification.");

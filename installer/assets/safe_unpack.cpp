@@ -197,15 +197,11 @@ void Installer::unpackUserArchive(const fs::path& archive, const fs::path& desti
     const Environment environment = archiverEnvironment();
 
     report("Checking " + name);
-    const auto checkStart = std::chrono::steady_clock::now();
     const RunOptions listing{
         .environment = environment,
         .capture = true,
         .timeout = listingTimeLimit,
-        .progress = [&](double) {
-            const std::chrono::duration<double> since = std::chrono::steady_clock::now() - checkStart;
-            report("Checking " + name + dot + elapsed(since.count()));
-        },
+        .progress = [&](double seconds) { report("Checking " + name + dot + elapsed(seconds)); },
     };
     const auto names = listingLines(run(tool, {"-tf", archive.string()}, listing));
     if (names.empty() || !std::all_of(names.begin(), names.end(), [](const std::string& entry) { return safeArchiveEntry(entry); }))
