@@ -8,6 +8,7 @@
 // extraction, tree check). Then the cost of one progress walk at 5,000 and 50,000 files.
 // Prints one line per figure with its ratio; medians throughout.
 
+#include "bench/bench_support.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
 
@@ -27,39 +28,17 @@ using namespace corvanel;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using bench::Clock;
+using bench::median;
+using bench::secondsSince;
 
 /// FILES files of pseudo-random bytes in folders of 100, BYTES in all.
 void writeTree(const fs::path& folder, std::uint64_t bytes, int files)
 {
     std::uint64_t state = 0x9E3779B97F4A7C15ull;
-    std::vector<std::uint64_t> block(1 << 17);
     const std::uint64_t each = bytes / static_cast<std::uint64_t>(files);
-    for (int i = 0; i < files; ++i) {
-        const fs::path file = folder / ("d" + std::to_string(i / 100)) / ("f" + std::to_string(i) + ".bin");
-        fs::create_directories(file.parent_path());
-        std::ofstream out(file, std::ios::binary);
-        for (std::uint64_t left = each; left > 0;) {
-            for (auto& word : block) {
-                state ^= state << 13;
-                state ^= state >> 7;
-                state ^= state << 17;
-                word = state;
-            }
-            const std::uint64_t chunk = std::min<std::uint64_t>(left, block.size() * sizeof(std::uint64_t));
-            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(chunk));
-            left -= chunk;
-        }
-    }
+    for (int i = 0; i < files; ++i)
+        bench::writeRandomFile(folder / ("d" + std::to_string(i / 100)) / ("f" + std::to_string(i) + ".bin"), each, state);
 }
 
 int spawnAndWait(const std::vector<std::string>& command)

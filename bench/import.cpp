@@ -7,6 +7,7 @@
 // configuration file), `cp -a`, and std::filesystem::copy of the same folder for comparison.
 // Prints one line per figure with its ratio; medians throughout.
 
+#include "bench/bench_support.h"
 #include "installer/installer.h"
 
 #include <algorithm>
@@ -25,34 +26,9 @@ using namespace corvanel;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-void writeFile(const fs::path& file, std::uint64_t bytes, std::uint64_t& state)
-{
-    fs::create_directories(file.parent_path());
-    std::vector<std::uint64_t> block(1 << 17);
-    std::ofstream out(file, std::ios::binary);
-    for (std::uint64_t left = bytes; left > 0;) {
-        for (auto& word : block) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            word = state;
-        }
-        const std::uint64_t chunk = std::min<std::uint64_t>(left, block.size() * sizeof(std::uint64_t));
-        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(chunk));
-        left -= chunk;
-    }
-}
+using bench::Clock;
+using bench::median;
+using bench::secondsSince;
 
 } // namespace
 
@@ -69,9 +45,9 @@ int main(int argc, char** argv)
     const fs::path game = work / "Halo 2";
     std::uint64_t state = 0x9E3779B97F4A7C15ull;
     for (const char* name : {"halo2.exe", "xlive.dll", "maps/shared.map", "maps/mainmenu.map", "maps/single_player_shared.map"})
-        writeFile(game / name, 1000, state);
+        bench::writeRandomFile(game / name, 1000, state);
     for (int i = 0; i < files; ++i)
-        writeFile(game / "data" / ("d" + std::to_string(i / 100)) / ("f" + std::to_string(i) + ".bin"),
+        bench::writeRandomFile(game / "data" / ("d" + std::to_string(i / 100)) / ("f" + std::to_string(i) + ".bin"),
                   bytes / static_cast<std::uint64_t>(files), state);
 
     Installer installer(work / "root");
