@@ -2,6 +2,7 @@
 #include "installer/installation_record.h"
 #include "installer/installer.h"
 #include "support/program.h"
+#include "support/registry_rows.h"
 #include "support/temp_dir.h"
 
 #include "demo_catalogue.h"
@@ -139,22 +140,7 @@ TEST_F(EndToEnd, ThePrefixHoldsTheRegistryRowsDrivesAndGameLink)
     EXPECT_TRUE(fs::is_symlink(prefix / "drive_c" / "Games" / "Halo 2"));
     EXPECT_TRUE(fs::equivalent(prefix / "drive_c" / "Games" / "Halo 2", root() / "Install" / "game"));
 
-    const struct { const char* key; const char* name; const char* data; } rows[] = {
-        {"HKCU\\Software\\Wine", "Version", "win7"},
-        {"HKCU\\Software\\Wine\\Direct3D", "renderer", "gl"},
-        {"HKCU\\Software\\Wine\\Direct3D", "VideoMemorySize", "2048"},
-        {"HKCU\\Software\\Wine\\Mac Driver", "RetinaMode", "N"},
-        {"HKCU\\SOFTWARE\\Microsoft\\Halo 2\\Video Settings", "DisplayMode", "1"},
-        {"HKLM\\Software\\WOW6432Node\\Microsoft\\Microsoft Games\\Halo 2\\1.0", "GameInstallDir", "C:\\Games\\Halo 2\\"},
-        {"HKCU\\Software\\Wine\\DllOverrides", "wmadmod", "native,builtin"},
-    };
-    const Installer installer(root());
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.key) + " " + row.name);
-        const std::string answer = installer.run(installer.wine().string(), {"reg", "query", row.key, "/v", row.name},
-                                                 {.environment = installer.environment(), .capture = true, .timeout = 60});
-        EXPECT_NE(answer.find("REG_SZ    " + std::string(row.data) + "\r"), std::string::npos) << answer;
-    }
+    testing::expectRegistryRowsReadBack(Installer(root()));
 }
 
 TEST_F(EndToEnd, LaunchReturnsTheGameStatusAfterItEndsAndAppendsToTheGameLog)

@@ -7,6 +7,7 @@
 #include "support/https_server.h"
 #include "support/install_process.h"
 #include "support/installation_snapshot.h"
+#include "support/registry_rows.h"
 #include "support/temp_dir.h"
 
 #include "demo_catalogue.h"
@@ -210,25 +211,11 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
     EXPECT_EQ(leftoversIn(root), std::vector<std::string>{});
 
     // The rows the killed run had begun to write, and the decoder registration, are all there.
-    const struct { const char* key; const char* name; const char* data; } rows[] = {
-        {R"(HKCU\Software\Wine)", "Version", "win7"},
-        {R"(HKCU\Software\Wine\Direct3D)", "renderer", "gl"},
-        {R"(HKCU\Software\Wine\Direct3D)", "VideoMemorySize", "2048"},
-        {R"(HKCU\Software\Wine\Mac Driver)", "RetinaMode", "N"},
-        {R"(HKCU\SOFTWARE\Microsoft\Halo 2\Video Settings)", "DisplayMode", "1"},
-        {R"(HKLM\Software\WOW6432Node\Microsoft\Microsoft Games\Halo 2\1.0)", "GameInstallDir", R"(C:\Games\Halo 2\)"},
-        {R"(HKCU\Software\Wine\DllOverrides)", "wmadmod", "native,builtin"},
-    };
-    const RunOptions query{.environment = installer.environment(), .capture = true, .timeout = 60};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.key) + " " + row.name);
-        const std::string answer = installer.run(installer.wine().string(), {"reg", "query", row.key, "/v", row.name}, query);
-        EXPECT_NE(answer.find("REG_SZ    " + std::string(row.data) + "\r"), std::string::npos) << answer;
-    }
+    testing::expectRegistryRowsReadBack(installer);
     const std::string decoder = installer.run(
         installer.wine().string(),
         {"reg", "query", R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)"},
-        query);
+        {.environment = installer.environment(), .capture = true, .timeout = 60});
     EXPECT_NE(decoder.find("wmadmod.dll"), std::string::npos) << decoder;
     testing::waitForWine(root);
 }

@@ -1,6 +1,7 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
+#include "support/digest.h"
 #include "support/https_server.h"
 #include "support/temp_dir.h"
 
@@ -8,7 +9,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
 #include <cstdio>
 #include <map>
@@ -21,18 +21,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-std::string digestOf(const std::string& data)
-{
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
-    std::string text;
-    for (unsigned char byte : digest) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        text += pair;
-    }
-    return text;
-}
+using testing::digestOf;
 
 std::string payload(size_t size, char seed)
 {

@@ -1,8 +1,8 @@
 #include "installer/installer.h"
+#include "support/digest.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 
 #include <cstdio>
 #include <fstream>
@@ -15,18 +15,7 @@ namespace corvanel {
 
 namespace {
 
-std::string oneShotDigest(const std::string& data)
-{
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
-    std::string text;
-    for (unsigned char byte : digest) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        text += pair;
-    }
-    return text;
-}
+using testing::digestOf;
 
 std::string pattern(size_t size)
 {
@@ -68,7 +57,7 @@ TEST(Sha256, SizesAroundTheReadChunkGiveTheWholeFilesDigest)
         SCOPED_TRACE(size);
         const std::string data = pattern(size);
         testing::writeText(dir / "file", data);
-        EXPECT_EQ(Installer::sha256(dir / "file"), oneShotDigest(data));
+        EXPECT_EQ(Installer::sha256(dir / "file"), digestOf(data));
     }
 }
 

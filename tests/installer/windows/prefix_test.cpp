@@ -4,6 +4,7 @@
 #include "installer/runner.h"
 #include "installer/setup_failure.h"
 #include "installer/windows/windows_kit.h"
+#include "support/registry_rows.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -19,21 +20,7 @@ namespace fs = std::filesystem;
 using testing::readText;
 using testing::writeText;
 
-struct Row {
-    const char* key;
-    const char* name;
-    const char* data;
-};
-
-const Row rows[] = {
-    {R"(HKCU\Software\Wine)", "Version", "win7"},
-    {R"(HKCU\Software\Wine\Direct3D)", "renderer", "gl"},
-    {R"(HKCU\Software\Wine\Direct3D)", "VideoMemorySize", "2048"},
-    {R"(HKCU\Software\Wine\Mac Driver)", "RetinaMode", "N"},
-    {R"(HKCU\SOFTWARE\Microsoft\Halo 2\Video Settings)", "DisplayMode", "1"},
-    {R"(HKLM\Software\WOW6432Node\Microsoft\Microsoft Games\Halo 2\1.0)", "GameInstallDir", R"(C:\Games\Halo 2\)"},
-    {R"(HKCU\Software\Wine\DllOverrides)", "wmadmod", "native,builtin"},
-};
+using testing::expectedRegistryRows;
 
 const char* const decoderKey
     = R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)";
@@ -155,7 +142,7 @@ TEST_F(Prefix, EveryCommandRunsWithItsOwnArgumentsInOrder)
     ASSERT_EQ(firstError_, "");
     const std::string wine = installer().wine().string();
     std::vector<std::string> expected{"Starting " + wine + ": " + quotedArguments({"wineboot", "-u"})};
-    for (const auto& row : rows)
+    for (const auto& row : expectedRegistryRows)
         expected.push_back("Starting " + wine + ": "
                            + quotedArguments({"reg", "add", row.key, "/v", row.name, "/t", "REG_SZ", "/d", row.data, "/f"}));
     expected.push_back("Starting " + wine + ": "
@@ -175,11 +162,7 @@ TEST_F(Prefix, EveryCommandRunsWithItsOwnArgumentsInOrder)
 TEST_F(Prefix, EveryRegistryRowReadsBackAsText)
 {
     ASSERT_EQ(firstError_, "");
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::string output = query(row.key, row.name);
-        EXPECT_NE(output.find(std::string(row.name) + "    REG_SZ    " + row.data), std::string::npos) << output;
-    }
+    testing::expectRegistryRowsReadBack(installer());
 }
 
 TEST_F(Prefix, SecondRunPrunesDrivesAndReplacesTheGameLink)
