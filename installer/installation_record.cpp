@@ -1,5 +1,7 @@
 #include "installer/installation_record.h"
 
+#include "installer/regular_file.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -49,6 +51,9 @@ std::optional<std::int64_t> wholeNumber(const nlohmann::json& value)
 
 std::optional<InstallationRecord> InstallationRecord::decode(std::string_view json)
 {
+    // The parser takes a NUL byte for the end of its input; JSON text never holds one.
+    if (json.find('\0') != std::string_view::npos)
+        return std::nullopt;
     const auto object = nlohmann::json::parse(json.begin(), json.end(), nullptr, /*allow_exceptions=*/false);
     if (!object.is_object())
         return std::nullopt;
@@ -71,6 +76,20 @@ std::optional<InstallationRecord> InstallationRecord::decode(std::string_view js
         .engine = engine->get<std::string>(),
         .installedAt = date,
     };
+}
+
+std::optional<InstallationRecord> InstallationRecord::read(const std::filesystem::path& file) noexcept
+{
+    try {
+        const UniqueFd fd = openRegularFile(file, FinalLink::refuse);
+        bool longer = false;
+        const std::string text = readAtMost(fd.get(), file, sizeLimit, longer);
+        if (longer)
+            return std::nullopt;
+        return decode(text);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 double InstallationRecord::secondsSinceReferenceDate(std::chrono::system_clock::time_point moment)

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,7 +20,15 @@ struct InstallationRecord {
     std::string encode() const;
     /// The record, or nullopt for anything that is not an object with all four members of the
     /// right types. Unknown members are ignored; member order does not matter.
+    /// Anything after the object other than white space makes the text invalid.
     static std::optional<InstallationRecord> decode(std::string_view json);
+    /// The record in `file`, or nullopt when it is not a regular file (a link, pipe or device
+    /// included, never waited on), cannot be read, is longer than `sizeLimit` bytes or does
+    /// not decode. Never fails.
+    static std::optional<InstallationRecord> read(const std::filesystem::path& file) noexcept;
+
+    /// Far above any record written (under 200 bytes); a longer file is not a record.
+    static constexpr std::size_t sizeLimit = 64 * 1024;
 
     static double secondsSinceReferenceDate(std::chrono::system_clock::time_point moment);
 };

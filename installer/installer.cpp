@@ -35,17 +35,9 @@ void Installer::report(const std::string& text) const
 
 bool Installer::isInstalled() const
 {
-    try {
-        // Only a regular file counts; a device or pipe in its place could be endless.
-        std::error_code error;
-        if (!fs::is_regular_file(this->record(), error))
-            return false;
-        const auto record = InstallationRecord::decode(readFile(this->record()));
-        if (!record || record->format != 1)
-            return false;
-    } catch (const std::exception&) {
+    const auto record = InstallationRecord::read(this->record());
+    if (!record || record->format != 1)
         return false;
-    }
     return entryExists(game() / "halo2.exe")
         && ::access(wine().c_str(), X_OK) == 0
         && entryExists(prefix() / "system.reg")

@@ -143,6 +143,23 @@ void removeTree(const fs::path& path)
     fs::remove_all(path);
 }
 
+/// Gives `folder` and every folder below it full owner access and takes write access from
+/// group and others, whatever the archive or the umask gave them: a read-only folder cannot be
+/// moved into place or later replaced by its owner, and nobody else may write into the game.
+void settleFolderModes(const fs::path& folder)
+{
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0)
+        fail("Unable to read", folder);
+    if (!S_ISDIR(status.st_mode))
+        return;
+    if (::chmod(folder.c_str(), (status.st_mode & 0755) | S_IRWXU) != 0)
+        fail("Unable to change the permissions of", folder);
+    for (const auto& item : fs::directory_iterator(folder))
+        if (item.symlink_status().type() == fs::file_type::directory)
+            settleFolderModes(item.path());
+}
+
 std::optional<fs::path> firstInnerArchive(const fs::path& folder)
 {
     std::error_code error;
@@ -191,6 +208,7 @@ void Installer::importGame(const fs::path& source) const
     validateGame(*found);
 
     makeDirectory(root_ / "Install");
+    settleFolderModes(*found);
     if (entryExists(game()))
         removeTree(game());
     fs::rename(*found, game());

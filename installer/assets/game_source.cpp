@@ -1,11 +1,16 @@
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <set>
+#include <string_view>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace corvanel {
 
@@ -27,6 +32,71 @@ std::string extensionOf(const fs::path& file)
     return lowerCase(extension.empty() ? extension : extension.substr(1));
 }
 
+/// What the root writes below itself: a source in there would be copied over by setup.
+bool layoutName(const std::string& name)
+{
+    constexpr std::string_view folders[] = {"Install", "Runtime", "Logs", "Downloads", "Audio-import",
+                                            "installed.json", "launcher.lock"};
+    constexpr std::string_view stagingPrefixes[] = {"Game-staging-", "Runtime-staging-", "DirectX-staging-"};
+    return std::find(std::begin(folders), std::end(folders), name) != std::end(folders)
+        || std::any_of(std::begin(stagingPrefixes), std::end(stagingPrefixes),
+                       [&](std::string_view prefix) { return name.starts_with(prefix); });
+}
+
+/// A folder's identity on disk, whichever path leads to it.
+struct FolderId {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FolderId&) const = default;
+};
+
+std::optional<FolderId> idOf(const fs::path& path)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return FolderId{status.st_dev, status.st_ino};
+}
+
+/// Whether `inner` is `outer` or lies below it. The ancestors of `inner` are compared by
+/// identity, so links and other names for the same folder do not hide the nesting.
+bool isWithin(const fs::path& inner, const FolderId& outer)
+{
+    std::error_code error;
+    fs::path path = fs::weakly_canonical(fs::absolute(inner), error);
+    if (error)
+        return false;
+    for (;;) {
+        if (idOf(path) == outer)
+            return true;
+        if (path == path.parent_path())
+            return false;
+        path = path.parent_path();
+    }
+}
+
+/// Refuses a root inside the chosen game folder, which the copy would carry into itself, and a
+/// source inside the root's own layout, which setup replaces or removes.
+void requireApart(const fs::path& source, const fs::path& root)
+{
+    const auto sourceId = idOf(source);
+    std::error_code error;
+    if (sourceId && fs::is_directory(source, error) && isWithin(root, *sourceId))
+        throw SetupFailure("The installation folder " + shownPath(root) + " lies inside the game folder you chose, "
+                           "so setup would copy it into itself; choose an installation folder outside the game folder.");
+    const auto rootId = idOf(root);
+    if (!rootId)
+        return;
+    fs::path path = fs::weakly_canonical(source, error);
+    if (error)
+        return;
+    for (; path != path.parent_path(); path = path.parent_path()) {
+        if (idOf(path.parent_path()) == rootId && layoutName(path.filename().string()))
+            throw SetupFailure("The game files you chose lie inside the installation folder " + shownPath(root)
+                               + ", which setup replaces; choose game files from outside it.");
+    }
+}
+
 } // namespace
 
 fs::path Installer::gameInput(const fs::path& chosen) const
@@ -36,6 +106,7 @@ fs::path Installer::gameInput(const fs::path& chosen) const
     const auto status = fs::status(source, error);
     if (!fs::exists(status))
         throw SetupFailure("The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.");
+    requireApart(source, root_);
     if (!fs::is_directory(status)) {
         const std::string extension = extensionOf(source);
         if (extension == "exe")
@@ -58,7 +129,9 @@ std::optional<fs::path> Installer::locateGame(const fs::path& folder) const
     if (entryExists(folder / "halo2.exe"))
         return folder;
     // Hidden items and everything inside hidden folders stay unseen; links are not followed;
-    // a folder that cannot be read is passed over.
+    // a folder that cannot be read is passed over. The root is never entered: its own
+    // Install/game is no source.
+    const auto rootId = idOf(root_);
     std::set<fs::path> found;
     std::vector<fs::path> pending{folder};
     bool started = false;
@@ -80,7 +153,8 @@ std::optional<fs::path> Installer::locateGame(const fs::path& folder) const
             if (lowerCase(name) == "halo2.exe")
                 found.insert(current);
             std::error_code ignored;
-            if (items->symlink_status(ignored).type() == fs::file_type::directory)
+            const bool isFolder = items->symlink_status(ignored).type() == fs::file_type::directory;
+            if (isFolder && !(rootId && idOf(items->path()) == rootId))
                 pending.push_back(items->path());
         }
     }

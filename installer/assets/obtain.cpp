@@ -1,6 +1,7 @@
 #include "installer/assets/byte_count.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
+#include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 
@@ -48,7 +49,10 @@ fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::pa
     makeDirectory(downloads);
     const fs::path target = downloads / asset.name;
 
-    if (fs::exists(target) && sha256(target) == asset.sha256)
+    // Only a regular file there can be a verified copy. Anything else in its place, a pipe or
+    // a link included, is never read: it goes like any copy that does not verify.
+    std::error_code unreadable;
+    if (fs::symlink_status(target, unreadable).type() == fs::file_type::regular && sha256(target) == asset.sha256)
         return target;
     if (entryExists(target))
         fs::remove(target);
@@ -61,11 +65,16 @@ fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::pa
     std::error_code unsearchable;
     if (cache && fs::exists(*cache / asset.name, unsearchable)) {
         const fs::path cached = *cache / asset.name;
+        const std::string cachedFailed = "The cached " + asset.name + " failed verification.";
         if (sha256(cached) != asset.sha256)
-            throw SetupFailure("The cached " + asset.name + " failed verification.");
+            throw SetupFailure(cachedFailed);
         // Copied beside the target and renamed into place, so a failed copy leaves no part of
-        // the file where a later run would look.
-        fs::copy_file(cached, partial.path());
+        // the file where a later run would look. The copy is checked again: the cached file
+        // may have changed since it was verified.
+        const UniqueFd from = openRegularFile(cached, FinalLink::follow);
+        writeNewFile(from.get(), cached, partial.path(), 0644);
+        if (sha256(partial.path()) != asset.sha256)
+            throw SetupFailure(cachedFailed);
         fs::rename(partial.path(), target);
         return target;
     }

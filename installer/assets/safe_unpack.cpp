@@ -27,22 +27,6 @@ constexpr const char* unsafePaths = "The selected archive contains unsafe file p
 constexpr const char* onlyRegularItems = "Game imports must contain regular files and folders, without symbolic links.";
 constexpr const char* dot = " \u00B7 ";
 
-/// Our own environment with a UTF-8 locale on top: without one, the archiver silently leaves
-/// entries with non-ASCII names out of listings and extraction.
-Environment archiverEnvironment()
-{
-    Environment result;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string_view line(*entry);
-        const auto equals = line.find('=');
-        if (equals != std::string_view::npos)
-            result.emplace(std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)));
-    }
-    for (const auto& [name, value] : platform::utf8Locale())
-        result[name] = value;
-    return result;
-}
-
 EntryType typeOf(char mode)
 {
     switch (mode) {
@@ -127,6 +111,20 @@ std::int64_t bytesBelow(int folder)
 
 } // namespace
 
+Environment archiverEnvironment()
+{
+    Environment result;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string_view line(*entry);
+        const auto equals = line.find('=');
+        if (equals != std::string_view::npos)
+            result.emplace(std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)));
+    }
+    for (const auto& [name, value] : platform::utf8Locale())
+        result[name] = value;
+    return result;
+}
+
 std::vector<std::string> listingLines(std::string_view output)
 {
     std::vector<std::string> lines;
@@ -162,6 +160,62 @@ bool onlyFilesAndFolders(const std::vector<std::string>& names, const std::vecto
             return false;
     }
     return true;
+}
+
+std::string decodeListedName(std::string_view listed)
+{
+    std::string name;
+    name.reserve(listed.size());
+    for (size_t at = 0; at < listed.size(); ++at) {
+        const char character = listed[at];
+        if (character != '\\' || at + 1 == listed.size()) {
+            name += character;
+            continue;
+        }
+        const char next = listed[at + 1];
+        const auto octal = [&](size_t i) { return i < listed.size() && listed[i] >= '0' && listed[i] <= '7'; };
+        if (octal(at + 1) && octal(at + 2) && octal(at + 3) && listed[at + 1] <= '3') {
+            name += static_cast<char>((listed[at + 1] - '0') * 64 + (listed[at + 2] - '0') * 8 + (listed[at + 3] - '0'));
+            at += 3;
+            continue;
+        }
+        const std::string_view letters = "\\abfnrtv";
+        const std::string_view controls("\\\a\b\f\n\r\t\v", 8);
+        const auto escape = letters.find(next);
+        if (escape == std::string_view::npos) {
+            name += character;
+            continue;
+        }
+        name += controls[escape];
+        ++at;
+    }
+    return name;
+}
+
+bool onlyRegularMember(const std::vector<std::string>& names, const std::vector<ListedEntry>& entries,
+                       std::string_view member)
+{
+    if (!onlyFilesAndFolders(names, entries))
+        return false;
+    const std::string below = std::string(member) + "/";
+    int found = 0;
+    for (const auto& entry : entries) {
+        std::string name = decodeListedName(entry.name);
+        if (!Installer::safeArchiveEntry(name))
+            return false;
+        // The archiver matches a member with or without a leading "./" or "/".
+        std::string_view path(name);
+        while (path.starts_with("./") || path.starts_with("/"))
+            path.remove_prefix(path.starts_with("/") ? 1 : 2);
+        if (path.starts_with(below))
+            return false;
+        if (path == member) {
+            if (entry.type != EntryType::file)
+                return false;
+            ++found;
+        }
+    }
+    return found == 1;
 }
 
 bool Installer::safeArchiveEntry(std::string_view name)
@@ -204,7 +258,9 @@ void Installer::unpackUserArchive(const fs::path& archive, const fs::path& desti
         .progress = [&](double seconds) { report("Checking " + name + dot + elapsed(seconds)); },
     };
     const auto names = listingLines(run(tool, {"-tf", archive.string()}, listing));
-    if (names.empty() || !std::all_of(names.begin(), names.end(), [](const std::string& entry) { return safeArchiveEntry(entry); }))
+    if (names.empty() || !std::all_of(names.begin(), names.end(), [](const std::string& entry) {
+            return safeArchiveEntry(decodeListedName(entry));
+        }))
         throw SetupFailure(unsafePaths);
     // The extraction must never write through a link or create a device: only regular files
     // and folders get that far. Both listings come from the same reader, one line per entry.

@@ -2,6 +2,8 @@
 
 // Reading the archiver's listings of a user archive before anything is unpacked.
 
+#include "installer/installer.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,6 +32,10 @@ struct ListedEntry {
     std::string name;
 };
 
+/// Our own environment with a UTF-8 locale on top: without one, the archiver silently leaves
+/// entries with non-ASCII names out of listings and extraction.
+Environment archiverEnvironment();
+
 /// Splits the archiver's output at line feeds, dropping empty lines.
 std::vector<std::string> listingLines(std::string_view output);
 
@@ -44,5 +50,17 @@ std::vector<ListedEntry> parseVerboseListing(std::string_view output);
 /// match matters: a hard link that carries data is listed with a file's mode and only its
 /// " link to ..." suffix tells it apart.
 bool onlyFilesAndFolders(const std::vector<std::string>& names, const std::vector<ListedEntry>& entries);
+
+/// The name as stored in the archive: the listing shows a backslash as `\\`, a few control
+/// characters as `\n`, `\t` and the like, and every other unprintable byte as three octal
+/// digits (`\232`). A backslash that starts no such escape stays as it is.
+std::string decodeListedName(std::string_view listed);
+
+/// Whether extracting just `member` from the archive with these listings writes one regular
+/// file of that name and nothing else: every entry passes the name rule and is a file or a
+/// folder (as for onlyFilesAndFolders), exactly one entry is `member`, it is a file, and no
+/// entry lies below `member` as if it were a folder.
+bool onlyRegularMember(const std::vector<std::string>& names, const std::vector<ListedEntry>& entries,
+                       std::string_view member);
 
 } // namespace corvanel

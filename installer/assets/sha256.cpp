@@ -1,4 +1,5 @@
 #include "installer/installer.h"
+#include "installer/regular_file.h"
 #include "installer/unique_fd.h"
 
 #include <openssl/evp.h>
@@ -11,7 +12,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace corvanel {
@@ -35,9 +35,8 @@ struct FreeContext {
 
 std::string Installer::sha256(const fs::path& file)
 {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd)
-        throw fs::filesystem_error("Unable to open", file, std::error_code(errno, std::generic_category()));
+    // Only a regular file has an end: a pipe or a device could be read forever.
+    UniqueFd fd = openRegularFile(file, FinalLink::follow);
 
     std::unique_ptr<unsigned char, FreeBuffer> buffer(static_cast<unsigned char*>(std::aligned_alloc(pageAlignment, chunkSize)));
     if (!buffer)

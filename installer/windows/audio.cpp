@@ -1,11 +1,16 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
+#include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 #include "installer/windows/lower_case.h"
 
+#include <cerrno>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace corvanel {
 
@@ -16,6 +21,9 @@ constexpr const char* audioCandidates[] = {"wmadmod.dll", "mpsetup.exe"};
 
 /// The package member that holds the decoder library.
 constexpr const char* packagedLibrary = "WMADMOD.DLL";
+
+/// The verified library is readable by everyone and writable by its owner alone.
+constexpr mode_t libraryMode = 0644;
 
 } // namespace
 
@@ -75,12 +83,17 @@ fs::path Installer::prepareCodec(const fs::path& file) const
         fs::remove_all(target);
 
     if (digest == catalogue_.codecHash) {
-        fs::copy_file(file, target);
+        const UniqueFd from = openRegularFile(file, FinalLink::follow);
+        writeNewFile(from.get(), file, target, libraryMode);
     } else if (digest == catalogue_.mediaPackageHash) {
         run(platform::archiver(), {"-xf", file.string(), "-C", staging.string(), packagedLibrary});
         // On a case-insensitive volume the member already sits at the target.
         if (!entryExists(target))
             fs::rename(staging / packagedLibrary, target);
+        // The package's own permission bits are not kept, whoever runs the extraction.
+        const UniqueFd extracted = openRegularFile(target, FinalLink::refuse);
+        if (::fchmod(extracted.get(), libraryMode) != 0)
+            throw fs::filesystem_error("Unable to write", target, std::error_code(errno, std::generic_category()));
     } else {
         throw SetupFailure("This audio file is not the tested Microsoft WMA 9 decoder/package. Select the supported "
                            "MPSetup.exe or WMADMOD.DLL described in the setup guide.");

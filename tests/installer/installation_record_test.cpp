@@ -1,5 +1,7 @@
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
+#include "installer/installer.h"
+#include "support/hostile_files.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -48,6 +50,56 @@ TEST(ReadFile, FailsForAFolder)
     EXPECT_THROW(readFile(root / "missing"), fs::filesystem_error);
     testing::writeText(root / "data", std::string("a\0b", 3));
     EXPECT_EQ(readFile(root / "data"), std::string("a\0b", 3));
+}
+
+// The record is under 200 bytes; what follows it may only be white space, and a file far
+// longer than any record is not read to its end.
+TEST(InstallationRecord, OnlyOneObjectWithinTheSizeLimitCounts)
+{
+    testing::TempDir root;
+    testing::makeInstalledState(root.path());
+    const std::string valid = testing::validRecordText();
+    const size_t limit = InstallationRecord::sizeLimit;
+    const struct { const char* what; std::string content; bool installed; } cases[] = {
+        {"the record alone", valid, true},
+        {"white space after it", valid + " \n\t\r\n", true},
+        {"white space up to the limit", valid + std::string(limit - valid.size(), ' '), true},
+        {"white space beyond the limit", valid + std::string(limit - valid.size() + 1, ' '), false},
+        {"one NUL byte after it", valid + std::string(1, '\0'), false},
+        {"many NUL bytes after it", valid + std::string(4 * limit, '\0'), false},
+        {"text after it", valid + "x", false},
+        {"a second record after it", valid + valid, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::writeText(root / "installed.json", c.content);
+        EXPECT_EQ(Installer(root.path()).isInstalled(), c.installed);
+    }
+}
+
+// Something planted in the record's place is neither followed nor waited on.
+TEST(InstallationRecord, OnlyARegularFileInItsPlaceIsRead)
+{
+    testing::TempDir root;
+    testing::makeInstalledState(root.path());
+    const fs::path record = root / "installed.json";
+    ASSERT_TRUE(Installer(root.path()).isInstalled());
+    fs::rename(record, root / "elsewhere.json");
+
+    fs::create_symlink(root / "elsewhere.json", record);
+    EXPECT_FALSE(Installer(root.path()).isInstalled()) << "a link to a record";
+    fs::remove(record);
+    fs::create_symlink("/dev/zero", record);
+    EXPECT_FALSE(Installer(root.path()).isInstalled()) << "a link to a device";
+    fs::remove(record);
+    fs::create_directories(record);
+    EXPECT_FALSE(Installer(root.path()).isInstalled()) << "a folder";
+    fs::remove(record);
+    {
+        const testing::ReleasedFifo pipe(record);
+        EXPECT_FALSE(Installer(root.path()).isInstalled()) << "a pipe";
+        EXPECT_EQ(pipe.readersReleased(), 0) << "the pipe was opened";
+    }
 }
 
 } // namespace

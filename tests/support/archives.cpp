@@ -45,6 +45,7 @@ void makeArchive(const fs::path& archive, const std::string& format, const fs::p
 void makeHostileArchive(const std::string& kind, const fs::path& archive, const fs::path& outside)
 {
     const fs::path script = fs::path(CORVANEL_SOURCE_DIR) / "tests" / "support" / "hostile_archives.py";
+    fs::create_directories(archive.parent_path());
     if (runProgram({"/usr/bin/python3", script.string(), kind, archive.string(), outside.string()}) != 0)
         throw std::runtime_error("could not write the hostile archive " + kind);
 }

@@ -26,9 +26,18 @@ def tar_entry(archive, name, kind=tarfile.REGTYPE, data=b"", link="", mode=0o644
     archive.addfile(info, io.BytesIO(data) if kind == tarfile.REGTYPE else None)
 
 
-def write_tar(output, entries, hard_link_with_data=None):
+def write_tar(output, entries, hard_link_with_data=None, raw_names=False):
     buffer = io.BytesIO()
-    with tarfile.open(fileobj=buffer, mode="w", format=tarfile.PAX_FORMAT) as archive:
+    write_tar_to(buffer, entries, hard_link_with_data, raw_names)
+    with open(output, "wb") as file:
+        file.write(buffer.getvalue())
+    return buffer.getvalue()
+
+
+def write_tar_to(buffer, entries, hard_link_with_data=None, raw_names=False):
+    # Raw names: each character of a name is written as the one byte of the same value.
+    options = {"format": tarfile.GNU_FORMAT, "encoding": "latin-1"} if raw_names else {"format": tarfile.PAX_FORMAT}
+    with tarfile.open(fileobj=buffer, mode="w", **options) as archive:
         for entry in entries:
             tar_entry(archive, **entry)
         if hard_link_with_data:
@@ -43,9 +52,6 @@ def write_tar(output, entries, hard_link_with_data=None):
             archive.fileobj.write(info.tobuf(archive.format, archive.encoding, archive.errors))
             archive.fileobj.write(b"data!" + b"\0" * 507)
             archive.offset = archive.fileobj.tell()
-    with open(output, "wb") as file:
-        file.write(buffer.getvalue())
-    return buffer.getvalue()
 
 
 def write_zip(output, entries):
@@ -56,6 +62,33 @@ def write_zip(output, entries):
             info.create_system = 3
             info.external_attr = mode << 16
             archive.writestr(info, data)
+
+
+def write_zip_raw_names(output, entries):
+    """A ZIP whose names are raw bytes without the UTF-8 flag, as code-page archivers write."""
+    class RawName(zipfile.ZipInfo):
+        def __init__(self, raw):
+            super().__init__(raw.decode("latin-1"))
+            self.raw = raw
+
+        def _encodeFilenameFlags(self):
+            return self.raw, self.flag_bits
+
+    with zipfile.ZipFile(output, "w") as archive:
+        for raw, data in entries:
+            archive.writestr(RawName(raw), data)
+
+
+def through_link(member, outside):
+    """Entries that, extracted as `member`, write through a link to OUTSIDE/secret and give it
+    mode 0777: a link below the member's name, then a hard link to it carrying data."""
+    return [{"name": member + "/s", "kind": tarfile.SYMTYPE, "link": outside + "/secret"}], (member + "/bar", member + "/s")
+
+
+def tar_bytes(entries, hard_link_with_data=None):
+    buffer = io.BytesIO()
+    write_tar_to(buffer, entries, hard_link_with_data)
+    return buffer.getvalue()
 
 
 def game_entries(prefix=""):
@@ -140,6 +173,33 @@ def main():
         os.remove(inner)
         write_zip(output, [("h2pc_installer_2.1/h2pc_installer.exe", b"MZ", regular),
                            ("h2pc_installer_2.1/h2pc_data.bin", payload, regular)])
+    elif kind == "codepage-names":
+        # Names starting with a Latin-1 and a control byte: harmless, though listed as escapes.
+        write_tar(output, game + [{"name": "\x9aber.txt", "data": b"latin"}, {"name": "\x01start.txt", "data": b"control"}],
+                  raw_names=True)
+    elif kind == "codepage-names-zip":
+        write_zip_raw_names(output, [(e["name"].encode(), e["data"]) for e in game]
+                            + [(b"\x9aber.txt", b"latin"), (b"\x01start.txt", b"control")])
+    elif kind.startswith("redistributable-") or kind.startswith("cabinet-"):
+        # A DirectX redistributable, or the cabinet inside one, aimed at the first library.
+        cabinet, library = "OCT2006_d3dx9_31_x86.cab", "d3dx9_31.dll"
+        attack = kind.split("-", 1)[1]
+        member = cabinet if kind.startswith("redistributable-") else library
+        if attack == "through-link":
+            entries, hard_link = through_link(member, outside)
+            payload = tar_bytes(entries, hard_link)
+        elif attack == "member-link":
+            payload = tar_bytes([{"name": member, "kind": tarfile.SYMTYPE, "link": outside + "/secret"}])
+        elif attack == "member-twice":
+            payload = tar_bytes([{"name": member, "data": b"first"}, {"name": "./" + member, "data": b"second"}])
+        elif attack == "not-an-archive":
+            payload = b"MZ this is no archive"
+        else:
+            sys.exit("unknown kind " + kind)
+        if kind.startswith("cabinet-"):
+            payload = tar_bytes([{"name": cabinet, "data": payload}])
+        with open(output, "wb") as file:
+            file.write(payload)
     else:
         sys.exit("unknown kind " + kind)
 

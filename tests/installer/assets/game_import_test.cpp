@@ -2,6 +2,7 @@
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "support/archives.h"
+#include "support/hostile_files.h"
 #include "support/temp_dir.h"
 
 #include <gmock/gmock.h>
@@ -294,6 +295,56 @@ TEST_F(GameImportTest, FolderWithoutAGameAnyMoreIsRefused)
     fs::remove_all(temp / "game");
     EXPECT_EQ(import(temp / "game"), "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.");
     EXPECT_FALSE(stagingLeft());
+}
+
+// Folders that are read-only in the archive or the chosen folder (as a ZIP's read-only
+// attribute lists them) are installed, and stay replaceable by their owner; no folder of the
+// installed game is writable by others, whatever the umask.
+TEST_F(GameImportTest, GameFoldersEndOwnerWritableAndClosedToOthers)
+{
+    const testing::ScopedUmask permissive(0);
+    const fs::path source = temp / "source";
+    writeGameFolder(source / "Halo 2");
+    const auto setFolders = [&](fs::perms mode) {
+        for (const fs::path folder : {source / "Halo 2" / "maps", source / "Halo 2"})
+            fs::permissions(folder, mode);
+    };
+    const fs::perms readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read
+                               | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+    setFolders(readOnly);
+    testing::makeArchive(temp / "read-only.zip", "zip", source, {"Halo 2"});
+    testing::makeArchive(temp / "read-only.bin", "ustar", source, {"Halo 2"});
+    setFolders(fs::perms::all);
+    testing::makeArchive(temp / "open.zip", "zip", source, {"Halo 2"});
+
+    int index = 0;
+    for (const fs::path chosen : {temp / "read-only.zip", temp / "read-only.bin", temp / "open.zip", source / "Halo 2"}) {
+        SCOPED_TRACE(chosen);
+        const fs::path root = "root" + std::to_string(index++);
+        for (int run = 0; run < 2; ++run) {
+            ASSERT_EQ(import(chosen, root), "imported");
+            const fs::path game = temp / root / "Install" / "game";
+            EXPECT_EQ(contents(game), installedGame());
+            for (const fs::path folder : {game, game / "maps"})
+                EXPECT_EQ(testing::permissionsOf(folder) & 0722, 0700u) << folder;
+        }
+    }
+}
+
+// The archiver lists a byte it cannot print as an octal escape; such names are harmless.
+TEST_F(GameImportTest, NamesBeginningWithALatin1OrAControlByteAreKept)
+{
+    int index = 0;
+    for (const char* archive : {"codepage-names.bin", "codepage-names-zip.zip"}) {
+        SCOPED_TRACE(archive);
+        const std::string kind = fs::path(archive).stem().string();
+        testing::makeHostileArchive(kind, temp / archive, temp / "canary");
+        const fs::path root = "root" + std::to_string(index++);
+        ASSERT_EQ(import(temp / archive, root), "imported");
+        auto expected = installedGame({{"\x9a" "ber.txt", "latin"}, {"\x01" "start.txt", "control"}});
+        expected["maps/single_player_shared.map"] = "sp";
+        EXPECT_EQ(contents(temp / root / "Install" / "game"), expected);
+    }
 }
 
 /// Clears the locale variables for its lifetime, as for an application started from Finder.

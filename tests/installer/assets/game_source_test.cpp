@@ -1,3 +1,4 @@
+#include "installer/display_text.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "support/archives.h"
@@ -134,6 +135,59 @@ TEST_F(GameSourceTest, LocateFindsOneGameFolderWithoutFollowingLinks)
     fs::create_directory_symlink(temp / "elsewhere", temp / "linked" / "link");
     EXPECT_EQ(installer.locateGame(temp / "linked"), std::nullopt);
     EXPECT_EQ(installer.locateGame(temp / "missing"), std::nullopt);
+}
+
+// A root inside the chosen game folder would be copied into itself, and a source inside the
+// root's own layout is what setup replaces: both are refused before anything is copied,
+// whichever names lead to the folders.
+TEST(GameSourceNesting, RootAndSourceMustLieApart)
+{
+    TempDir temp;
+    writeGameFolder(temp / "game");
+    fs::create_directory_symlink(temp / "game", temp / "game-link");
+    writeGameFolder(temp / "root" / "Install" / "game");
+    writeText(temp / "root" / "Downloads" / "h2pc_data.bin", "archive");
+    writeText(temp / "root" / "Game-staging-8C1F0D4B-2A57-4E43-9A1D-3C5E7F9B1D2E" / "h2pc_data.bin", "archive");
+    writeGameFolder(temp / "root-other" / "game");
+
+    const auto rootInside = [&](const fs::path& root) {
+        return "The installation folder " + shownPath(temp / root) + " lies inside the game folder you chose, so setup "
+               "would copy it into itself; choose an installation folder outside the game folder.";
+    };
+    const std::string sourceInside = "The game files you chose lie inside the installation folder "
+                                     + shownPath(temp / "root") + ", which setup replaces; choose game files from outside it.";
+    const struct { const char* source; const char* root; std::string outcome; } cases[] = {
+        {"game", "game", rootInside("game")},
+        {"game", "game/Corvanel", rootInside("game/Corvanel")},
+        {"game/halo2.exe", "game/maps/Corvanel", rootInside("game/maps/Corvanel")},
+        {"game-link", "game/Corvanel", rootInside("game/Corvanel")},
+        {"game", "game-link/Corvanel", rootInside("game-link/Corvanel")},
+        {"root/Install/game", "root", sourceInside},
+        {"root/Install/game/halo2.exe", "root", sourceInside},
+        {"root/Downloads/h2pc_data.bin", "root", sourceInside},
+        {"root/Game-staging-8C1F0D4B-2A57-4E43-9A1D-3C5E7F9B1D2E", "root", sourceInside},
+        {"game", "root", "-> game"},
+        {"root-other/game", "root", "-> root-other/game"},
+        {"game", "game-other/Corvanel", "-> game"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " into " + c.root);
+        std::string outcome;
+        try {
+            outcome = "-> " + fs::relative(Installer(temp / c.root).gameInput(temp / c.source), temp.path()).string();
+        } catch (const SetupFailure& failure) {
+            outcome = failure.message();
+        }
+        EXPECT_EQ(outcome, c.outcome);
+    }
+}
+
+TEST_F(GameSourceTest, TheWalkNeverEntersTheRoot)
+{
+    const Installer nested(temp / "games" / "Corvanel");
+    writeGameFolder(temp / "games" / "Corvanel" / "Install" / "game");
+    writeGameFolder(temp / "games" / "Halo 2");
+    EXPECT_EQ(nested.locateGame(temp / "games"), temp / "games" / "Halo 2");
 }
 
 } // namespace

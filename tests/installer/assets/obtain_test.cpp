@@ -1,7 +1,9 @@
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "support/digest.h"
+#include "support/hostile_files.h"
 #include "support/https_server.h"
 #include "support/temp_dir.h"
 
@@ -237,6 +239,66 @@ TEST(ObtainAudio, AWrongCachedPackageIsNamedInTheFailure)
         EXPECT_EQ(failure.message(), "The cached MPSetup.exe failed verification.");
     }
     EXPECT_FALSE(entryExists(dir / "root" / "Downloads" / "MPSetup.exe"));
+}
+
+// A cached copy that is a pipe or leads to a device would be read forever; it is refused by
+// name and nothing is downloaded. The same things in the download folder, which is ours, are
+// never read but replaced by a verified copy.
+TEST(ObtainAudio, CachedEntryThatIsNoRegularFileIsRefusedByName)
+{
+    testing::TempDir dir;
+    const fs::path cache = dir / "cache";
+    fs::create_directories(cache);
+    RuntimeAsset asset = demoCatalogue().audio;
+    asset.url = "https://127.0.0.1:1/MPSetup.exe"; // refuses connections: nothing may be downloaded
+    const fs::path entry = cache / asset.name;
+    const Installer installer(dir / "root");
+    const auto refusal = [&](const char* kind) {
+        try {
+            installer.obtain(asset, cache);
+            return std::string("accepted");
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(),
+                      "Only regular files can be used, but " + shownPath(entry) + " is " + kind + ". Choose a regular file and try again.");
+            return failure.message();
+        }
+    };
+    {
+        const testing::ReleasedFifo pipe(entry);
+        refusal("a named pipe");
+        EXPECT_EQ(pipe.readersReleased(), 0) << "the pipe was opened";
+    }
+    for (const char* device : {"/dev/null", "/dev/zero"}) {
+        SCOPED_TRACE(device);
+        fs::remove(entry);
+        fs::create_symlink(device, entry);
+        refusal("a device");
+    }
+    EXPECT_FALSE(entryExists(dir / "root" / "Downloads" / asset.name));
+    EXPECT_THAT(testing::readText(installer.log()), Not(HasSubstr("Starting /usr/bin/curl")));
+    EXPECT_TRUE(fs::is_symlink(entry)) << "the user's cache was changed";
+}
+
+TEST(ObtainAudio, NonRegularEntryInTheDownloadFolderIsReplacedUnread)
+{
+    testing::TempDir dir;
+    const fs::path downloads = dir / "root" / "Downloads";
+    fs::create_directories(downloads);
+    const Catalogue catalogue = demoCatalogue();
+    const fs::path target = downloads / catalogue.audio.name;
+    const Installer installer(dir / "root");
+    const fs::path cache = fs::path(CORVANEL_FIXTURES_DIR) / "cache";
+    {
+        const testing::ReleasedFifo pipe(target);
+        EXPECT_EQ(installer.obtain(catalogue.audio, cache), target);
+        EXPECT_EQ(pipe.readersReleased(), 0) << "the pipe was opened";
+    }
+    EXPECT_EQ(digestOf(testing::readText(target)), catalogue.audio.sha256);
+    fs::remove(target);
+    fs::create_symlink("/dev/zero", target);
+    EXPECT_EQ(installer.obtain(catalogue.audio, cache), target);
+    EXPECT_FALSE(fs::is_symlink(target));
+    EXPECT_EQ(digestOf(testing::readText(target)), catalogue.audio.sha256);
 }
 
 } // namespace corvanel

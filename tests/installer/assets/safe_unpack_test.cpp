@@ -55,6 +55,49 @@ TEST(SafeArchiveEntry, KeepsEveryNameInsideTheDestination)
     }
 }
 
+TEST(ListedNames, EscapesAreDecodedBeforeTheNameIsJudged)
+{
+    const struct { std::string listed; std::string stored; bool safe; } cases[] = {
+        {"\\232ber.txt", "\x9a" "ber.txt", true},
+        {"\\001start.txt", "\x01" "start.txt", true},
+        {"maps/\\303\\234ber.map", "maps/\u00DCber.map", true},
+        {"\\nline\\t\\a\\b\\f\\r\\v", "\nline\t\a\b\f\r\v", true},
+        {"a\\\\b.txt", "a\\b.txt", true},
+        {"\\\\evil.txt", "\\evil.txt", false},
+        {"\\000.txt", std::string("\0.txt", 5), false},
+        {"\\200/../x", "\x80/../x", false},
+        {"maps\\9", "maps\\9", true},   // no escape: the backslash stays
+        {"\\q", "\\q", false},           // ... and a leading one is a separator
+        {"end\\", "end\\", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.listed);
+        EXPECT_EQ(decodeListedName(c.listed), c.stored);
+        EXPECT_EQ(Installer::safeArchiveEntry(decodeListedName(c.listed)), c.safe);
+    }
+}
+
+TEST(VerboseListing, OnlyRegularMemberAcceptsOneFileOfThatNameAndNothingBelowIt)
+{
+    const std::string cab = "-rw-r--r--  0 0      0          10 Jan  1  1970 member.cab\n";
+    const std::string other = "-rw-r--r--  0 0      0          10 Jan  1  1970 other.cab\n";
+    const struct { const char* what; std::vector<std::string> names; std::string verbose; bool accepted; } cases[] = {
+        {"the member among others", {"other.cab", "member.cab"}, other + cab, true},
+        {"the member missing", {"other.cab"}, other, false},
+        {"the member twice", {"member.cab", "./member.cab"}, cab + "-rw-r--r--  0 0      0          10 Jan  1  1970 ./member.cab\n", false},
+        {"the member as a folder", {"member.cab/"}, "drwxr-xr-x  0 0      0           0 Jan  1  1970 member.cab/\n", false},
+        {"entries below the member", {"member.cab/s", "member.cab"}, "-rw-r--r--  0 0      0           1 Jan  1  1970 member.cab/s\n" + cab, false},
+        {"the member as a link", {"member.cab"}, "lrw-r--r--  0 0      0           0 Jan  1  1970 member.cab -> /etc\n", false},
+        {"the member as a hard link with data", {"member.cab"}, "-rwxrwxrwx  0 0      0           5 Jan  1  1970 member.cab link to x\n", false},
+        {"a link elsewhere", {"member.cab", "s"}, cab + "lrw-r--r--  0 0      0           0 Jan  1  1970 s -> /etc\n", false},
+        {"an unsafe name elsewhere", {"member.cab", "../x"}, cab + "-rw-r--r--  0 0      0           1 Jan  1  1970 ../x\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(onlyRegularMember(c.names, parseVerboseListing(c.verbose), "member.cab"), c.accepted);
+    }
+}
+
 TEST(VerboseListing, ReadsTypesAndNamesOfTheArchiverLines)
 {
     const auto entries = parseVerboseListing(

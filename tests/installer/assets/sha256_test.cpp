@@ -1,4 +1,6 @@
+#include "installer/display_text.h"
 #include "installer/installer.h"
+#include "installer/setup_failure.h"
 #include "support/digest.h"
 #include "support/temp_dir.h"
 
@@ -61,7 +63,7 @@ TEST(Sha256, SizesAroundTheReadChunkGiveTheWholeFilesDigest)
     }
 }
 
-TEST(Sha256, OpenAndReadFailuresAreFileSystemErrors)
+TEST(Sha256, OpenAndReadFailuresAreRaised)
 {
     testing::TempDir dir;
     try {
@@ -72,10 +74,11 @@ TEST(Sha256, OpenAndReadFailuresAreFileSystemErrors)
         EXPECT_EQ(error.path1(), dir / "missing");
     }
     try {
-        Installer::sha256(dir.path()); // opens, but every read fails
+        Installer::sha256(dir.path());
         FAIL() << "no error for a folder";
-    } catch (const std::filesystem::filesystem_error& error) {
-        EXPECT_EQ(error.code(), std::errc::is_a_directory);
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "Only regular files can be used, but " + shownPath(dir.path())
+                                         + " is a folder. Choose a regular file and try again.");
     }
     if (::geteuid() != 0) {
         testing::writeText(dir / "locked", "secret");

@@ -1,7 +1,9 @@
 #include "demo_catalogue.h"
+#include "installer/display_text.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "installer/windows/windows_kit.h"
+#include "support/hostile_files.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -237,6 +239,51 @@ TEST_F(Audio, EveryRunReplacesTheResult)
         if (fs::exists(root() / "Audio-import"))
             writeText(result(), "stale");
         expectVerifiedResult(setup.prepareAudio(folder(), source, std::nullopt));
+    }
+}
+
+// A chosen audio file that is a pipe or a device would be read forever: it is refused by name
+// before anything is read from it.
+TEST_F(Audio, ChosenFileThatIsNoRegularFileIsRefusedByName)
+{
+    const testing::ReleasedFifo pipe(temp_ / "MPSetup.exe");
+    fs::create_symlink("/dev/zero", temp_ / "zero.exe");
+    fs::create_directories(temp_ / "folder.exe");
+    const struct { fs::path chosen; const char* kind; } cases[] = {
+        {pipe.path(), "a named pipe"},
+        {"/dev/null", "a device"},
+        {temp_ / "folder.exe", "a folder"},
+        {temp_ / "zero.exe", "a device"},
+        {"/dev/zero", "a device"},
+    };
+    fs::create_directories(folder());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        try {
+            installer().prepareAudio(folder(), c.chosen, std::nullopt);
+            ADD_FAILURE() << "accepted";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), "Only regular files can be used, but " + shownPath(c.chosen) + " is " + c.kind
+                                             + ". Choose a regular file and try again.");
+        }
+        EXPECT_FALSE(fs::exists(result()));
+    }
+    EXPECT_EQ(pipe.readersReleased(), 0) << "the pipe was opened";
+}
+
+TEST_F(Audio, TheLibraryIsWrittenWithOwnerOnlyWriteWhateverTheUmask)
+{
+    // A library carrying write permission for everyone, as the package's cabinet does.
+    const fs::path open = temp_ / "open" / "wmadmod.dll";
+    fs::create_directories(open.parent_path());
+    fs::copy_file(library(), open);
+    fs::permissions(open, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read
+                              | fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+    const testing::ScopedUmask permissive(0);
+    for (const fs::path& source : {package(), library(), open}) {
+        SCOPED_TRACE(source);
+        expectVerifiedResult(installer().prepareAudio(folder(), source, std::nullopt));
+        EXPECT_EQ(testing::permissionsOf(result()), 0644u);
     }
 }
 

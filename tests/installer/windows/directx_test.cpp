@@ -2,6 +2,8 @@
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "installer/windows/windows_kit.h"
+#include "support/archives.h"
+#include "support/hostile_files.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +17,12 @@ using testing::writeText;
 
 const char* const libraries[] = {"d3dx9_31.dll", "d3dx9_43.dll", "D3DCompiler_43.dll"};
 const char* const cabinets[] = {"OCT2006_d3dx9_31_x86.cab", "Jun2010_d3dx9_43_x86.cab", "Jun2010_D3DCompiler_43_x86.cab"};
+
+std::string damaged(const std::string& library)
+{
+    return "The game's DirectX installer is damaged or unsafe, so " + library
+           + " could not be taken from it. Import the complete installer 2.1 archive again.";
+}
 
 class DirectX : public ::testing::Test {
 protected:
@@ -78,7 +86,8 @@ TEST_F(DirectX, FixtureRedistributableYieldsEachLibraryUnchanged)
 
     installer_.installDirectX();
 
-    EXPECT_EQ(testing::startedPrograms(installer_), 6);
+    // Each archive is listed twice, then its one member extracted.
+    EXPECT_EQ(testing::startedPrograms(installer_), 18);
     for (int row = 0; row < 3; ++row) {
         SCOPED_TRACE(libraries[row]);
         EXPECT_EQ(readText(game() / libraries[row]), expectedLibrary(row));
@@ -86,7 +95,7 @@ TEST_F(DirectX, FixtureRedistributableYieldsEachLibraryUnchanged)
     expectNoStagingLeft();
 
     installer_.installDirectX();
-    EXPECT_EQ(testing::startedPrograms(installer_), 6) << "a second run extracted again";
+    EXPECT_EQ(testing::startedPrograms(installer_), 18) << "a second run extracted again";
 }
 
 TEST_F(DirectX, OnlyTheMissingLibraryIsExtracted)
@@ -98,13 +107,13 @@ TEST_F(DirectX, OnlyTheMissingLibraryIsExtracted)
 
     installer_.installDirectX();
 
-    EXPECT_EQ(testing::startedPrograms(installer_), 2);
+    EXPECT_EQ(testing::startedPrograms(installer_), 6);
     EXPECT_EQ(readText(game() / "d3dx9_43.dll"), "own 43");
     EXPECT_TRUE(fs::is_symlink(game() / "d3dx9_31.dll"));
     EXPECT_EQ(readText(game() / "D3DCompiler_43.dll"), expectedLibrary(2));
 }
 
-TEST_F(DirectX, RedistributableWithoutACabinetFailsThroughTheRunnerAndKeepsEarlierLibraries)
+TEST_F(DirectX, RedistributableWithoutACabinetIsCalledDamagedAndEarlierLibrariesStay)
 {
     testing::copyFixtureGame(root());
     // A redistributable holding only the first cabinet.
@@ -119,15 +128,57 @@ TEST_F(DirectX, RedistributableWithoutACabinetFailsThroughTheRunnerAndKeepsEarli
         installer_.installDirectX();
         FAIL() << "a redistributable without the second cabinet was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), fs::path(platform::archiver()).filename().string()
-                                         + " failed (1). Open the setup log for details. If antivirus quarantined "
-                                           "a file, review its report before retrying.");
+        EXPECT_EQ(failure.message(), damaged("d3dx9_43.dll"));
     }
     EXPECT_EQ(readText(game() / "d3dx9_31.dll"), expectedLibrary(0));
     EXPECT_FALSE(fs::exists(game() / "d3dx9_43.dll"));
     EXPECT_FALSE(fs::exists(game() / "D3DCompiler_43.dll"));
-    EXPECT_EQ(testing::startedPrograms(installer_), 3);
+    // Both archives of the first row listed twice and extracted, then the second row's listings.
+    EXPECT_EQ(testing::startedPrograms(installer_), 8);
     expectNoStagingLeft();
+}
+
+// A redistributable comes with the user's game and may be hostile at either level: as the
+// program itself or as the cabinet inside it. Each is refused, and nothing outside the root
+// changes: not the content, the permission bits nor the link count of the file it aims at.
+TEST_F(DirectX, HostileRedistributableIsRefusedAndChangesNothingOutside)
+{
+    const fs::path canary = temp_ / "canary";
+    writeText(canary / "secret", "secret");
+    fs::permissions(canary / "secret", fs::perms::owner_read | fs::perms::owner_write);
+    const std::string before = testing::treeState(canary);
+
+    for (const char* kind : {"redistributable-through-link", "redistributable-member-link", "redistributable-member-twice",
+                             "redistributable-not-an-archive", "cabinet-through-link", "cabinet-member-link",
+                             "cabinet-member-twice"}) {
+        SCOPED_TRACE(kind);
+        fs::remove_all(root());
+        writeText(game() / "halo2.exe", "MZ game");
+        testing::makeHostileArchive(kind, game() / "temp" / "directx.exe", canary);
+
+        try {
+            installer_.installDirectX();
+            ADD_FAILURE() << "the hostile redistributable was accepted";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), damaged("d3dx9_31.dll"));
+        }
+        EXPECT_EQ(testing::treeState(canary), before);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(game() / "d3dx9_31.dll")));
+        expectNoStagingLeft();
+    }
+}
+
+TEST_F(DirectX, LibrariesAreWrittenWithOwnerOnlyWriteWhateverTheUmask)
+{
+    testing::copyFixtureGame(root());
+    const testing::ScopedUmask permissive(0);
+
+    installer_.installDirectX();
+
+    for (const char* library : libraries) {
+        SCOPED_TRACE(library);
+        EXPECT_EQ(testing::permissionsOf(game() / library), 0644u);
+    }
 }
 
 } // namespace
