@@ -81,7 +81,7 @@ std::optional<InstallationRecord> InstallationRecord::decode(std::string_view js
 std::optional<InstallationRecord> InstallationRecord::read(const std::filesystem::path& file) noexcept
 {
     try {
-        const UniqueFd fd = openRegularFile(file, FinalLink::refuse);
+        const UniqueFd fd = openRegularFile(file, FinalLink::follow);
         bool longer = false;
         const std::string text = readAtMost(fd.get(), file, sizeLimit, longer);
         if (longer)

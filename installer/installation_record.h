@@ -22,9 +22,9 @@ struct InstallationRecord {
     /// right types. Unknown members are ignored; member order does not matter.
     /// Anything after the object other than white space makes the text invalid.
     static std::optional<InstallationRecord> decode(std::string_view json);
-    /// The record in `file`, or nullopt when it is not a regular file (a link, pipe or device
-    /// included, never waited on), cannot be read, is longer than `sizeLimit` bytes or does
-    /// not decode. Never fails.
+    /// The record in `file`, or nullopt when it is not a regular file (a pipe or a device,
+    /// also behind a link, is never waited on), cannot be read, is longer than `sizeLimit`
+    /// bytes or does not decode. Never fails.
     static std::optional<InstallationRecord> read(const std::filesystem::path& file) noexcept;
 
     /// Far above any record written (under 200 bytes); a longer file is not a record.

@@ -48,15 +48,17 @@ void Installer::installDirectX() const
     // The redistributable comes with the user's game and carries no digest: each archive is
     // listed first, and only one regular file of the member's name may come out of it.
     const auto extractMember = [&](const fs::path& archive, const std::string& member, const std::string& library) {
+        bool sound = false;
         try {
             const RunOptions listing{.environment = environment, .capture = true};
             const auto names = listingLines(run(archiver, {"-tf", archive.string()}, listing));
             const auto entries = parseVerboseListing(run(archiver, {"--numeric-owner", "-tvf", archive.string()}, listing));
-            if (!onlyRegularMember(names, entries, member))
-                throw SetupFailure(damaged(library));
+            sound = onlyRegularMember(names, entries, member);
         } catch (const SetupFailure&) {
-            throw SetupFailure(damaged(library));
+            // An archive the archiver cannot list to its end is damaged.
         }
+        if (!sound)
+            throw SetupFailure(damaged(library));
         run(archiver, {"-xf", archive.string(), "-C", staging.path().string(), member}, {.environment = environment});
     };
 

@@ -1,7 +1,6 @@
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
 #include "installer/installer.h"
-#include "support/hostile_files.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -74,31 +73,6 @@ TEST(InstallationRecord, OnlyOneObjectWithinTheSizeLimitCounts)
         SCOPED_TRACE(c.what);
         testing::writeText(root / "installed.json", c.content);
         EXPECT_EQ(Installer(root.path()).isInstalled(), c.installed);
-    }
-}
-
-// Something planted in the record's place is neither followed nor waited on.
-TEST(InstallationRecord, OnlyARegularFileInItsPlaceIsRead)
-{
-    testing::TempDir root;
-    testing::makeInstalledState(root.path());
-    const fs::path record = root / "installed.json";
-    ASSERT_TRUE(Installer(root.path()).isInstalled());
-    fs::rename(record, root / "elsewhere.json");
-
-    fs::create_symlink(root / "elsewhere.json", record);
-    EXPECT_FALSE(Installer(root.path()).isInstalled()) << "a link to a record";
-    fs::remove(record);
-    fs::create_symlink("/dev/zero", record);
-    EXPECT_FALSE(Installer(root.path()).isInstalled()) << "a link to a device";
-    fs::remove(record);
-    fs::create_directories(record);
-    EXPECT_FALSE(Installer(root.path()).isInstalled()) << "a folder";
-    fs::remove(record);
-    {
-        const testing::ReleasedFifo pipe(record);
-        EXPECT_FALSE(Installer(root.path()).isInstalled()) << "a pipe";
-        EXPECT_EQ(pipe.readersReleased(), 0) << "the pipe was opened";
     }
 }
 
