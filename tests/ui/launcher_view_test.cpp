@@ -104,6 +104,14 @@ struct Dialog {
     QObject* popup;
     QQuickItem* content() const { return popup->property("contentItem").value<QQuickItem*>(); }
     bool visible() const { return popup->property("visible").toBool(); }
+    /// True when the dark card is drawn behind all of the dialog's content.
+    bool cardHoldsContent() const
+    {
+        auto* card = popup->property("background").value<QQuickItem*>();
+        const QRectF drawn(card->mapToScene(QPointF(0, 0)), card->size());
+        const QRectF held(content()->mapToScene(QPointF(0, 0)), content()->size());
+        return card->isVisible() && drawn.contains(held) && held.height() >= content()->implicitHeight() - 0.5;
+    }
     QString text(const char* name) const { return descendant(content(), name)->property("text").toString(); }
     QStringList paragraphs() const
     {
@@ -554,6 +562,7 @@ private slots:
                  (QStringList{"Sets up and starts Halo 2 for Windows Vista in a private Wine environment.",
                               "An unofficial community launcher, not affiliated with Microsoft, Xbox or Bungie."}));
         QCOMPARE(about.buttons().size(), 1);
+        QVERIFY(about.cardHoldsContent());
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
         pressOk(w, about);
         QTRY_VERIFY(!about.visible());
@@ -588,6 +597,7 @@ private slots:
         QCOMPARE(box.buttons().size(), 1);
         QCOMPARE(box.buttons()[0]->property("text").toString(), QStringLiteral("OK"));
         QVERIFY(box.buttons()[0]->property("prominent").toBool());
+        QVERIFY(box.cardHoldsContent());
         QVERIFY(QApplication::topLevelWidgets().isEmpty()); // no stock message box
         pressOk(w, box);
         QTRY_VERIFY(!box.visible());

@@ -14,6 +14,7 @@ T.Popup {
     parent: T.Overlay.overlay
     anchors.centerIn: parent
     width: 460
+    implicitHeight: implicitContentHeight + topPadding + bottomPadding
     padding: 28
     modal: true
     dim: true
