@@ -3,16 +3,15 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QIcon>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QScreen>
 
 namespace corvanel {
 
 AppDelegate::AppDelegate(LauncherSeams seams, Alert alert, QObject* parent)
-    : QObject(parent), model_(new LauncherModel(std::move(seams), this)), alert_(alert ? std::move(alert) : showAlert)
+    : QObject(parent), model_(new LauncherModel(std::move(seams), this)), alert_(std::move(alert))
 {
+    if (!alert_)
+        alert_ = [this](const QString& message, const QString& informative) { showAlert(message, informative); };
     engine_.addImportPath(QStringLiteral("qrc:/qt/qml"));
     engine_.setInitialProperties({{QStringLiteral("model"), QVariant::fromValue(model_)}});
     engine_.load(QUrl(QStringLiteral("qrc:/qt/qml/Corvanel/Main.qml")));
@@ -75,28 +74,14 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
 
 void AppDelegate::showAbout()
 {
-    QMessageBox::about(nullptr, QStringLiteral("About Corvanel"),
-                       QStringLiteral("<p><b>Corvanel</b> %1</p><p>Sets up and starts Halo 2 for Windows Vista in a "
-                                      "private Wine environment.</p><p>An unofficial community launcher, not affiliated "
-                                      "with Microsoft, Xbox or Bungie.</p>")
-                           .arg(model_->version()));
+    if (window_)
+        QMetaObject::invokeMethod(window_, "openAbout");
 }
 
-void showAlert(const QString& message, const QString& informative)
+void AppDelegate::showAlert(const QString& message, const QString& informative)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Corvanel"), QStringLiteral("<b>%1</b>").arg(message.toHtmlEscaped()),
-                    QMessageBox::Ok);
-    box.setInformativeText(informative);
-    box.setStyleSheet(QStringLiteral(
-        "QMessageBox { background: #08172B; }"
-        "QLabel { color: #D4E8FA; font-size: 13px; }"
-        "QLabel#qt_msgbox_label { font-size: 14px; min-width: 300px; }"
-        "QLabel#qt_msgbox_informativelabel { color: #99B8D1; }"
-        "QPushButton { background: #B8E0FF; color: #08172B; border: 1px solid rgba(184, 224, 255, 0.55);"
-        "  padding: 8px 18px; font-weight: 600; min-width: 48px; }"
-        "QPushButton:pressed { background: rgba(184, 224, 255, 0.75); }"));
-    box.button(QMessageBox::Ok)->setIcon(QIcon());
-    box.exec();
+    if (window_)
+        QMetaObject::invokeMethod(window_, "openAlert", Q_ARG(QVariant, message), Q_ARG(QVariant, informative));
 }
 
 } // namespace corvanel

@@ -17,9 +17,10 @@ class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
-    /// Shows a modal alert with one button: a message and an informative text.
+    /// Shows an alert with one button: a message and an informative text.
     using Alert = std::function<void(const QString& message, const QString& informative)>;
 
+    /// `alert` replaces the window's own alert (tests observe it that way).
     explicit AppDelegate(LauncherSeams seams, Alert alert = {}, QObject* parent = nullptr);
     ~AppDelegate() override;
 
@@ -30,7 +31,11 @@ public:
     /// alert and brings the window back.
     bool shouldTerminate();
 
+    /// The window's alert: a card in the launcher's look over the window, until OK is pressed.
+    void showAlert(const QString& message, const QString& informative);
+
 public slots:
+    /// About, over the window, once the menu it was chosen from has closed.
     void showAbout();
     /// The menu's and the shortcut's quit: ends the application unless the guard refuses.
     void quit();
@@ -48,8 +53,5 @@ private:
 /// Gives the application the launcher's dark look and fonts. Call once the application object
 /// exists, before the first window.
 void prepareApplication();
-
-/// The alert of the running application: a message box in the window's dark colours.
-void showAlert(const QString& message, const QString& informative);
 
 } // namespace corvanel

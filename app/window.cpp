@@ -69,7 +69,7 @@ std::optional<fs::path> shippedGuide()
 void prepareApplication()
 {
     QApplication::setApplicationName(QStringLiteral("Corvanel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Corvanel"));
+    // No display name: the toolkit would append it to every dialog's title.
     QApplication::setStyle(QStringLiteral("Fusion"));
     QApplication::setPalette(darkPalette());
     QQuickStyle::setStyle(QStringLiteral("Basic"));

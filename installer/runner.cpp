@@ -110,6 +110,17 @@ std::string captured(const OutputFile& output)
     return text;
 }
 
+/// Setup's programs get no display: without one, Wine opens no window of its own (such as its
+/// notice that it is updating the prefix) over the launcher. The game's launch keeps it.
+std::optional<Environment> withoutDisplay(std::optional<Environment> environment)
+{
+    if (environment) {
+        environment->erase("DISPLAY");
+        environment->erase("WAYLAND_DISPLAY");
+    }
+    return environment;
+}
+
 } // namespace
 
 std::string quotedArguments(const std::vector<std::string>& arguments)
@@ -170,7 +181,7 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
     ChildProcess child = ChildProcess::spawn({
         .executable = executable,
         .arguments = arguments,
-        .environment = options.environment,
+        .environment = withoutDisplay(options.environment),
         .directory = options.directory,
         .output = output.fd(),
         .endsWithLauncher = true,

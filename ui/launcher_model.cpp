@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace corvanel {
@@ -26,6 +28,19 @@ const QString unexpectedExit = QStringLiteral("Halo 2 exited unexpectedly. Open 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
 fs::path localPath(const QUrl& url) { return fs::path(url.toLocalFile().toStdString()); }
+
+/// The last component of a chosen path, or the whole path when it has none (the root folder).
+QString shownName(const QUrl& url)
+{
+    if (url.isEmpty())
+        return {};
+    const QString name = QFileInfo(url.toLocalFile()).fileName();
+    return name.isEmpty() ? url.toLocalFile() : name;
+}
+
+/// How often the setup clock is read: often enough that the whole seconds shown never lag
+/// by more than a quarter second.
+constexpr int clockReadInterval = 250;
 
 /// Runs `step` on the GUI thread, later, and only while the model still exists. The weak
 /// pointer is read on the GUI thread alone, where the model is deleted.
@@ -64,23 +79,48 @@ LauncherModel::LauncherModel(LauncherSeams seams, QObject* parent)
         seams_.setup = [](const Installer& installer, const fs::path& game, const std::optional<fs::path>& audio) {
             installer.install(game, audio, std::nullopt);
         };
+    if (!seams_.clock)
+        seams_.clock = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+        };
     ready_ = installer_.isInstalled();
     status_ = ready_ ? installed : choosePrompt;
+    phase_ = decidePhase();
+    setupClock_.setInterval(clockReadInterval);
+    connect(&setupClock_, &QTimer::timeout, this, &LauncherModel::tickSetupClock);
 }
 
 LauncherModel::~LauncherModel() = default;
 
-QString LauncherModel::gameName() const { return gameURL_.isEmpty() ? QString() : QFileInfo(gamePath()).fileName(); }
+QString LauncherModel::gameName() const { return shownName(gameURL_); }
 QString LauncherModel::gamePath() const { return gameURL_.toLocalFile(); }
-QString LauncherModel::audioName() const { return audioURL_.isEmpty() ? QString() : QFileInfo(audioPath()).fileName(); }
+QString LauncherModel::audioName() const { return shownName(audioURL_); }
 QString LauncherModel::audioPath() const { return audioURL_.toLocalFile(); }
 QString LauncherModel::version() const { return text(std::string(Installer::version)); }
 QString LauncherModel::root() const { return text(installer_.root().string()); }
 QString LauncherModel::prefix() const { return text(installer_.prefix().string()); }
 
-QString LauncherModel::elapsedText(const QDateTime& start, const QDateTime& now)
+QString LauncherModel::elapsedText() const { return text(elapsed(elapsedSeconds_)); }
+
+LauncherModel::Phase LauncherModel::decidePhase() const
 {
-    return text(elapsed(start.isValid() ? start.msecsTo(now) / 1000.0 : 0.0));
+    if (busy_)
+        return Phase::Progress;
+    if (ready_)
+        return Phase::Play;
+    return Phase::Install;
+}
+
+void LauncherModel::updatePhase()
+{
+    if (assign(phase_, decidePhase()))
+        emit phaseChanged();
+}
+
+void LauncherModel::tickSetupClock()
+{
+    const auto sinceStart = seams_.clock() - setupStartedOnClock_;
+    setElapsedSeconds(static_cast<int>(std::max<std::int64_t>(0, sinceStart.count() / 1000)));
 }
 
 void LauncherModel::selectGame()
@@ -122,8 +162,12 @@ void LauncherModel::install()
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
 
     setError({});
-    setSetupStartedAt(QDateTime::currentDateTime()); // first, so the progress clock starts from it
+    setupStartedOnClock_ = seams_.clock();
+    setElapsedSeconds(0);
+    setupClock_.start();
+    setSetupStartedAt(QDateTime::currentDateTime());
     setBusy(true);
+    updatePhase();
 
     QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(),
                                           catalogue = seams_.catalogue, setup = seams_.setup, game, audio]() {
@@ -132,19 +176,28 @@ void LauncherModel::install()
                 deliver(model, [line = text(line)](LauncherModel& launcher) { launcher.setStatus(line); });
             };
             setup(Installer(root, progress, catalogue), game, audio);
-            deliver(model, [](LauncherModel& launcher) {
-                launcher.setBusy(false);
-                launcher.setReady(true);
-                launcher.setStatus(installed);
-            });
+            deliver(model, [](LauncherModel& launcher) { launcher.setupEnded({}); });
         } catch (const std::exception& failure) {
-            deliver(model, [message = text(describe(failure))](LauncherModel& launcher) {
-                launcher.setBusy(false);
-                launcher.setError(message);
-                launcher.setStatus(needsAttention);
-            });
+            deliver(model, [message = text(describe(failure))](LauncherModel& launcher) { launcher.setupEnded(message); });
         }
     });
+}
+
+/// The end of a setup run: `failure` is its message, or empty after success. The phase
+/// changes last, once the texts it shows are in place.
+void LauncherModel::setupEnded(const QString& failure)
+{
+    tickSetupClock();
+    setupClock_.stop();
+    setBusy(false);
+    if (failure.isEmpty()) {
+        setReady(true);
+        setStatus(installed);
+    } else {
+        setError(failure);
+        setStatus(needsAttention);
+    }
+    updatePhase();
 }
 
 void LauncherModel::play()
@@ -203,7 +256,16 @@ void LauncherModel::openSaves() { openLocal(installer_.prefix() / "drive_c" / "u
 
 void LauncherModel::openGameFiles() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(gameFilesPage))); }
 
-void LauncherModel::setGameURL(const QUrl& value) { if (assign(gameURL_, value)) emit gameURLChanged(); }
+void LauncherModel::setGameURL(const QUrl& value)
+{
+    const bool chosenBefore = sourceChosen();
+    if (!assign(gameURL_, value))
+        return;
+    emit gameURLChanged();
+    if (sourceChosen() != chosenBefore)
+        emit sourceChosenChanged();
+}
+
 void LauncherModel::setAudioURL(const QUrl& value) { if (assign(audioURL_, value)) emit audioURLChanged(); }
 void LauncherModel::setBusy(bool value) { if (assign(busy_, value)) emit busyChanged(); }
 void LauncherModel::setSetupStartedAt(const QDateTime& value) { if (assign(setupStartedAt_, value)) emit setupStartedAtChanged(); }
@@ -211,5 +273,6 @@ void LauncherModel::setPlaying(bool value) { if (assign(playing_, value)) emit p
 void LauncherModel::setReady(bool value) { if (assign(ready_, value)) emit readyChanged(); }
 void LauncherModel::setStatus(const QString& value) { if (assign(status_, value)) emit statusChanged(); }
 void LauncherModel::setError(const QString& value) { if (assign(error_, value)) emit errorChanged(); }
+void LauncherModel::setElapsedSeconds(int value) { if (assign(elapsedSeconds_, value)) emit elapsedSecondsChanged(); }
 
 } // namespace corvanel

@@ -6,9 +6,11 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,6 +33,8 @@ struct LauncherSeams {
     std::function<std::optional<QUrl>(const FilePanel&)> choose;
     /// The whole setup, run on a worker thread; none means `Installer::install` with no cache.
     std::function<void(const Installer&, const fs::path& game, const std::optional<fs::path>& audio)> setup;
+    /// A monotonic clock for the setup timer; none means the system's steady clock.
+    std::function<std::chrono::milliseconds()> clock;
 };
 
 /// The observable state behind the window: the user's selections, the phase flags and the two
@@ -41,6 +45,16 @@ class LauncherModel : public QObject {
     QML_ELEMENT
     QML_UNCREATABLE("The application creates the one launcher model.")
 
+public:
+    /// Which screen the window shows. Decided here alone, from the flags, in `decidePhase`.
+    enum class Phase {
+        Install,  ///< no installation and setup not running: choose the game and set up
+        Progress, ///< setup is running
+        Play,     ///< a finished installation: play
+    };
+    Q_ENUM(Phase)
+
+private:
     Q_PROPERTY(QUrl gameURL READ gameURL NOTIFY gameURLChanged)
     Q_PROPERTY(QUrl audioURL READ audioURL NOTIFY audioURLChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
@@ -49,6 +63,12 @@ class LauncherModel : public QObject {
     Q_PROPERTY(bool ready READ ready NOTIFY readyChanged)
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
+    Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
+    Q_PROPERTY(bool sourceChosen READ sourceChosen NOTIFY sourceChosenChanged)
+    /// Whole seconds since set-up was pressed, counted on a monotonic clock while setup runs
+    /// (a change of the system clock does not move it); kept when setup ends.
+    Q_PROPERTY(int elapsedSeconds READ elapsedSeconds NOTIFY elapsedSecondsChanged)
+    Q_PROPERTY(QString elapsedText READ elapsedText NOTIFY elapsedSecondsChanged)
 
     // Read-only helpers for the view.
     Q_PROPERTY(QString gameName READ gameName NOTIFY gameURLChanged)
@@ -71,6 +91,11 @@ public:
     bool ready() const { return ready_; }
     QString status() const { return status_; }
     QString error() const { return error_; }
+    Phase phase() const { return phase_; }
+    bool sourceChosen() const { return !gameURL_.isEmpty(); }
+    int elapsedSeconds() const { return elapsedSeconds_; }
+    /// `elapsedSeconds` as a short duration such as 1m 5s.
+    QString elapsedText() const;
 
     QString gameName() const;
     QString gamePath() const;
@@ -79,10 +104,6 @@ public:
     QString version() const;
     QString root() const;
     QString prefix() const;
-
-    /// The progress clock: the time from `start` (or from `now` when there is no start) to
-    /// `now`, as a short duration such as 1m 5s.
-    Q_INVOKABLE static QString elapsedText(const QDateTime& start, const QDateTime& now);
 
     static constexpr const char* gameFilesPage = "https://cartographer.online/install/";
 
@@ -107,6 +128,9 @@ signals:
     void readyChanged();
     void statusChanged();
     void errorChanged();
+    void phaseChanged();
+    void sourceChosenChanged();
+    void elapsedSecondsChanged();
 
 private:
     void setGameURL(const QUrl& value);
@@ -117,6 +141,11 @@ private:
     void setReady(bool value);
     void setStatus(const QString& value);
     void setError(const QString& value);
+    void setElapsedSeconds(int value);
+    Phase decidePhase() const;
+    void updatePhase();
+    void tickSetupClock();
+    void setupEnded(const QString& failure);
     void gameExited(int status);
 
     LauncherSeams seams_;
@@ -129,6 +158,10 @@ private:
     bool ready_ = false;
     QString status_;
     QString error_;
+    Phase phase_ = Phase::Install;
+    int elapsedSeconds_ = 0;
+    std::chrono::milliseconds setupStartedOnClock_{};
+    QTimer setupClock_;
     std::shared_ptr<ChildProcess> process_;
     std::optional<InstallLock> playLock_;
 };

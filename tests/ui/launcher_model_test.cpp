@@ -5,10 +5,14 @@
 #include "ui/launcher_model.h"
 
 #include <QDesktopServices>
+#include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
+#include <atomic>
+#include <chrono>
 #include <future>
 
 using namespace corvanel;
@@ -170,9 +174,8 @@ private slots:
         QCOMPARE(model.status(), needsAttention);
         QCOMPARE(model.ready(), false);
         QCOMPARE(spies.ready.count(), 0);
-        if (model.error() != QStringLiteral("This stage is not built yet."))
-            QCOMPARE(model.error(), QStringLiteral("The selected game files are no longer available. Choose your "
-                                                   "h2pc_installer_2.1 folder again."));
+        QCOMPARE(model.error(), QStringLiteral("The selected game files are no longer available. Choose your "
+                                               "h2pc_installer_2.1 folder again."));
         QCOMPARE(model.gameName(), QStringLiteral("gone"));
         QCOMPARE(model.audioName(), QStringLiteral("MPSetup.exe"));
         const QDateTime started = model.setupStartedAt();
@@ -254,7 +257,8 @@ private slots:
         QCOMPARE(model.setupStartedAt(), started);
     }
 
-    /// Results of a run whose model has gone are dropped.
+    /// A run whose model has gone still ends, and its results are dropped: nothing reaches
+    /// another model that lives on.
     void modelGoneBeforeSetupEnds()
     {
         DataHome home;
@@ -262,19 +266,35 @@ private slots:
         panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
         std::promise<void> release;
         std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> ended = false;
         auto model = std::make_unique<LauncherModel>(LauncherSeams{
             .choose = panels.seam(),
-            .setup = [released](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+            .setup = [released, &ended](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
                 released.wait();
                 installer.report("Importing your Halo 2 files");
+                ended = true;
+                throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
             },
         });
+        LauncherModel survivor;
+        Spies survivorSpies(survivor);
         model->selectGame();
         model->install();
+        QPointer<LauncherModel> watched = model.get();
         model.reset();
+        QVERIFY(!watched);
         release.set_value();
-        QTest::qWait(200);
+        QTRY_VERIFY(ended.load());
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(10'000));
         QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+
+        // The run reported its line (it went to the log) and failed; no result landed anywhere.
+        QFile log(QString::fromStdString((home.root() / "Logs" / "setup.log").string()));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("Importing your Halo 2 files"));
+        QCOMPARE(survivorSpies.status.count() + survivorSpies.error.count() + survivorSpies.busy.count(), 0);
+        QCOMPARE(survivor.status(), choosePrompt);
     }
 
     void refusedLaunchSetsErrorOnly_data()
@@ -391,12 +411,116 @@ private slots:
         QVERIFY(!fs::exists(home.root() / "Install" / "prefix"));
     }
 
-    void elapsedClockText()
+    /// The phase follows setup from start to end, announced once per change, with the texts
+    /// already in place when it changes.
+    void phaseFollowsSetup_data()
     {
-        const QDateTime start = QDateTime::fromSecsSinceEpoch(1'000'000);
-        QCOMPARE(LauncherModel::elapsedText(start, start.addSecs(65)), QStringLiteral("1m 5s"));
-        QCOMPARE(LauncherModel::elapsedText(start, start.addMSecs(42'900)), QStringLiteral("42s"));
-        QCOMPARE(LauncherModel::elapsedText(QDateTime(), start), QStringLiteral("0s"));
+        QTest::addColumn<bool>("fails");
+        QTest::addColumn<QList<LauncherModel::Phase>>("phases");
+        QTest::newRow("success") << false << QList{LauncherModel::Phase::Progress, LauncherModel::Phase::Play};
+        QTest::newRow("failure") << true << QList{LauncherModel::Phase::Progress, LauncherModel::Phase::Install};
+    }
+
+    void phaseFollowsSetup()
+    {
+        QFETCH(bool, fails);
+        QFETCH(QList<LauncherModel::Phase>, phases);
+        DataHome home;
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
+        LauncherModel model({
+            .choose = panels.seam(),
+            .setup = [fails](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+                installer.report("Importing your Halo 2 files");
+                if (fails)
+                    throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
+                writeInstallation(installer.root());
+            },
+        });
+        QCOMPARE(model.phase(), LauncherModel::Phase::Install);
+        model.selectGame();
+        QSignalSpy phase(&model, &LauncherModel::phaseChanged);
+        QList<LauncherModel::Phase> seen;
+        QStringList statuses;
+        connect(&model, &LauncherModel::phaseChanged, this, [&] {
+            seen << model.phase();
+            statuses << model.status();
+        });
+
+        model.install();
+        QCOMPARE(model.phase(), LauncherModel::Phase::Progress);
+        QTRY_COMPARE_WITH_TIMEOUT(phase.count(), 2, 10'000);
+        QTest::qWait(50);
+        QCOMPARE(phase.count(), 2);
+        QCOMPARE(seen, phases);
+        QCOMPARE(statuses.last(), fails ? needsAttention : installed);
+        QCOMPARE(model.busy(), false);
+    }
+
+    /// Whether a source is chosen does not depend on the name shown: the root folder has none.
+    void sourceChosenFollowsTheSelection()
+    {
+        DataHome home;
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile("/"), QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
+        LauncherModel model({.choose = panels.seam()});
+        QSignalSpy chosen(&model, &LauncherModel::sourceChosenChanged);
+        QCOMPARE(model.sourceChosen(), false);
+
+        model.selectGame();
+        QCOMPARE(model.sourceChosen(), true);
+        QCOMPARE(model.gameName(), QStringLiteral("/"));
+        QCOMPARE(chosen.count(), 1);
+
+        model.selectGame(); // another source: still chosen, no change announced
+        QCOMPARE(model.sourceChosen(), true);
+        QCOMPARE(chosen.count(), 1);
+        model.selectGame(); // cancelled
+        QCOMPARE(chosen.count(), 1);
+    }
+
+    /// The setup clock counts whole seconds on the monotonic clock from the press of set-up,
+    /// moves while no progress line arrives, and stops where it was when setup ends.
+    void setupClockCountsFromThePress()
+    {
+        DataHome home;
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
+        std::atomic<long long> now = 1'000'000;
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        LauncherModel model({
+            .choose = panels.seam(),
+            .setup = [released](const Installer&, const fs::path&, const std::optional<fs::path>&) {
+                released.wait();
+                throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
+            },
+            .clock = [&now] { return std::chrono::milliseconds(now.load()); },
+        });
+        model.selectGame();
+        now += 30'000; // time before the press does not count
+        QSignalSpy seconds(&model, &LauncherModel::elapsedSecondsChanged);
+
+        model.install();
+        QCOMPARE(model.elapsedSeconds(), 0);
+        QCOMPARE(model.elapsedText(), QStringLiteral("0s"));
+        now += 999;
+        QTest::qWait(400);
+        QCOMPARE(model.elapsedSeconds(), 0);
+        now += 1;
+        QTRY_COMPARE(model.elapsedSeconds(), 1);
+        now += 64'000;
+        QTRY_COMPARE(model.elapsedSeconds(), 65);
+        QCOMPARE(model.elapsedText(), QStringLiteral("1m 5s"));
+        QCOMPARE(seconds.count(), 2);
+
+        now += 5'000;
+        release.set_value();
+        QTRY_VERIFY(!model.busy());
+        QCOMPARE(model.elapsedSeconds(), 70); // read once more at the end
+        now += 60'000;
+        QTest::qWait(400);
+        QCOMPARE(model.elapsedSeconds(), 70);
     }
 };
 

@@ -1,13 +1,21 @@
 #include "phases.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QQuickItem>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
+#include <functional>
+
 using namespace corvanel;
+namespace fs = std::filesystem;
+using corvanel::testing::PhaseOptions;
 using corvanel::testing::PhaseWindow;
+using corvanel::testing::sceneRect;
 
 namespace {
 
@@ -59,18 +67,109 @@ bool shown(PhaseWindow& window, const char* name) { return item(window, name)->i
 #define CLICK(shown, name) QVERIFY(corvanel::testing::click((shown).window(), name))
 
 /// A window tall enough to show the whole content column without scrolling.
-std::unique_ptr<PhaseWindow> open(const QString& phase)
+std::unique_ptr<PhaseWindow> open(const QString& phase, corvanel::testing::PhaseOptions options = {.size = {940, 1100}})
 {
-    auto window = std::make_unique<PhaseWindow>(phase);
-    window->window()->resize(940, 1100);
-    QTest::qWait(50);
-    return window;
+    return std::make_unique<PhaseWindow>(phase, options);
+}
+
+/// Every visual descendant of `root`.
+QList<QQuickItem*> visualItems(QQuickItem* root)
+{
+    QList<QQuickItem*> found;
+    QList<QQuickItem*> pending{root};
+    while (!pending.isEmpty()) {
+        QQuickItem* item = pending.takeFirst();
+        found << item;
+        pending << item->childItems();
+    }
+    return found;
+}
+
+/// The visual descendant of `root` named `name`, or none.
+QQuickItem* descendant(QQuickItem* root, const QString& name)
+{
+    if (!root)
+        return nullptr;
+    for (QQuickItem* child : root->childItems()) {
+        if (child->objectName() == name)
+            return child;
+        if (QQuickItem* found = descendant(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+/// A dialog drawn over the window ("alert" or "about").
+struct Dialog {
+    QObject* popup;
+    QQuickItem* content() const { return popup->property("contentItem").value<QQuickItem*>(); }
+    bool visible() const { return popup->property("visible").toBool(); }
+    /// True when the dark card is drawn behind all of the dialog's content.
+    bool cardHoldsContent() const
+    {
+        auto* card = popup->property("background").value<QQuickItem*>();
+        const QRectF drawn(card->mapToScene(QPointF(0, 0)), card->size());
+        const QRectF held(content()->mapToScene(QPointF(0, 0)), content()->size());
+        return card->isVisible() && drawn.contains(held) && held.height() >= content()->implicitHeight() - 0.5;
+    }
+    QString text(const char* name) const { return descendant(content(), name)->property("text").toString(); }
+    QStringList paragraphs() const
+    {
+        QStringList texts;
+        for (QQuickItem* item : content()->childItems())
+            if (item->objectName() == "dialogParagraph")
+                texts << item->property("text").toString();
+        return texts;
+    }
+    /// Every button inside the card.
+    QList<QQuickItem*> buttons() const
+    {
+        QList<QQuickItem*> found;
+        for (QQuickItem* item : visualItems(content()))
+            if (item->inherits("QQuickAbstractButton"))
+                found << item;
+        return found;
+    }
+};
+
+Dialog dialog(PhaseWindow& shown, const char* name)
+{
+    auto* popup = shown.window()->findChild<QObject*>(QString::fromLatin1(name));
+    if (!popup)
+        qFatal("no dialog named %s", name);
+    return Dialog{popup};
+}
+
+/// Presses the dialog's OK button with the mouse.
+void pressOk(PhaseWindow& shown, const Dialog& box)
+{
+    QQuickItem* ok = descendant(box.content(), "dialogOk");
+    QTest::mouseClick(shown.window(), Qt::LeftButton, {}, ok->mapToScene(QPointF(ok->width() / 2, ok->height() / 2)).toPoint());
+}
+
+const QColor accentColour = QColor::fromRgbF(0.72f, 0.88f, 1.00f);
+
+/// True when `inner` lies wholly inside `outer` (to within half a point).
+bool inside(const QRectF& inner, const QRectF& outer) { return outer.adjusted(-0.5, -0.5, 0.5, 0.5).contains(inner); }
+
+QString describe(const QRectF& rect)
+{
+    return QStringLiteral("(%1, %2) to (%3, %4)").arg(rect.left()).arg(rect.top()).arg(rect.right()).arg(rect.bottom());
 }
 
 } // namespace
 
 class LauncherViewTest : public QObject {
     Q_OBJECT
+
+    std::function<void()> menuOpenWhenAboutOpened_;
+
+public slots:
+    void noteMenu()
+    {
+        if (menuOpenWhenAboutOpened_)
+            menuOpenWhenAboutOpened_();
+    }
 
 private slots:
     void freshStart()
@@ -235,8 +334,7 @@ private slots:
         QCOMPARE(text(w, "statusText"), QStringLiteral("Setup needs attention. Your source files are unchanged."));
         QCOMPARE(glyph(w, "statusIcon"), warningGlyph);
         QVERIFY(shown(w, "errorText"));
-        QCOMPARE(text(w, "errorText"), QStringLiteral("The selected folder does not contain h2pc_data.bin or a Halo 2 "
-                                                      "game. Choose your h2pc_installer_2.1 folder again."));
+        QCOMPARE(text(w, "errorText"), PhaseWindow::failure);
         QCOMPARE(item(w, "errorText")->property("color").value<QColor>(), QColor::fromRgbF(1.0f, 0.77f, 0.6f));
         QVERIFY(item(w, "errorText")->property("readOnly").toBool());
         QVERIFY(item(w, "errorText")->property("selectByMouse").toBool());
@@ -282,6 +380,194 @@ private slots:
         QCOMPARE(opener.opened, (QStringList{"Setup Guide.html", "https://cartographer.online/install/", "Logs", "users", "Logs"}));
     }
 
+    /// When setup ends or an error appears, the whole status box scrolls into view and the
+    /// error is not clipped: at the usual size and the minimum, advanced options open or not.
+    void statusComesIntoViewWhenSetupEnds_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("advanced");
+        QTest::addColumn<bool>("fails");
+        for (const QSize size : {QSize(940, 760), QSize(860, 690)})
+            for (const bool advanced : {false, true})
+                for (const bool fails : {true, false})
+                    QTest::addRow("%dx%d, advanced %s, %s", size.width(), size.height(), advanced ? "open" : "closed",
+                                  fails ? "failure" : "success")
+                        << size << advanced << fails;
+    }
+
+    void statusComesIntoViewWhenSetupEnds()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, advanced);
+        QFETCH(bool, fails);
+        auto window = open("setting-up", {.size = size, .advanced = advanced});
+        PhaseWindow& w = *window;
+        QCOMPARE(w.window()->size(), size);
+        QCOMPARE(w.window()->minimumSize(), QSize(860, 690));
+        if (fails)
+            w.failSetup();
+        else
+            w.releaseSetup();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy(), 10'000);
+        QTest::qWait(100);
+
+        const QRectF viewport = corvanel::testing::contentViewport(w.window());
+        const QRectF box = sceneRect(item(w, "statusBox"));
+        QVERIFY2(inside(box, viewport), qPrintable("status box " + describe(box) + ", viewport " + describe(viewport)));
+        if (fails) {
+            QQuickItem* error = item(w, "errorText");
+            const QRectF shownError = sceneRect(error);
+            QVERIFY2(inside(shownError, viewport), qPrintable("error " + describe(shownError)));
+            QVERIFY(inside(shownError, box));
+            // Every line of it fits its own height: nothing is cut off at the bottom.
+            QVERIFY2(error->property("contentHeight").toReal() <= error->height() + 0.5,
+                     qPrintable(QStringLiteral("text %1 high in %2").arg(error->property("contentHeight").toReal()).arg(error->height())));
+            QVERIFY(error->property("lineCount").toInt() >= 2);
+        }
+    }
+
+    /// A failed launch on the play screen shows its error in view, even when scrolled away.
+    void launchErrorComesIntoView()
+    {
+        auto window = open("ready", {.size = {860, 690}});
+        PhaseWindow& w = *window;
+        fs::remove(fs::path(w.model().root().toStdString()) / "installed.json");
+        CLICK(w, "play");
+        QCOMPARE(w.model().error(), QStringLiteral("Setup is incomplete. Complete setup before launching Halo 2."));
+        QTest::qWait(100);
+        const QRectF viewport = corvanel::testing::contentViewport(w.window());
+        QVERIFY(inside(sceneRect(item(w, "statusBox")), viewport));
+        QVERIFY(inside(sceneRect(item(w, "errorText")), viewport));
+    }
+
+    /// Tab walks every control in order; the one with the keyboard shows a ring in the accent
+    /// colour, drawn around it, and no other ring shows.
+    void keyboardFocusIsVisible()
+    {
+        auto window = open("failed", {.size = {940, 1100}, .advanced = true});
+        PhaseWindow& w = *window;
+        const QStringList order = {"navGuide",  "navGameFiles", "navLogs", "chooseSource",
+                                   "advancedToggle", "chooseAudio", "setUp", "errorText"};
+        const auto rings = [&] {
+            QStringList shown;
+            for (QQuickItem* ring : visualItems(w.window()->contentItem()))
+                if (ring->objectName() == "focusRing" && ring->isVisible())
+                    shown << ring->parentItem()->objectName();
+            return shown;
+        };
+        QVERIFY2(rings().isEmpty(), qPrintable(rings().join(", ")));
+
+        QImage before = w.window()->grabWindow();
+        for (const QString& name : order) {
+            QTest::keyClick(w.window(), Qt::Key_Tab);
+            QQuickItem* focused = w.window()->activeFocusItem();
+            QVERIFY(focused);
+            QCOMPARE(focused->objectName(), name);
+            QQuickItem* ring = descendant(focused, "focusRing");
+            if (!ring) // a button's ring sits on its background
+                ring = descendant(focused->property("background").value<QQuickItem*>(), "focusRing");
+            QVERIFY2(ring && ring->isVisible(), qPrintable(name));
+            QCOMPARE(rings().size(), 1);
+            QCOMPARE(ring->property("border").value<QObject*>()->property("color").value<QColor>(), accentColour);
+
+            QTest::qWait(30);
+            const QImage after = w.window()->grabWindow();
+            QVERIFY2(after != before, qPrintable(name + " looks the same with the keyboard"));
+            const QRectF outline = sceneRect(ring);
+            const QPoint onRing(qRound(outline.left() + 1), qRound(outline.center().y()));
+            QCOMPARE(after.pixelColor(onRing).name(), accentColour.name());
+            before = after;
+        }
+    }
+
+    /// The error text can be selected and copied with the keyboard and with the mouse.
+    void errorTextCanBeCopied()
+    {
+        auto window = open("failed");
+        PhaseWindow& w = *window;
+        QQuickItem* error = item(w, "errorText");
+        QClipboard* clipboard = QGuiApplication::clipboard();
+
+        clipboard->clear();
+        while (w.window()->activeFocusItem() != error) {
+            QTest::keyClick(w.window(), Qt::Key_Tab);
+            QVERIFY(w.window()->activeFocusItem());
+        }
+        QTest::keyClick(w.window(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(w.window(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), PhaseWindow::failure);
+
+        clipboard->clear();
+        QMetaObject::invokeMethod(error, "deselect");
+        QRectF first, end;
+        QMetaObject::invokeMethod(error, "positionToRectangle", Q_RETURN_ARG(QRectF, first), Q_ARG(int, 0));
+        QMetaObject::invokeMethod(error, "positionToRectangle", Q_RETURN_ARG(QRectF, end), Q_ARG(int, PhaseWindow::failure.size()));
+        const QPoint from = error->mapToScene(QPointF(1, first.center().y())).toPoint();
+        const QPoint to = error->mapToScene(QPointF(end.right() + 2, end.center().y())).toPoint();
+        QTest::mousePress(w.window(), Qt::LeftButton, {}, from);
+        for (int step = 1; step <= 8; ++step)
+            QTest::mouseMove(w.window(), from + (to - from) * step / 8);
+        QTest::mouseRelease(w.window(), Qt::LeftButton, {}, to);
+        QCOMPARE(error->property("selectedText").toString(), PhaseWindow::failure);
+        QTest::keyClick(w.window(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), PhaseWindow::failure);
+    }
+
+    /// The clock counts from the press of set-up on a monotonic clock: a progress screen drawn
+    /// later shows the time since the press, not since it was drawn.
+    void setupClockCountsFromThePress()
+    {
+        auto window = open("source-chosen", {.size = {940, 1100}, .manualClock = true});
+        PhaseWindow& w = *window;
+        w.window()->hide();
+        w.model().install(); // what the button does
+        w.advanceClock(std::chrono::seconds(42));
+        QTest::qWait(300);
+        w.window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.window()));
+        QVERIFY(shown(w, "progressScreen"));
+        QCOMPARE(text(w, "elapsed"), QStringLiteral("42s"));
+        w.advanceClock(std::chrono::seconds(23));
+        QTRY_COMPARE(text(w, "elapsed"), QStringLiteral("1m 5s"));
+    }
+
+    /// About opens from the menu once the menu has closed, drawn in the launcher's look.
+    void aboutOpensAfterTheMenuCloses()
+    {
+        auto window = open("ready");
+        PhaseWindow& w = *window;
+        QObject* menu = w.window()->findChild<QObject*>("applicationMenu");
+        QVERIFY(menu);
+        const Dialog about = dialog(w, "about");
+        bool menuShownWithAbout = true;
+        connect(about.popup, SIGNAL(opened()), this, SLOT(noteMenu()));
+        menuOpenWhenAboutOpened_ = [&] { menuShownWithAbout = menu->property("visible").toBool(); };
+
+        QMetaObject::invokeMethod(menu, "open");
+        QTRY_VERIFY(menu->property("visible").toBool());
+        QQuickItem* entry = nullptr;
+        for (QQuickItem* candidate : visualItems(w.window()->contentItem()))
+            if (candidate->inherits("QQuickMenuItem") && candidate->property("text").toString() == "About Corvanel")
+                entry = candidate;
+        QVERIFY(entry);
+        QTest::mouseClick(w.window(), Qt::LeftButton, {}, entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2)).toPoint());
+        QTRY_VERIFY(about.visible());
+        QVERIFY(!menu->property("visible").toBool());
+        QVERIFY(!menuShownWithAbout);
+
+        QCOMPARE(about.text("dialogEyebrow"), QStringLiteral("ABOUT CORVANEL"));
+        QCOMPARE(about.text("dialogHeading"), QStringLiteral("Corvanel"));
+        QCOMPARE(about.text("dialogHeadingNote"), QStringLiteral("0.2.1"));
+        QCOMPARE(about.paragraphs(),
+                 (QStringList{"Sets up and starts Halo 2 for Windows Vista in a private Wine environment.",
+                              "An unofficial community launcher, not affiliated with Microsoft, Xbox or Bungie."}));
+        QCOMPARE(about.buttons().size(), 1);
+        QVERIFY(about.cardHoldsContent());
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+        pressOk(w, about);
+        QTRY_VERIFY(!about.visible());
+    }
+
     void quitGuard_data()
     {
         QTest::addColumn<QString>("phase");
@@ -299,17 +585,36 @@ private slots:
         PhaseWindow& w = *window;
         QQuickWindow* quickWindow = w.window();
 
+        const Dialog box = dialog(w, "alert");
+        const QStringList texts = alert.split(" / ");
         quickWindow->close();
         QVERIFY(quickWindow->isVisible());
         QCOMPARE(w.alerts, QStringList{alert});
+        // The alert is drawn over the window in its own look, with one OK button.
+        QTRY_VERIFY(box.visible());
+        QCOMPARE(box.text("dialogHeading"), texts[0]);
+        QCOMPARE(box.paragraphs(), QStringList{texts[1]});
+        QCOMPARE(box.buttons().size(), 1);
+        QCOMPARE(box.buttons()[0]->property("text").toString(), QStringLiteral("OK"));
+        QVERIFY(box.buttons()[0]->property("prominent").toBool());
+        QVERIFY(box.cardHoldsContent());
+        QVERIFY(QApplication::topLevelWidgets().isEmpty()); // no stock message box
+        pressOk(w, box);
+        QTRY_VERIFY(!box.visible());
 
         QMetaObject::invokeMethod(quickWindow, "quitRequested");
         QCOMPARE(w.alerts.size(), 2);
+        QTRY_VERIFY(box.visible());
+        QTest::keyClick(quickWindow, Qt::Key_Return); // OK has the keyboard
+        QTRY_VERIFY(!box.visible());
 
         quickWindow->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(quickWindow));
         QTest::keyClick(quickWindow, Qt::Key_Q, Qt::ControlModifier);
         QCOMPARE(w.alerts.size(), 3);
+        QTRY_VERIFY(box.visible());
+        QTest::keyClick(quickWindow, Qt::Key_Escape);
+        QTRY_VERIFY(!box.visible());
 
         QEvent quit(QEvent::Quit);
         QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);

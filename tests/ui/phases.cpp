@@ -13,13 +13,16 @@ namespace fs = std::filesystem;
 
 const QStringList PhaseWindow::phases = {"fresh", "source-chosen", "setting-up", "failed", "ready", "playing"};
 
+const QString PhaseWindow::failure = QStringLiteral(
+    "The selected folder does not contain h2pc_data.bin or a Halo 2 game. Choose your h2pc_installer_2.1 folder again.");
+
 namespace {
 
 QString local(const fs::path& path) { return QString::fromStdString(path.string()); }
 
 } // namespace
 
-PhaseWindow::PhaseWindow(const QString& phase) : home_(std::make_unique<DataHome>())
+PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std::make_unique<DataHome>())
 {
     const fs::path downloads = home_->path() / "Downloads";
     const QString gameRelease = local(home_->path() / "game-release");
@@ -32,39 +35,45 @@ PhaseWindow::PhaseWindow(const QString& phase) : home_(std::make_unique<DataHome
         .choose = [downloads](const FilePanel& panel) -> std::optional<QUrl> {
             return QUrl::fromLocalFile(local(downloads / (panel.folders ? "h2pc_installer_2.1" : "MPSetup.exe")));
         },
-        .setup = [phase, released, wine](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+        .setup = [released, wine](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
             installer.report("Importing your Halo 2 files");
             installer.report("Unpacking the game · 1.24 GB · 42s elapsed");
-            if (phase == "failed")
-                throw SetupFailure("The selected folder does not contain h2pc_data.bin or a Halo 2 game. Choose your "
-                                   "h2pc_installer_2.1 folder again.");
-            released.wait();
+            if (released.get())
+                throw SetupFailure(failure.toStdString());
             writeInstallation(installer.root(), wine);
         },
     };
+    if (options.manualClock)
+        seams.clock = [this] { return std::chrono::milliseconds(clock_.load()); };
     if (phase == "ready" || phase == "playing")
         writeInstallation(home_->root(), wine);
 
     delegate_ = std::make_unique<AppDelegate>(std::move(seams), [this](const QString& message, const QString& informative) {
         alerts << message + " / " + informative;
+        delegate_->showAlert(message, informative);
     });
     if (!window())
         return;
+    window()->resize(options.size);
     if (!QTest::qWaitForWindowExposed(window()))
         qWarning("the window was not exposed in time");
+    window()->setProperty("showAdvanced", options.advanced);
+    QTest::qWait(50);
 
     LauncherModel& launcher = model();
     if (phase == "source-chosen" || phase == "setting-up" || phase == "failed")
         launcher.selectGame();
-    if (phase == "source-chosen") {
+    if (phase == "source-chosen")
         launcher.selectAudio();
-        window()->setProperty("showAdvanced", true);
-    }
     if (phase == "setting-up" || phase == "failed") {
         QSignalSpy status(&launcher, &LauncherModel::statusChanged);
         launcher.install();
-        while (status.count() < (phase == "failed" ? 3 : 2) && status.wait(10'000)) {
+        while (status.count() < 2 && status.wait(10'000)) {
         }
+    }
+    if (phase == "failed") {
+        failSetup();
+        QTRY_VERIFY_WITH_TIMEOUT(!launcher.busy(), 10'000);
     }
     if (phase == "playing")
         launcher.play();
@@ -73,7 +82,14 @@ PhaseWindow::PhaseWindow(const QString& phase) : home_(std::make_unique<DataHome
 void PhaseWindow::releaseSetup()
 {
     if (!released_)
-        release_.set_value();
+        release_.set_value(false);
+    released_ = true;
+}
+
+void PhaseWindow::failSetup()
+{
+    if (!released_)
+        release_.set_value(true);
     released_ = true;
 }
 
@@ -100,12 +116,19 @@ bool click(QQuickWindow* window, const char* name)
 {
     QQuickItem* target = findItem(window, name);
     const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-    if (!target->isVisible() || !window->contentItem()->contains(centre)) {
-        qWarning("%s cannot be clicked: hidden or outside the window", name);
+    QQuickItem* scroller = findItem(window, "contentScroller");
+    const bool scrolled = scroller->isAncestorOf(target);
+    const QRectF visible = scrolled ? contentViewport(window) : QRectF(QPointF(0, 0), window->size());
+    if (!target->isVisible() || !visible.contains(centre)) {
+        qWarning("%s cannot be clicked: hidden or outside the visible part of the window", name);
         return false;
     }
     QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
     return true;
 }
+
+QRectF sceneRect(QQuickItem* item) { return QRectF(item->mapToScene(QPointF(0, 0)), item->size()); }
+
+QRectF contentViewport(QQuickWindow* window) { return sceneRect(findItem(window, "contentScroller")); }
 
 } // namespace corvanel::testing

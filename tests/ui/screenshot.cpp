@@ -1,18 +1,35 @@
 // Renders the window in one phase into a PNG file, for people to look at what a user sees.
-// Usage: corvanel-screenshot --phase NAME --out FILE [--width W --height H]
-//        corvanel-screenshot --alert --out FILE   (the quit guard's alert during setup)
+// Usage: corvanel-screenshot --phase NAME --out FILE [--width W --height H] [--advanced]
+//          [--tabs N] [--menu] [--about] [--quit]
+//   --tabs N   press Tab N times first (keyboard focus)
+//   --menu     open the window's menu
+//   --about    choose About from the menu
+//   --quit     ask to quit through the quit guard (closing the window)
 
 #include "phases.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFileInfo>
 #include <QImage>
-#include <QMessageBox>
-#include <QTimer>
 #include <QTest>
 
 #include <cstdio>
+
+namespace {
+
+/// The menu entry titled `title` of the open menu.
+QQuickItem* menuEntry(QQuickItem* root, const QString& title)
+{
+    for (QQuickItem* child : root->childItems()) {
+        if (child->inherits("QQuickMenuItem") && child->property("text").toString() == title)
+            return child;
+        if (QQuickItem* found = menuEntry(child, title))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -24,35 +41,42 @@ int main(int argc, char** argv)
     parser.addOption({"out", "The PNG file to write.", "FILE"});
     parser.addOption({"width", "Window width.", "W", "940"});
     parser.addOption({"height", "Window height.", "H", "760"});
+    parser.addOption({"advanced", "Open the advanced options first."});
+    parser.addOption({"tabs", "Press Tab this many times.", "N", "0"});
     parser.addOption({"menu", "Open the window's menu before rendering."});
-    parser.addOption({"alert", "Render the quit guard's alert instead of the window."});
+    parser.addOption({"about", "Choose About from the window's menu."});
+    parser.addOption({"quit", "Ask to quit, through the quit guard."});
     parser.process(application);
-    if (parser.isSet("alert")) {
-        QTimer::singleShot(500, [out = parser.value("out")] {
-            for (QWidget* widget : QApplication::topLevelWidgets())
-                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
-                    box->grab().save(out);
-                    box->accept();
-                }
-        });
-        corvanel::showAlert("Setup is still running", "Let setup finish before quitting the launcher.");
-        return QFileInfo::exists(parser.value("out")) ? 0 : 1;
-    }
     const QString phase = parser.value("phase");
     if (!corvanel::testing::PhaseWindow::phases.contains(phase) || parser.value("out").isEmpty()) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
         return 2;
     }
 
-    corvanel::testing::PhaseWindow shown(phase);
-    if (!shown.window())
+    corvanel::testing::PhaseWindow shown(
+        phase, {.size = {parser.value("width").toInt(), parser.value("height").toInt()}, .advanced = parser.isSet("advanced")});
+    QQuickWindow* window = shown.window();
+    if (!window)
         return 1;
-    shown.window()->resize(parser.value("width").toInt(), parser.value("height").toInt());
-    if (parser.isSet("menu"))
-        if (QObject* menu = shown.window()->findChild<QObject*>("applicationMenu"))
-            QMetaObject::invokeMethod(menu, "open");
     QTest::qWait(phase == "setting-up" ? 2300 : 400);
-    const QImage image = shown.window()->grabWindow();
+    for (int tab = parser.value("tabs").toInt(); tab > 0; --tab)
+        QTest::keyClick(window, Qt::Key_Tab);
+    if (parser.isSet("menu") || parser.isSet("about"))
+        if (QObject* menu = window->findChild<QObject*>("applicationMenu"))
+            QMetaObject::invokeMethod(menu, "open");
+    if (parser.isSet("about")) {
+        QTest::qWait(300);
+        QQuickItem* entry = menuEntry(window->contentItem(), "About Corvanel");
+        if (!entry) {
+            std::fprintf(stderr, "The menu has no About entry\n");
+            return 1;
+        }
+        QTest::mouseClick(window, Qt::LeftButton, {}, entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2)).toPoint());
+    }
+    if (parser.isSet("quit"))
+        window->close();
+    QTest::qWait(400);
+    const QImage image = window->grabWindow();
     if (image.isNull() || !image.save(parser.value("out"))) {
         std::fprintf(stderr, "Cannot write %s\n", qPrintable(parser.value("out")));
         return 1;

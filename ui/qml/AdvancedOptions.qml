@@ -22,6 +22,8 @@ ColumnLayout {
         Accessible.name: text
         onClicked: advanced.expanded = !advanced.expanded
 
+        FocusRing { shown: disclosure.visualFocus }
+
         contentItem: Row {
             spacing: 4
             Icon {

@@ -7,6 +7,7 @@ ColumnLayout {
     id: content
     required property LauncherModel model
     property alias showAdvanced: install.showAdvanced
+    readonly property alias statusBox: statusBox
 
     spacing: 28
 
@@ -19,29 +20,31 @@ ColumnLayout {
         height: 1
         color: HaloTheme.fade(HaloTheme.edge, 0.55)
     }
+    // One screen per phase of the model; the status box shows under every screen but progress.
     PlayScreen {
         objectName: "playScreen"
         Layout.fillWidth: true
-        visible: content.model.ready
+        visible: content.model.phase === LauncherModel.Play
         model: content.model
     }
     ProgressScreen {
         objectName: "progressScreen"
         Layout.fillWidth: true
-        visible: !content.model.ready && content.model.busy
+        visible: content.model.phase === LauncherModel.Progress
         model: content.model
     }
     InstallScreen {
         id: install
         objectName: "installScreen"
         Layout.fillWidth: true
-        visible: !content.model.ready && !content.model.busy
+        visible: content.model.phase === LauncherModel.Install
         model: content.model
     }
     StatusBox {
+        id: statusBox
         objectName: "statusBox"
         Layout.fillWidth: true
-        visible: !content.model.busy
+        visible: content.model.phase !== LauncherModel.Progress
         model: content.model
     }
 }

@@ -7,11 +7,10 @@ RowLayout {
     id: selection
     property string title
     property string detail
-    property string chosenName   // empty while nothing is chosen
+    property bool chosen: false
+    property string chosenName
     property string chosenPath
     signal choose()
-
-    readonly property bool chosen: chosenName !== ""
 
     spacing: 16
     Accessible.name: "Choose " + title

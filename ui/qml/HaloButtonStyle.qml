@@ -52,5 +52,7 @@ T.Button {
         color: control.enabled && control.prominent ? HaloTheme.accent : HaloTheme.fade(HaloTheme.edge, 0.18)
         border.width: 1
         border.color: HaloTheme.fade(HaloTheme.accent, control.enabled ? 0.55 : 0.18)
+
+        FocusRing { shown: control.visualFocus }
     }
 }

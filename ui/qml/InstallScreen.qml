@@ -30,6 +30,7 @@ ColumnLayout {
             width: parent.width
             title: "Halo 2 installer folder"
             detail: "h2pc_installer_2.1 or its downloaded ZIP"
+            chosen: screen.model.sourceChosen
             chosenName: screen.model.gameName
             chosenPath: screen.model.gamePath
             onChoose: screen.model.selectGame()
@@ -68,7 +69,7 @@ ColumnLayout {
             text: "Set up Halo 2"
             trailingIcon: Icons.arrowRight
             iconSpacing: 14
-            enabled: screen.model.gameName !== ""
+            enabled: screen.model.sourceChosen
             onClicked: screen.model.install()
         }
         BodyText {

@@ -14,6 +14,32 @@ Item {
 
     HaloBackdrop { anchors.fill: parent }
 
+    Connections {
+        target: view.model
+        function onPhaseChanged() {
+            if (view.model.phase !== LauncherModel.Progress)
+                scroller.revealStatus()
+        }
+        function onErrorChanged() {
+            if (view.model.error !== "")
+                scroller.revealStatus()
+        }
+    }
+
+    // A control that takes the keyboard focus below the fold is scrolled into view.
+    Connections {
+        target: view.Window.window
+        function onActiveFocusItemChanged() {
+            const focused = view.Window.activeFocusItem
+            for (let item = focused; item; item = item.parent)
+                if (item === content) {
+                    scroller.followStatus = false
+                    scroller.reveal(focused)
+                    return
+                }
+        }
+    }
+
     ColumnLayout {
         anchors.fill: parent
         spacing: 0
@@ -47,6 +73,48 @@ Item {
                 contentWidth: width
                 contentHeight: content.implicitHeight + 68
                 boundsBehavior: Flickable.StopAtBounds
+
+                // Scrolls the least that brings `target` whole into view (its top, when it is
+                // taller than the view), keeping a small margin around it.
+                function reveal(target: Item) {
+                    const margin = 16
+                    const top = target.mapToItem(scroller.contentItem, 0, 0).y - margin
+                    const bottom = top + target.height + 2 * margin
+                    let y = scroller.contentY
+                    if (bottom > y + scroller.height)
+                        y = bottom - scroller.height
+                    if (top < y)
+                        y = top
+                    scroller.contentY = Math.max(0, Math.min(y, scroller.contentHeight - scroller.height))
+                }
+
+                // The status box is brought into view when setup ends or an error appears. The
+                // layout settles over the next frames, so the box is followed for a moment.
+                property bool followStatus: false
+                function revealStatus() {
+                    followStatus = true
+                    statusSettled.restart()
+                    Qt.callLater(followStatusBox)
+                }
+                function followStatusBox() {
+                    if (followStatus && content.statusBox.visible) {
+                        content.ensurePolished()
+                        reveal(content.statusBox)
+                    }
+                }
+                onContentHeightChanged: followStatusBox()
+                onHeightChanged: followStatusBox()
+                onMovementStarted: followStatus = false
+                Connections {
+                    target: content.statusBox
+                    function onYChanged() { scroller.followStatusBox() }
+                    function onHeightChanged() { scroller.followStatusBox() }
+                }
+                Timer {
+                    id: statusSettled
+                    interval: 400
+                    onTriggered: scroller.followStatus = false
+                }
                 ScrollBar.vertical: ScrollBar {
                     visible: size < 1.0
                     policy: ScrollBar.AsNeeded

@@ -11,6 +11,22 @@ ApplicationWindow {
     signal aboutRequested()
     signal quitRequested()
 
+    /// Shows an alert over the window; it stays until the user presses OK.
+    function openAlert(message, informative) {
+        alert.heading = message
+        alert.paragraphs = [informative]
+        alert.open()
+    }
+
+    /// Shows About, once the menu it was chosen from has closed.
+    function openAbout() {
+        if (applicationMenu.visible)
+            aboutAfterMenu = true
+        else
+            about.open()
+    }
+    property bool aboutAfterMenu: false
+
     width: 940
     height: 760
     minimumWidth: 860
@@ -58,8 +74,15 @@ ApplicationWindow {
             }
         }
         Menu {
+            id: applicationMenu
             objectName: "applicationMenu"
             title: "Corvanel"
+            onClosed: {
+                if (window.aboutAfterMenu) {
+                    window.aboutAfterMenu = false
+                    about.open()
+                }
+            }
             Action {
                 objectName: "aboutAction"
                 text: "About Corvanel"
@@ -102,5 +125,23 @@ ApplicationWindow {
         objectName: "launcherView"
         anchors.fill: parent
         model: window.model
+    }
+
+    HaloDialog {
+        id: alert
+        objectName: "alert"
+        eyebrow: "CORVANEL"
+    }
+
+    HaloDialog {
+        id: about
+        objectName: "about"
+        eyebrow: "ABOUT CORVANEL"
+        heading: "Corvanel"
+        headingNote: window.model.version
+        paragraphs: [
+            "Sets up and starts Halo 2 for Windows Vista in a private Wine environment.",
+            "An unofficial community launcher, not affiliated with Microsoft, Xbox or Bungie."
+        ]
     }
 }

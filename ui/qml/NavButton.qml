@@ -15,4 +15,9 @@ T.AbstractButton {
         number: control.number
         title: control.text
     }
+
+    FocusRing {
+        shown: control.visualFocus
+        gap: 0
+    }
 }

@@ -6,19 +6,8 @@ import Corvanel
 Card {
     id: screen
     required property LauncherModel model
-    property date now: new Date()
 
     padding: 24
-
-    // Ticks four times a second so that the whole seconds shown never lag behind the start by
-    // more than a quarter second, whatever the timer's drift.
-    Timer {
-        interval: 250
-        repeat: true
-        running: screen.visible
-        triggeredOnStart: true
-        onTriggered: screen.now = new Date()
-    }
 
     ColumnLayout {
         width: parent.width
@@ -36,7 +25,7 @@ Card {
             Item { Layout.fillWidth: true }
             Text {
                 objectName: "elapsed"
-                text: screen.model.elapsedText(screen.model.setupStartedAt, screen.now)
+                text: screen.model.elapsedText
                 color: HaloTheme.muted
                 font.family: HaloTheme.mono
                 font.pixelSize: 12

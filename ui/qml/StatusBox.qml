@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Layouts
+import QtQuick.Templates as T
 import Corvanel
 
 // The status line, and the last failure's text, selectable for copying.
@@ -49,7 +50,9 @@ Rectangle {
                 wrapMode: Text.Wrap
             }
         }
-        TextEdit {
+        // Selectable with the mouse and the keyboard (Tab reaches it), so the message can be copied.
+        T.TextArea {
+            id: errorText
             objectName: "errorText"
             Layout.fillWidth: true
             visible: box.failed
@@ -57,11 +60,23 @@ Rectangle {
             readOnly: true
             selectByMouse: true
             selectByKeyboard: true
+            activeFocusOnTab: true
+            padding: 0
+            // Its height follows the wrapped lines, so the layout never cuts the last ones off.
+            implicitHeight: contentHeight + topPadding + bottomPadding
             color: HaloTheme.warning
             selectionColor: HaloTheme.fade(HaloTheme.accent, 0.4)
             selectedTextColor: HaloTheme.ink
             font.pixelSize: 12
             wrapMode: TextEdit.Wrap
+            Accessible.name: text
+
+            background: Item {
+                FocusRing {
+                    shown: errorText.activeFocus
+                           && (errorText.focusReason === Qt.TabFocusReason || errorText.focusReason === Qt.BacktabFocusReason)
+                }
+            }
         }
     }
 }

@@ -7,16 +7,18 @@ ColumnLayout {
     id: block
     required property LauncherModel model
 
+    readonly property bool installed: model.phase === LauncherModel.Play
+
     spacing: 16
 
     Eyebrow {
         objectName: "titleEyebrow"
-        text: block.model.ready ? "YOUR INSTALLATION / READY" : "HALO 2 FOR WINDOWS VISTA / MAC SETUP"
+        text: block.installed ? "YOUR INSTALLATION / READY" : "HALO 2 FOR WINDOWS VISTA / MAC SETUP"
     }
     GlowText {
         objectName: "headline"
         Layout.fillWidth: true
-        text: block.model.ready ? "Welcome back." : "Bring your game.\nPlay it on your Mac."
+        text: block.installed ? "Welcome back." : "Bring your game.\nPlay it on your Mac."
         font.family: HaloTheme.display
         font.bold: true
         font.pixelSize: 38
@@ -28,7 +30,7 @@ ColumnLayout {
     Text {
         objectName: "subtitle"
         Layout.fillWidth: true
-        text: block.model.ready ? "Your next campaign is a click away." : "One folder. We’ll take care of the rest."
+        text: block.installed ? "Your next campaign is a click away." : "One folder. We’ll take care of the rest."
         color: HaloTheme.muted
         font.family: HaloTheme.display
         font.pixelSize: 16

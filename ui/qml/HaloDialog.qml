@@ -1,0 +1,107 @@
+import QtQuick
+import QtQuick.Layouts
+import QtQuick.Templates as T
+
+// A modal card in the launcher's own look over the dimmed window: a small label, a heading
+// (with an optional note beside it), paragraphs, and one OK button that closes it.
+T.Popup {
+    id: dialog
+    property string eyebrow
+    property string heading
+    property string headingNote
+    property var paragraphs: []
+
+    parent: T.Overlay.overlay
+    anchors.centerIn: parent
+    width: 460
+    implicitHeight: implicitContentHeight + topPadding + bottomPadding
+    padding: 28
+    modal: true
+    dim: true
+    focus: true
+    closePolicy: T.Popup.CloseOnEscape
+
+    T.Overlay.modal: Rectangle {
+        color: HaloTheme.fade(HaloTheme.navy, 0.72)
+    }
+
+    background: Rectangle {
+        color: HaloTheme.navy
+        border.width: 1
+        border.color: HaloTheme.fade(HaloTheme.edge, 0.6)
+
+        Rectangle {
+            anchors.fill: parent
+            anchors.margins: 1
+            color: HaloTheme.fade(HaloTheme.edge, 0.16)
+        }
+        Rectangle {
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            height: 2
+            color: HaloTheme.fade(HaloTheme.accent, 0.6)
+        }
+    }
+
+    contentItem: ColumnLayout {
+        spacing: 14
+        Accessible.role: Accessible.Dialog
+        Accessible.name: dialog.heading
+
+        Eyebrow {
+            objectName: "dialogEyebrow"
+            text: dialog.eyebrow
+        }
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 12
+
+            Text {
+                objectName: "dialogHeading"
+                Layout.alignment: Qt.AlignBaseline
+                Layout.maximumWidth: dialog.availableWidth
+                text: dialog.heading
+                color: HaloTheme.ink
+                font.family: HaloTheme.display
+                font.bold: true
+                font.pixelSize: 21
+                wrapMode: Text.Wrap
+            }
+            Text {
+                objectName: "dialogHeadingNote"
+                Layout.alignment: Qt.AlignBaseline
+                visible: text !== ""
+                text: dialog.headingNote
+                color: HaloTheme.muted
+                font.family: HaloTheme.mono
+                font.pixelSize: 12
+            }
+            Item { Layout.fillWidth: true }
+        }
+        Repeater {
+            model: dialog.paragraphs
+            BodyText {
+                required property string modelData
+                objectName: "dialogParagraph"
+                Layout.fillWidth: true
+                text: modelData
+                font.pixelSize: 13
+                lineSpacing: 4
+            }
+        }
+        HaloButtonStyle {
+            id: ok
+            objectName: "dialogOk"
+            Layout.alignment: Qt.AlignRight
+            Layout.topMargin: 8
+            Layout.minimumWidth: 96
+            prominent: true
+            focus: true
+            text: "OK"
+            onClicked: dialog.close()
+            Keys.onReturnPressed: dialog.close()
+            Keys.onEnterPressed: dialog.close()
+        }
+    }
+}
