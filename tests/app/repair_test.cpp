@@ -8,6 +8,8 @@
 #include "support/program.h"
 #include "support/temp_dir.h"
 
+#include "demo_catalogue.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -76,7 +78,7 @@ protected:
         const fs::path link = root() / "Install/prefix/drive_c/Games/Halo 2";
         fs::remove(link);
         fs::create_directory_symlink(root() / "Install/game", link);
-        ASSERT_TRUE(Installer(root()).missingParts().empty()) << "the copy is a complete installation";
+        ASSERT_EQ(describeMissingParts(installer().missingParts()), "") << "the copy is a complete installation";
         gameBefore = testing::snapshotOf(root()).game;
         testing::writeText(savedGame(), "chapter 3, legendary");
     }
@@ -91,6 +93,7 @@ protected:
     static fs::path original() { return *folder / "original"; }
     fs::path root() const { return *copy / "root"; }
     fs::path scratch() const { return copy->path(); }
+    Installer installer() const { return Installer(root(), {}, demoCatalogue()); }
     fs::path savedGame() const { return userFolder(root()) / "Saved Games/Halo 2/slot1.sav"; }
 
     testing::ProgramOutcome repair() const { return corvanel({"--repair", "--home", root().string()}, scratch()); }
@@ -99,7 +102,7 @@ protected:
     void expectRepaired() const
     {
         EXPECT_EQ(corvanel({"--status", "--home", root().string()}, scratch()).out, "installed\n");
-        EXPECT_TRUE(Installer(root()).missingParts().empty());
+        EXPECT_EQ(describeMissingParts(installer().missingParts()), "");
         EXPECT_EQ(testing::snapshotOf(root()).game, gameBefore);
         EXPECT_EQ(testing::readText(savedGame()), "chapter 3, legendary");
         EXPECT_EQ(testing::leftoversIn(root()), std::vector<std::string>{});
