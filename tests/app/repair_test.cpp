@@ -214,6 +214,26 @@ TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
     expectRepaired();
 }
 
+// Lost game files are beyond repair; the advice it gives instead brings them back with the save kept.
+TEST_F(RepairOnWine, LostGameFilesAreLeftToSetupWhichKeepsTheSaves)
+{
+    fs::remove(root() / "Install/game/maps/shared.map");
+    const auto before = testing::treeState(root());
+
+    const auto refused = repair();
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "The game file maps/shared.map is missing, so the game files need to be set up again; nothing "
+                           "was changed. Delete installed.json in " + root().string()
+                               + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.\n");
+    EXPECT_EQ(testing::treeState(root()), before);
+
+    fs::remove(root() / "installed.json");
+    const auto setup = corvanel({"--install", "--game", (kit / "h2pc_installer_2.1").string(), "--home", root().string()},
+                                scratch());
+    EXPECT_EQ(setup.status, 0) << setup.err;
+    expectRepaired();
+}
+
 // A repair ended by force at any of these points leaves a root that the next repair finishes.
 TEST_F(RepairOnWine, ARepairKilledMidwayIsFinishedByTheNext)
 {
