@@ -125,8 +125,8 @@ public:
     LaunchedGame launch(bool debug = false) const;
 
     // Repair of an installation that holds a record but lost parts.
-    /// Everything missing or damaged below the root, by the installed-state test's checks in
-    /// its order, then those that test leaves out. Never fails; empty for a complete root.
+    /// Everything missing or damaged below the root: the installed-state test's checks, in its
+    /// order, each with the further checks of its part. Never fails; empty for a complete root.
     std::vector<MissingPart> missingParts() const;
     /// Rebuilds only the missing parts, under the install lock, and rewrites the record.
     RepairOutcome repair(const std::optional<fs::path>& audio, const std::optional<fs::path>& cache) const;
