@@ -11,6 +11,7 @@ namespace corvanel {
 namespace {
 
 const char* const usage = "Usage: --cli --install --game PATH [--audio PATH] [--home PATH] [--cache PATH], "
+                          "--cli --repair [--audio PATH] [--cache PATH] [--home PATH], "
                           "or --cli --launch/--status [--home PATH]";
 
 /// The value right after the first occurrence of `name`, taken verbatim.
@@ -43,6 +44,13 @@ int installForm(const Installer& installer, const std::vector<std::string>& argu
     return 0;
 }
 
+int repairForm(const Installer& installer, const std::vector<std::string>& arguments, std::ostream& out)
+{
+    if (installer.repair(pathOption("--audio", arguments), pathOption("--cache", arguments)) == RepairOutcome::AlreadyComplete)
+        out << "The installation is already complete, so nothing was changed. Launch Halo 2 to play.\n" << std::flush;
+    return 0;
+}
+
 int launchForm(const Installer& installer, const std::vector<std::string>& arguments)
 {
     LaunchedGame launched = installer.launch(hasFlag("--debug", arguments));
@@ -59,6 +67,8 @@ int runCLI(const std::vector<std::string>& arguments, std::ostream& out, std::os
 
         if (hasFlag("--install", arguments) && option("--game", arguments))
             return installForm(installer, arguments);
+        if (hasFlag("--repair", arguments))
+            return repairForm(installer, arguments, out);
         if (hasFlag("--launch", arguments))
             return launchForm(installer, arguments);
         if (hasFlag("--status", arguments)) {

@@ -37,6 +37,23 @@ struct Seams {
     static Seams platform();
 };
 
+/// The parts of an installation that repair can tell apart, in the order it checks them.
+enum class InstallationPart { Record, GameFiles, Runtime, GraphicsLibraries, WindowsEnvironment, AudioDecoder };
+
+/// One thing missing or damaged in an installation.
+struct MissingPart {
+    InstallationPart part;
+    std::string item;        ///< what it is, as a phrase: "the compatibility runtime"
+    std::string description; ///< one sentence saying what is wrong
+};
+
+/// How a repair ended when it did not fail.
+enum class RepairOutcome { AlreadyComplete, Repaired };
+
+/// One sentence naming every missing item, e.g. "The compatibility runtime and the audio
+/// decoder are missing or damaged."; empty for none.
+std::string describeMissingParts(const std::vector<MissingPart>& parts);
+
 /// A started game and the install lock held for its lifetime.
 struct LaunchedGame {
     ChildProcess process;
@@ -107,12 +124,25 @@ public:
                  const std::optional<fs::path>& cache) const;
     LaunchedGame launch(bool debug = false) const;
 
+    // Repair of an installation that holds a record but lost parts.
+    /// Everything missing or damaged below the root: the installed-state test's checks, in its
+    /// order, each with the further checks of its part. Never fails; empty for a complete root.
+    std::vector<MissingPart> missingParts() const;
+    /// Rebuilds only the missing parts, under the install lock, and rewrites the record.
+    RepairOutcome repair(const std::optional<fs::path>& audio, const std::optional<fs::path>& cache) const;
+    /// The game files of `folder` that the game needs and lacks, in a fixed order.
+    static std::vector<std::string> missingGameFiles(const fs::path& folder);
+
 private:
     /// Refuses a root whose path holds a line feed, before the path is used for anything.
     void requireSupportedRoot() const;
     /// Removes what an interrupted setup left behind: staging folders, partial downloads,
     /// capture files and half-written records. Only ever called under the install lock.
     void sweepLeftovers() const;
+    /// Writes a fresh installed.json in one atomic step.
+    void writeRecord() const;
+    /// The verified decoder library for a repair of the prefix.
+    fs::path repairAudio(const std::optional<fs::path>& audio, const std::optional<fs::path>& cache) const;
 
     fs::path root_;
     fs::path log_;

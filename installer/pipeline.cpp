@@ -61,6 +61,12 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
     installDirectX();
     configurePrefix(codec);
 
+    writeRecord();
+    report("Ready to play");
+}
+
+void Installer::writeRecord() const
+{
     const InstallationRecord finished{
         .format = 1,
         .launcherVersion = std::string(version),
@@ -68,7 +74,6 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
         .installedAt = InstallationRecord::secondsSinceReferenceDate(std::chrono::system_clock::now()),
     };
     writeFileAtomically(record(), finished.encode());
-    report("Ready to play");
 }
 
 } // namespace corvanel

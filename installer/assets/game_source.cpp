@@ -165,13 +165,20 @@ std::optional<fs::path> Installer::locateGame(const fs::path& folder) const
     return *found.begin();
 }
 
+std::vector<std::string> Installer::missingGameFiles(const fs::path& folder)
+{
+    std::vector<std::string> missing;
+    for (const char* file : gameFiles)
+        if (!entryExists(folder / file))
+            missing.emplace_back(file);
+    return missing;
+}
+
 void Installer::validateGame(const fs::path& folder) const
 {
-    for (const char* file : gameFiles) {
-        if (!entryExists(folder / file))
-            throw SetupFailure(std::string("Missing ") + file
-                               + ". Choose a complete Halo 2 Project Cartographer game folder or the h2pc_data.bin archive from installer 2.1.");
-    }
+    if (const auto missing = missingGameFiles(folder); !missing.empty())
+        throw SetupFailure("Missing " + missing.front()
+                           + ". Choose a complete Halo 2 Project Cartographer game folder or the h2pc_data.bin archive from installer 2.1.");
 }
 
 } // namespace corvanel

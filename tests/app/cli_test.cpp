@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 
 const std::string usage = "Usage: --cli --install --game PATH [--audio PATH] [--home PATH] [--cache PATH], "
+                          "--cli --repair [--audio PATH] [--cache PATH] [--home PATH], "
                           "or --cli --launch/--status [--home PATH]\n";
 const std::string incomplete = "Setup is incomplete. Complete setup before launching Halo 2.\n";
 const std::string existing = "An installation already exists. Its game files and saves were left untouched.\n";

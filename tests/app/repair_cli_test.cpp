@@ -1,0 +1,260 @@
+// What repair finds and what it refuses, on small stand-in installations (no Wine runs here).
+#include "app/cli.h"
+#include "installer/install_lock.h"
+#include "installer/installer.h"
+#include "support/archives.h"
+#include "support/digest.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+namespace corvanel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::writeText;
+
+const std::string decoderBytes = "MZ decoder";
+
+/// A catalogue that accepts the stand-in decoder; nothing is ever downloaded here.
+Catalogue standInCatalogue()
+{
+    Catalogue catalogue = releaseCatalogue();
+    catalogue.codecHash = testing::digestOf(decoderBytes);
+    return catalogue;
+}
+
+/// Everything repair looks at, in place and valid.
+void makeCompleteRoot(const fs::path& root)
+{
+    testing::makeInstalledState(root);
+    for (const char* file : {"xlive.dll", "maps/shared.map", "maps/mainmenu.map", "maps/single_player_shared.map",
+                             "d3dx9_31.dll", "d3dx9_43.dll", "D3DCompiler_43.dll"})
+        writeText(root / "Install/game" / file, file);
+    writeText(root / "Runtime/lib/libinotify.0.dylib", "");
+    writeText(root / "Install/prefix/user.reg", "WINE REGISTRY Version 2\n");
+    fs::create_directories(root / "Install/prefix/drive_c/Games");
+    fs::create_directory_symlink(fs::absolute(root / "Install/game"), root / "Install/prefix/drive_c/Games/Halo 2");
+    writeText(root / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll", decoderBytes);
+    writeText(root / "launcher.lock", "");
+}
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome repairCli(const fs::path& root)
+{
+    std::ostringstream out, err;
+    const int status = runCLI({"corvanel", "--cli", "--repair", "--home", root.string()}, out, err, standInCatalogue());
+    return {status, out.str(), err.str()};
+}
+
+std::string deleteRecordAdvice(const fs::path& root)
+{
+    return ", so the game files need to be set up again; nothing was changed. Delete installed.json in " + root.string()
+        + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.\n";
+}
+
+TEST(Repair, RefusesWhatItCannotRepairAndChangesNothing)
+{
+    TempDir folder;
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> damage;
+        std::function<std::string(const fs::path&)> message;
+    } cases[] = {
+        {"no record", [](const fs::path& root) { fs::remove(root / "installed.json"); },
+         [](const fs::path& root) { return "There is no installation to repair in " + root.string() + ". Set up Halo 2 first.\n"; }},
+        {"record of another format",
+         [](const fs::path& root) {
+             writeText(root / "installed.json", R"({"format":2,"launcherVersion":"9","engine":"e","installedAt":1})");
+         },
+         [](const fs::path&) {
+             return std::string("This installation was recorded in format 2, which this version of Corvanel cannot "
+                                "repair, so nothing was changed. Update Corvanel, then retry.\n");
+         }},
+        {"record is a folder",
+         [](const fs::path& root) {
+             fs::remove(root / "installed.json");
+             fs::create_directory(root / "installed.json");
+         },
+         [](const fs::path& root) {
+             return "The installation record installed.json is a folder, so nothing was changed. Move it out of "
+                 + root.string() + ", then set up Halo 2 again.\n";
+         }},
+        {"game executable missing", [](const fs::path& root) { fs::remove(root / "Install/game/halo2.exe"); },
+         [](const fs::path& root) { return "The game file halo2.exe is missing" + deleteRecordAdvice(root); }},
+        {"a map missing, with the runtime gone too",
+         [](const fs::path& root) {
+             fs::remove(root / "Install/game/maps/shared.map");
+             fs::remove_all(root / "Runtime");
+         },
+         [](const fs::path& root) { return "The game file maps/shared.map is missing" + deleteRecordAdvice(root); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path root = folder / c.name;
+        makeCompleteRoot(root);
+        c.damage(root);
+        const std::string before = testing::treeState(root);
+
+        const Outcome outcome = repairCli(root);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, c.message(root));
+        EXPECT_EQ(testing::treeState(root), before);
+    }
+
+    const fs::path nowhere = folder / "nowhere";
+    EXPECT_EQ(repairCli(nowhere).err, "There is no installation to repair in " + nowhere.string() + ". Set up Halo 2 first.\n");
+    EXPECT_FALSE(fs::exists(nowhere)) << "a refused repair creates no root";
+}
+
+TEST(Repair, LeavesACompleteInstallationAsItIs)
+{
+    TempDir folder;
+    makeCompleteRoot(folder / "root");
+    ASSERT_TRUE(Installer(folder / "root", {}, standInCatalogue()).missingParts().empty());
+    const std::string before = testing::treeState(folder / "root");
+
+    const Outcome outcome = repairCli(folder / "root");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "The installation is already complete, so nothing was changed. Launch Halo 2 to play.\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(testing::treeState(folder / "root"), before) << "not even the setup log is written";
+}
+
+TEST(Repair, IsRefusedWhileAnotherLauncherHoldsTheRoot)
+{
+    TempDir folder;
+    makeCompleteRoot(folder / "root");
+    fs::remove_all(folder / "root/Runtime");
+    const std::string before = testing::treeState(folder / "root");
+    const InstallLock held(folder / "root/launcher.lock");
+
+    const Outcome outcome = repairCli(folder / "root");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "Another launcher is installing or playing Halo 2. Close it before continuing.\n");
+    EXPECT_EQ(testing::treeState(folder / "root"), before);
+}
+
+// Each damage is found by the part that rebuilds it, with the installed-state test agreeing
+// wherever it looks at the same thing.
+TEST(Repair, NamesEachMissingOrDamagedPart)
+{
+    TempDir folder;
+    const fs::path syswow64 = "Install/prefix/drive_c/windows/syswow64";
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> damage;
+        InstallationPart part;
+        std::string description;
+        bool stillInstalled;
+    } cases[] = {
+        {"record removed", [](const fs::path& r) { fs::remove(r / "installed.json"); }, InstallationPart::Record,
+         "The installation record installed.json is missing.", false},
+        {"record cut short", [](const fs::path& r) { writeText(r / "installed.json", R"({"format":1,"launch)"); },
+         InstallationPart::Record, "The installation record installed.json cannot be read.", false},
+        {"record of format 2",
+         [](const fs::path& r) { writeText(r / "installed.json", R"({"format":2,"launcherVersion":"","engine":"","installedAt":0})"); },
+         InstallationPart::Record, "The installation record has format 2, which this version of Corvanel does not know.", false},
+        {"game executable removed", [](const fs::path& r) { fs::remove(r / "Install/game/halo2.exe"); },
+         InstallationPart::GameFiles, "The game file halo2.exe is missing from the game folder.", false},
+        {"wine not executable", [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0644)); },
+         InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", false},
+        {"runtime libraries removed", [](const fs::path& r) { fs::remove_all(r / "Runtime/lib"); },
+         InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", true},
+        {"graphics library removed", [](const fs::path& r) { fs::remove(r / "Install/game/D3DCompiler_43.dll"); },
+         InstallationPart::GraphicsLibraries, "The graphics library D3DCompiler_43.dll is missing from the game folder.", true},
+        {"system registry removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/system.reg"); },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+        {"user registry removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/user.reg"); },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", true},
+        {"game link points elsewhere",
+         [](const fs::path& r) {
+             fs::remove(r / "Install/prefix/drive_c/Games/Halo 2");
+             fs::create_directory_symlink("/elsewhere/Install/game", r / "Install/prefix/drive_c/Games/Halo 2");
+         },
+         InstallationPart::WindowsEnvironment, "The private Windows environment no longer leads to the game folder.", true},
+        {"decoder removed", [&](const fs::path& r) { fs::remove(r / syswow64 / "wmadmod.dll"); },
+         InstallationPart::AudioDecoder, "The audio decoder is missing from the private Windows environment.", false},
+        {"decoder replaced", [&](const fs::path& r) { writeText(r / syswow64 / "wmadmod.dll", "MZ other"); },
+         InstallationPart::AudioDecoder, "The audio decoder in the private Windows environment is not the verified one.", true},
+        {"decoder is a link to the verified file",
+         [&](const fs::path& r) {
+             writeText(r / "verified.dll", decoderBytes);
+             fs::remove(r / syswow64 / "wmadmod.dll");
+             fs::create_symlink(r / "verified.dll", r / syswow64 / "wmadmod.dll");
+         },
+         InstallationPart::AudioDecoder, "The audio decoder in the private Windows environment is not the verified one.", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path root = folder / c.name;
+        makeCompleteRoot(root);
+        c.damage(root);
+        const Installer installer(root, {}, standInCatalogue());
+
+        const auto parts = installer.missingParts();
+        ASSERT_EQ(parts.size(), 1u);
+        EXPECT_EQ(parts[0].part, c.part);
+        EXPECT_EQ(parts[0].description, c.description);
+        EXPECT_EQ(installer.isInstalled(), c.stillInstalled);
+    }
+}
+
+TEST(Repair, ListsEveryPartOfAnEmptiedRootInCheckingOrder)
+{
+    TempDir folder;
+    writeText(folder / "root/installed.json", testing::validRecordText());
+    const auto parts = Installer(folder / "root", {}, standInCatalogue()).missingParts();
+
+    std::vector<std::string> descriptions;
+    for (const auto& part : parts)
+        descriptions.push_back(part.description);
+    EXPECT_EQ(descriptions, (std::vector<std::string>{
+                                "The game file halo2.exe is missing from the game folder.",
+                                "The game file xlive.dll is missing from the game folder.",
+                                "The game file maps/shared.map is missing from the game folder.",
+                                "The game file maps/mainmenu.map is missing from the game folder.",
+                                "The game file maps/single_player_shared.map is missing from the game folder.",
+                                "The compatibility runtime is missing or incomplete.",
+                                "The graphics library d3dx9_31.dll is missing from the game folder.",
+                                "The graphics library d3dx9_43.dll is missing from the game folder.",
+                                "The graphics library D3DCompiler_43.dll is missing from the game folder.",
+                                "The private Windows environment is missing its system registry.",
+                                "The private Windows environment is missing its user registry.",
+                                "The private Windows environment no longer leads to the game folder.",
+                                "The audio decoder is missing from the private Windows environment.",
+                            }));
+}
+
+TEST(Repair, SumsUpWhatIsMissingInOneSentence)
+{
+    const MissingPart runtime{InstallationPart::Runtime, "the compatibility runtime", ""};
+    const MissingPart registry{InstallationPart::WindowsEnvironment, "the private Windows environment", ""};
+    const MissingPart decoder{InstallationPart::AudioDecoder, "the audio decoder", ""};
+    const struct {
+        std::vector<MissingPart> parts;
+        std::string sentence;
+    } cases[] = {
+        {{}, ""},
+        {{runtime}, "The compatibility runtime is missing or damaged."},
+        {{registry, registry}, "The private Windows environment is missing or damaged."},
+        {{runtime, decoder}, "The compatibility runtime and the audio decoder are missing or damaged."},
+        {{runtime, registry, decoder, registry},
+         "The compatibility runtime, the private Windows environment and the audio decoder are missing or damaged."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(describeMissingParts(c.parts), c.sentence);
+}
+
+} // namespace
+} // namespace corvanel

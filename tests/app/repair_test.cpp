@@ -1,0 +1,269 @@
+// Repair from the command line, on the fixture kit and Debian's real Wine. One full setup is
+// made for the whole suite; every test damages a copy of it.
+#include "installer/installation_record.h"
+#include "installer/installer.h"
+#include "support/archives.h"
+#include "support/install_process.h"
+#include "support/installation_snapshot.h"
+#include "support/program.h"
+#include "support/temp_dir.h"
+
+#include "demo_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace corvanel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+const fs::path kit = CORVANEL_FIXTURES_DIR;
+const fs::path program = CORVANEL_DEMO_BINARY;
+
+testing::ProgramOutcome corvanel(const std::vector<std::string>& arguments, const fs::path& scratch)
+{
+    std::vector<std::string> all{"--cli"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return testing::runProgram(program, all, scratch);
+}
+
+/// The prefix's own user folder, where the game keeps its saves.
+fs::path userFolder(const fs::path& root)
+{
+    for (const auto& entry : fs::directory_iterator(root / "Install/prefix/drive_c/users"))
+        if (entry.path().filename() != "Public" && entry.is_directory())
+            return entry.path();
+    throw std::runtime_error("the prefix has no user folder");
+}
+
+bool contains(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class RepairOnWine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        folder = std::make_unique<TempDir>();
+        setup = corvanel({"--install", "--game", (kit / "h2pc_installer_2.1").string(), "--cache",
+                          (kit / "cache").string(), "--home", original().string()},
+                         folder->path());
+        testing::waitForWine(original());
+    }
+    static void TearDownTestSuite() { folder.reset(); }
+
+    void SetUp() override
+    {
+        ASSERT_EQ(setup.status, 0) << setup.err;
+        ASSERT_NO_FATAL_FAILURE(freshCopy());
+    }
+    void TearDown() override { dropCopy(); }
+
+    /// A copy of the full setup, with a save in the prefix's user folder.
+    void freshCopy()
+    {
+        dropCopy();
+        copy = std::make_unique<TempDir>();
+        ASSERT_EQ(testing::runProgram({"/bin/cp", "-a", original().string(), root().string()}), 0);
+        // The game link is the prefix's one absolute link into the root.
+        const fs::path link = root() / "Install/prefix/drive_c/Games/Halo 2";
+        fs::remove(link);
+        fs::create_directory_symlink(root() / "Install/game", link);
+        ASSERT_EQ(describeMissingParts(installer().missingParts()), "") << "the copy is a complete installation";
+        gameBefore = testing::snapshotOf(root()).game;
+        testing::writeText(savedGame(), "chapter 3, legendary");
+    }
+    void dropCopy()
+    {
+        if (!copy)
+            return;
+        testing::waitForWine(root());
+        copy.reset();
+    }
+
+    static fs::path original() { return *folder / "original"; }
+    fs::path root() const { return *copy / "root"; }
+    fs::path scratch() const { return copy->path(); }
+    Installer installer() const { return Installer(root(), {}, demoCatalogue()); }
+    fs::path savedGame() const { return userFolder(root()) / "Saved Games/Halo 2/slot1.sav"; }
+
+    testing::ProgramOutcome repair() const { return corvanel({"--repair", "--home", root().string()}, scratch()); }
+
+    /// Installed again, the game folder as setup left it, the save kept, nothing left over.
+    void expectRepaired() const
+    {
+        EXPECT_EQ(corvanel({"--status", "--home", root().string()}, scratch()).out, "installed\n");
+        EXPECT_EQ(describeMissingParts(installer().missingParts()), "");
+        EXPECT_EQ(testing::snapshotOf(root()).game, gameBefore);
+        EXPECT_EQ(testing::readText(savedGame()), "chapter 3, legendary");
+        EXPECT_EQ(testing::leftoversIn(root()), std::vector<std::string>{});
+        const auto record = InstallationRecord::decode(testing::readText(root() / "installed.json"));
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->format, 1);
+        EXPECT_EQ(record->engine, "WS12WineCX24.0.7_7.tar.xz");
+    }
+
+    static std::unique_ptr<TempDir> folder;
+    static testing::ProgramOutcome setup;
+    std::unique_ptr<TempDir> copy;
+    std::string gameBefore;
+};
+
+std::unique_ptr<TempDir> RepairOnWine::folder;
+testing::ProgramOutcome RepairOnWine::setup;
+
+// Each lost part is rebuilt by its own stage and no other: the stages' headlines show which ran.
+TEST_F(RepairOnWine, RebuildsEachLostPartAndNothingElse)
+{
+    const std::string runtime = "Unpacking the verified runtime";
+    const std::string graphics = "Preparing the game's graphics libraries";
+    const std::string prefix = "Creating your private Windows environment";
+    const struct {
+        const char* name;
+        const char* lost;
+        std::string found;
+        std::vector<std::string> ran;
+    } cases[] = {
+        {"runtime", "Runtime", "The compatibility runtime is missing or incomplete.", {runtime}},
+        {"system registry", "Install/prefix/system.reg", "The private Windows environment is missing its system registry.", {prefix}},
+        {"audio decoder", "Install/prefix/drive_c/windows/syswow64/wmadmod.dll",
+         "The audio decoder is missing from the private Windows environment.", {prefix}},
+        {"graphics library", "Install/game/d3dx9_43.dll",
+         "The graphics library d3dx9_43.dll is missing from the game folder.", {graphics}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (&c != &cases[0]) {
+            ASSERT_NO_FATAL_FAILURE(freshCopy());
+        }
+        fs::remove_all(root() / c.lost);
+
+        const auto outcome = repair();
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(outcome.err, "");
+        const auto printed = testing::linesOf(outcome.out);
+        ASSERT_GE(printed.size(), 3u) << outcome.out;
+        EXPECT_EQ(printed[0], "Repairing your installation");
+        EXPECT_EQ(printed[1], c.found);
+        EXPECT_EQ(printed.back(), "Ready to play");
+        for (const auto& stage : {runtime, graphics, prefix})
+            EXPECT_EQ(contains(printed, stage), contains(c.ran, stage)) << stage;
+        EXPECT_TRUE(testing::logContains(root(), "] " + c.found)) << "what was missing is in the setup log";
+        expectRepaired();
+    }
+}
+
+TEST_F(RepairOnWine, RestoresEverythingLostAtOnceFromTheKeptDownloads)
+{
+    fs::remove_all(root() / "Runtime");
+    fs::remove_all(root() / "Audio-import");
+    fs::remove(root() / "Install/prefix/system.reg");
+    fs::remove(root() / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll");
+    fs::remove(root() / "Install/game/D3DCompiler_43.dll");
+    const auto downloads = testing::snapshotOf(root()).downloads;
+
+    const auto outcome = repair();
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(testing::linesOf(outcome.out).back(), "Ready to play");
+    expectRepaired();
+    EXPECT_EQ(testing::snapshotOf(root()).downloads, downloads);
+}
+
+TEST_F(RepairOnWine, ACompleteInstallationIsLeftUntouched)
+{
+    const auto before = testing::treeState(root());
+    const auto outcome = repair();
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "The installation is already complete, so nothing was changed. Launch Halo 2 to play.\n");
+    EXPECT_EQ(testing::treeState(root()), before);
+}
+
+TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
+{
+    fs::remove(root() / "Install/game/d3dx9_31.dll"); // the game still starts without it
+    const fs::path gameLog = root() / "Logs/halo2.log";
+    const auto logged = testing::readText(gameLog).size();
+    testing::writeText(root() / "Install/game/hold.txt", "");
+    testing::StartedProgram playing(program, {"--cli", "--launch", "--home", root().string()}, scratch());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (testing::readText(gameLog).size() <= logged && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_GT(testing::readText(gameLog).size(), logged) << "the game started";
+
+    const auto refused = repair();
+    fs::remove(root() / "Install/game/hold.txt");
+    const auto played = playing.finish();
+
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "Another launcher is installing or playing Halo 2. Close it before continuing.\n");
+    EXPECT_FALSE(fs::exists(root() / "Install/game/d3dx9_31.dll"));
+    EXPECT_EQ(played.status, 0) << played.err;
+
+    const auto repaired = repair();
+    EXPECT_EQ(repaired.status, 0) << repaired.err;
+    expectRepaired();
+}
+
+// Lost game files are beyond repair; the advice it gives instead brings them back with the save kept.
+TEST_F(RepairOnWine, LostGameFilesAreLeftToSetupWhichKeepsTheSaves)
+{
+    fs::remove(root() / "Install/game/maps/shared.map");
+    const auto before = testing::treeState(root());
+
+    const auto refused = repair();
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "The game file maps/shared.map is missing, so the game files need to be set up again; nothing "
+                           "was changed. Delete installed.json in " + root().string()
+                               + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.\n");
+    EXPECT_EQ(testing::treeState(root()), before);
+
+    fs::remove(root() / "installed.json");
+    const auto setup = corvanel({"--install", "--game", (kit / "h2pc_installer_2.1").string(), "--home", root().string()},
+                                scratch());
+    EXPECT_EQ(setup.status, 0) << setup.err;
+    expectRepaired();
+}
+
+// A repair ended by force at any of these points leaves a root that the next repair finishes.
+TEST_F(RepairOnWine, ARepairKilledMidwayIsFinishedByTheNext)
+{
+    for (const char* killedAt : {"Unpacking the verified runtime", "Creating your private Windows environment",
+                                 "Installing your verified audio decoder"}) {
+        SCOPED_TRACE(killedAt);
+        if (std::string(killedAt) != "Unpacking the verified runtime") {
+            ASSERT_NO_FATAL_FAILURE(freshCopy());
+        }
+        fs::remove_all(root() / "Runtime");
+        fs::remove(root() / "Install/prefix/system.reg");
+        const std::string recordBefore = testing::readText(root() / "installed.json");
+
+        testing::StartedProgram first(program, {"--cli", "--repair", "--home", root().string()}, scratch());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
+        while (!testing::logContains(root(), killedAt) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ::kill(first.pid(), SIGKILL);
+        const auto killed = first.finish();
+        ASSERT_EQ(killed.status, -1) << "ended by the signal, not finished: " << killed.out;
+        testing::waitForToolsUsing(root());
+        testing::waitForWine(root());
+        EXPECT_EQ(testing::readText(root() / "installed.json"), recordBefore) << "the record only changes at the end";
+
+        const auto second = repair();
+        EXPECT_EQ(second.status, 0) << second.err;
+        EXPECT_EQ(testing::linesOf(second.out).back(), "Ready to play");
+        expectRepaired();
+    }
+}
+
+} // namespace
+} // namespace corvanel
