@@ -1,6 +1,8 @@
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
+#include "installer/setup_log.h"
 #include "installer/windows/lower_case.h"
 
 #include <string>
@@ -34,6 +36,27 @@ constexpr const char* decoderRegistration
 /// seconds after the last command; this bounds the wait for that.
 constexpr double registrySaveLimit = 60;
 
+/// Programs of the prefix's 32-bit side that later steps and the game rely on. `wineboot -u`
+/// exits 0 even when it could not start a single 32-bit program, leaving these out.
+constexpr const char* thirtyTwoBitPrograms[] = {"regsvr32.exe", "rundll32.exe"};
+
+/// Fails when `prefix` lacks the 32-bit programs, naming each missing one in `log`.
+void requireThirtyTwoBitSide(const fs::path& prefix, const fs::path& log)
+{
+    const fs::path syswow64 = prefix / "drive_c" / "windows" / "syswow64";
+    bool complete = true;
+    for (const char* program : thirtyTwoBitPrograms) {
+        std::error_code unreadable;
+        if (!fs::is_regular_file(syswow64 / program, unreadable)) {
+            appendLog("Missing after wineboot: " + printable((syswow64 / program).string()), log);
+            complete = false;
+        }
+    }
+    if (!complete)
+        throw SetupFailure("Wine could not set up the 32-bit side of your private Windows environment; this "
+                           "computer may be unable to run 32-bit programs. Open the setup log for details.");
+}
+
 } // namespace
 
 void Installer::configurePrefix(const fs::path& codec) const
@@ -54,6 +77,7 @@ void Installer::configurePrefix(const fs::path& codec) const
         if (name != "c:" && name != "z:")
             fs::remove_all(drive);
     }
+    requireThirtyTwoBitSide(prefix(), log());
 
     const fs::path games = prefix() / "drive_c" / "Games";
     makeDirectory(games);

@@ -225,12 +225,17 @@ TEST_F(Prefix, DecoderMissingFromTheReadBackFails)
 /// runtime's wine and wineserver.
 TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
 {
-    const std::string makePrefix = R"(mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c/windows/syswow64"
+    // The 64-bit side alone, as wineboot leaves it when no 32-bit program could start.
+    const std::string makeDrives = R"(mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c/windows/syswow64"
 ln -s ../drive_c "$WINEPREFIX/dosdevices/c:" 2>/dev/null
 ln -s / "$WINEPREFIX/dosdevices/z:" 2>/dev/null
 ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
 )";
+    const std::string syswow64 = R"("$WINEPREFIX/drive_c/windows/syswow64/)";
+    const std::string makePrefix = makeDrives + "touch " + syswow64 + "regsvr32.exe\" " + syswow64 + "rundll32.exe\"\n";
     const std::string saves = R"(touch "$WINEPREFIX/system.reg")";
+    const std::string no32BitSide = "Wine could not set up the 32-bit side of your private Windows environment; this computer may "
+                                    "be unable to run 32-bit programs. Open the setup log for details.";
     const struct {
         const char* what;
         std::string wineboot;  // what wine does for "wineboot -u"
@@ -241,6 +246,10 @@ ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
         {"wineboot fails", "exit 3", "", saves,
          "wine failed (3). Open the setup log for details. If antivirus quarantined a file, review its report before retrying."},
         {"wineboot makes no prefix", "exit 0", "", saves, "Directory iterator cannot open directory {prefix}/dosdevices: No such file or directory."},
+        {"no 32-bit programs", makeDrives, "", saves, no32BitSide},
+        {"one 32-bit program missing", makeDrives + "touch " + syswow64 + "regsvr32.exe\"", "", saves, no32BitSide},
+        {"a 32-bit program is a folder", makeDrives + "mkdir " + syswow64 + "regsvr32.exe\"; touch " + syswow64 + "rundll32.exe\"",
+         "", saves, no32BitSide},
         {"empty read-back", makePrefix, "", saves, "The audio decoder did not register correctly."},
         {"read-back of another server", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\quartz.dll)", saves,
          "The audio decoder did not register correctly."},
@@ -281,7 +290,65 @@ ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
                 expected.replace(at, 8, installer.prefix().string());
             EXPECT_EQ(failure, expected);
         }
+        if (c.expected == no32BitSide) {
+            EXPECT_EQ(testing::startedPrograms(installer), 1) << "only wineboot ran";
+            EXPECT_NE(readText(installer.log()).find("Missing after wineboot: " + (installer.prefix() / "drive_c/windows/syswow64/").string()),
+                      std::string::npos);
+        }
     }
+}
+
+/// A runtime whose Wine runs 64-bit programs while the kernel refuses its 32-bit loader with
+/// "Exec format error", as on a computer that cannot run 32-bit x86 programs: a private copy of
+/// the system's 64-bit loader looks for its 32-bit twin beside itself and finds a file that is
+/// no program. Everything else (libraries, data, server) is the system's Wine.
+void installWineWithoutA32BitLoader(const Installer& installer, const fs::path& tree)
+{
+    const fs::path loaders = tree / "lib" / "wine";
+    fs::create_directories(loaders);
+    fs::copy_file("/usr/lib/wine/wine64", loaders / "wine64");
+    fs::copy_file(fs::canonical("/usr/lib/wine/wine64-preloader"), loaders / "wine64-preloader");
+    writeText(loaders / "wine", "not a program\n");
+    fs::permissions(loaders / "wine", fs::perms(0755));
+    fs::create_symlink("/usr/lib/wine/wineserver", loaders / "wineserver");
+    fs::create_symlink("/usr/lib/x86_64-linux-gnu", tree / "lib" / "x86_64-linux-gnu");
+    fs::create_directories(tree / "share");
+    fs::create_symlink("/usr/share/wine", tree / "share" / "wine");
+
+    const fs::path bin = installer.wine().parent_path();
+    writeText(installer.wine(), "#!/bin/sh\nexec '" + (loaders / "wine64").string() + "' \"$@\"\n");
+    writeText(bin / "wineserver", "#!/bin/sh\nexec /usr/lib/wine/wineserver \"$@\"\n");
+    for (const auto& program : {installer.wine(), bin / "wineserver"})
+        fs::permissions(program, fs::perms(0755));
+}
+
+TEST(PrefixWithout32BitPrograms, RealWinebootThatLeavesThe32BitSideOutFailsAtThatStage)
+{
+    testing::TempDir temp;
+    const Installer installer(temp / "root");
+    testing::copyFixtureGame(installer.root());
+    installWineWithoutA32BitLoader(installer, temp / "wine");
+
+    try {
+        installer.configurePrefix(testing::fixture("windows/wmadmod.dll"));
+        FAIL() << "a prefix without its 32-bit side was accepted";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "Wine could not set up the 32-bit side of your private Windows environment; this "
+                                     "computer may be unable to run 32-bit programs. Open the setup log for details.");
+    }
+
+    const std::string log = readText(installer.log());
+    // Wine's own account of it, as on such a computer, and ours; wineboot still exited 0.
+    EXPECT_NE(log.find(R"(failed to open L"C:\\windows\\syswow64\\rundll32.exe")"), std::string::npos) << log;
+    EXPECT_NE(log.find("Finished " + installer.wine().string() + ", exit 0"), std::string::npos) << log;
+    EXPECT_NE(log.find("Missing after wineboot: " + (installer.prefix() / "drive_c/windows/syswow64/regsvr32.exe").string()),
+              std::string::npos) << log;
+    EXPECT_EQ(testing::startedPrograms(installer), 1) << "nothing ran after wineboot";
+    EXPECT_TRUE(entryExists(installer.prefix() / "drive_c" / "windows" / "system32" / "regsvr32.exe")) << "the 64-bit side is there";
+    EXPECT_FALSE(entryExists(installer.prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll"));
+
+    installer.run((installer.wine().parent_path() / "wineserver").string(), {"-w"},
+                  {.environment = installer.environment(), .timeout = 60});
 }
 
 } // namespace
