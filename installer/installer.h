@@ -113,6 +113,8 @@ private:
     /// Removes what an interrupted setup left behind: staging folders, partial downloads,
     /// capture files and half-written records. Only ever called under the install lock.
     void sweepLeftovers() const;
+    /// Whether the root's volume is so nearly full that a failure just seen is put down to it.
+    bool volumeIsFull() const noexcept;
 
     fs::path root_;
     fs::path log_;
