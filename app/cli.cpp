@@ -1,7 +1,9 @@
 #include "app/cli.h"
 
+#include "installer/display_text.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
+#include "installer/signal_forwarding.h"
 
 #include <algorithm>
 #include <optional>
@@ -51,18 +53,30 @@ int repairForm(const Installer& installer, const std::vector<std::string>& argum
     return 0;
 }
 
+/// Starts the game and waits for its end with the lock held: an interrupt, a hang-up or a
+/// polite kill meanwhile goes to the game, never ends the wait early.
 int launchForm(const Installer& installer, const std::vector<std::string>& arguments)
 {
-    LaunchedGame launched = installer.launch(hasFlag("--debug", arguments));
-    return launched.process.wait();
+    std::optional<LaunchedGame> launched;
+    {
+        SignalForwarding forwarding;
+        launched.emplace(installer.launch(hasFlag("--debug", arguments)));
+        forwarding.forwardTo(launched->process.pid());
+        while (!launched->process.waitFor(3600)) {
+        }
+    }
+    return launched->process.wait();
 }
+
+/// Writes one message as a line; control characters in it (from a path, say) are shown, not obeyed.
+void printLine(std::ostream& stream, const std::string& text) { stream << printable(text) << '\n' << std::flush; }
 
 } // namespace
 
 int runCLI(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, const Catalogue& catalogue)
 {
     try {
-        auto printer = [&out](const std::string& text) { out << text << '\n' << std::flush; };
+        auto printer = [&out](const std::string& text) { printLine(out, text); };
         const Installer installer(pathOption("--home", arguments), printer, catalogue);
 
         if (hasFlag("--install", arguments) && option("--game", arguments))
@@ -77,7 +91,7 @@ int runCLI(const std::vector<std::string>& arguments, std::ostream& out, std::os
         }
         throw SetupFailure(usage);
     } catch (const std::exception& error) {
-        err << describe(error) << '\n' << std::flush;
+        printLine(err, describe(error));
         return 1;
     }
 }

@@ -1,16 +1,55 @@
 #include "installer/file_ops.h"
 
+#include "installer/display_text.h"
+#include "installer/setup_failure.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <random>
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvanel {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+std::error_code lastError() { return std::error_code(errno, std::generic_category()); }
+
+std::string kindOf(const struct stat& status)
+{
+    if (S_ISLNK(status.st_mode))
+        return "a symbolic link";
+    if (S_ISDIR(status.st_mode))
+        return "a folder";
+    if (S_ISFIFO(status.st_mode))
+        return "a named pipe";
+    if (S_ISSOCK(status.st_mode))
+        return "a socket";
+    if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
+        return "a device";
+    if (S_ISREG(status.st_mode) && status.st_nlink > 1)
+        return "a second name of another file (a hard link)";
+    return "not a regular file";
+}
+
+[[noreturn]] void refuseFile(const fs::path& file, const std::string& kind)
+{
+    throw SetupFailure("Corvanel cannot write to " + shownPath(file) + ": it is " + kind
+                       + ", not a regular file of its own. Remove it, then retry.");
+}
+
+/// Errors of an open that mean the entry is of the wrong kind rather than out of reach.
+bool wrongKind(int error)
+{
+    return error == ELOOP || error == ENXIO || error == EISDIR || error == ENODEV || error == EOPNOTSUPP;
+}
+
+} // namespace
 
 std::string newUuid()
 {
@@ -27,10 +66,97 @@ std::string newUuid()
     return text;
 }
 
+bool isCanonicalUuid(std::string_view text)
+{
+    if (text.size() != 36)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+void createFolders(const fs::path& folder)
+{
+    if (::mkdir(folder.c_str(), 0755) != 0) {
+        int error = errno;
+        if (error == ENOENT && folder.has_relative_path() && folder.parent_path() != folder) {
+            createFolders(folder.parent_path());
+            error = ::mkdir(folder.c_str(), 0755) == 0 ? 0 : errno;
+        }
+        if (error != 0 && error != EEXIST)
+            throw fs::filesystem_error("Unable to create the folder", folder, std::error_code(error, std::generic_category()));
+    }
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0)
+        throw fs::filesystem_error("Unable to create the folder", folder, lastError());
+    if (!S_ISDIR(status.st_mode))
+        throw fs::filesystem_error("Unable to create the folder", folder, std::make_error_code(std::errc::not_a_directory));
+}
+
+void refuseLinkedFolder(const fs::path& folder)
+{
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) == 0 && S_ISLNK(status.st_mode))
+        throw SetupFailure("Corvanel cannot write into " + shownPath(folder)
+                           + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.");
+}
+
+void createRootFolder(const fs::path& root)
+{
+    // The root itself is the user's choice and may be a link to a folder; a link whose target
+    // is gone would otherwise read as "File exists".
+    struct stat status {};
+    if (::lstat(root.c_str(), &status) == 0 && S_ISLNK(status.st_mode) && ::stat(root.c_str(), &status) != 0
+        && errno == ENOENT) {
+        std::error_code unreadable;
+        const fs::path target = fs::read_symlink(root, unreadable);
+        throw SetupFailure("The installation folder " + shownPath(root) + " is a symbolic link to "
+                           + shownPath(target) + ", which does not exist. Create that folder or choose another "
+                           "installation folder, then retry.");
+    }
+    createFolders(root);
+}
+
+void refusePlantedFile(const fs::path& file)
+{
+    struct stat status {};
+    if (::lstat(file.c_str(), &status) == 0 && (!S_ISREG(status.st_mode) || status.st_nlink > 1))
+        refuseFile(file, kindOf(status));
+}
+
+UniqueFd openOwnFile(const fs::path& file, int flags)
+{
+    UniqueFd fd(::open(file.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (!fd) {
+        const int error = errno;
+        struct stat status {};
+        if (wrongKind(error) && ::lstat(file.c_str(), &status) == 0)
+            refuseFile(file, kindOf(status));
+        throw fs::filesystem_error("Unable to open", file, std::error_code(error, std::generic_category()));
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0)
+        throw fs::filesystem_error("Unable to open", file, lastError());
+    if (!S_ISREG(status.st_mode) || status.st_nlink > 1)
+        refuseFile(file, kindOf(status));
+    // Blocking again from here on: writes to a regular file never wait long.
+    if (::fcntl(fd.get(), F_SETFL, flags & O_APPEND) != 0)
+        throw fs::filesystem_error("Unable to open", file, lastError());
+    // A file of another owner keeps its mode; it is that owner's to choose.
+    if ((status.st_mode & 0777) != 0600) {
+        [[maybe_unused]] const int ignored = ::fchmod(fd.get(), 0600);
+    }
+    return fd;
+}
+
 void writeFileAtomically(const fs::path& file, std::string_view content)
 {
     const fs::path aside = file.parent_path() / ("." + file.filename().string() + "." + newUuid() + ".tmp");
-    int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0)
         throw fs::filesystem_error("Unable to write", aside, std::error_code(errno, std::generic_category()));
     size_t done = 0;

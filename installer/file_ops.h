@@ -1,5 +1,7 @@
 #pragma once
 
+#include "installer/unique_fd.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -8,6 +10,32 @@ namespace corvanel {
 
 /// A fresh random UUID in its canonical upper-case form (36 characters).
 std::string newUuid();
+
+/// Whether `text` is a UUID in the form newUuid() writes: 8-4-4-4-12 upper-case hexadecimal digits.
+bool isCanonicalUuid(std::string_view text);
+
+/// Creates `folder` and its missing parents, each with mode 0755 at most whatever the umask; an
+/// existing folder is no error. Raises std::filesystem::filesystem_error.
+void createFolders(const std::filesystem::path& folder);
+
+/// Creates the installation root like createFolders, following it when it is a link to a
+/// folder; a link whose target is missing raises SetupFailure naming both.
+void createRootFolder(const std::filesystem::path& root);
+
+/// Raises SetupFailure, naming the link, when `folder` is a symbolic link: a folder the program
+/// writes into must be its own, never a way out of the root.
+void refuseLinkedFolder(const std::filesystem::path& folder);
+
+/// Raises the SetupFailure of openOwnFile when something other than a regular file with one
+/// name stands at `file`; a missing file is no error. Reads only.
+void refusePlantedFile(const std::filesystem::path& file);
+
+/// Opens a file the program writes below the root. `flags` (O_WRONLY or O_RDWR, O_APPEND,
+/// O_CREAT, O_EXCL) are used without following a final symbolic link and without waiting on a
+/// pipe; the file is left with mode 0600 whatever it had.
+/// Only a regular file with no second name is accepted: anything else raises SetupFailure
+/// naming the file; other failures raise std::filesystem::filesystem_error.
+UniqueFd openOwnFile(const std::filesystem::path& file, int flags);
 
 /// Writes `content` beside `file` and renames it into place, so readers see the old file or
 /// the new one, never a part. Raises std::filesystem::filesystem_error.

@@ -1,5 +1,6 @@
 #include "installer/install_lock.h"
 
+#include "installer/file_ops.h"
 #include "installer/setup_failure.h"
 
 #include <utility>
@@ -16,23 +17,24 @@ const char* const competingLauncher = "Another launcher is installing or playing
 
 InstallLock::InstallLock(const std::filesystem::path& file)
 {
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    if (fd < 0)
+    // A link, a pipe or a device planted in its place is refused with its own sentence; a file
+    // that cannot be opened otherwise reads as a competing launcher.
+    try {
+        fd_ = openOwnFile(file, O_RDWR | O_CREAT);
+    } catch (const std::filesystem::filesystem_error&) {
         throw SetupFailure(competingLauncher);
-    fd_ = fd;
+    }
+    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0)
+        throw SetupFailure(competingLauncher);
 }
 
-InstallLock::InstallLock(InstallLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+InstallLock::InstallLock(InstallLock&& other) noexcept : fd_(std::move(other.fd_)) {}
 
 InstallLock& InstallLock::operator=(InstallLock&& other) noexcept
 {
     if (this != &other) {
         release();
-        fd_ = std::exchange(other.fd_, -1);
+        fd_ = std::move(other.fd_);
     }
     return *this;
 }
@@ -41,11 +43,9 @@ InstallLock::~InstallLock() { release(); }
 
 void InstallLock::release() noexcept
 {
-    if (fd_ >= 0) {
-        ::flock(fd_, LOCK_UN);
-        ::close(fd_);
-    }
-    fd_ = -1;
+    if (fd_)
+        ::flock(fd_.get(), LOCK_UN);
+    fd_.reset();
 }
 
 } // namespace corvanel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "installer/unique_fd.h"
+
 #include <filesystem>
 
 namespace corvanel {
@@ -17,11 +19,11 @@ public:
     InstallLock& operator=(const InstallLock&) = delete;
     ~InstallLock();
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
 private:
     void release() noexcept;
-    int fd_ = -1;
+    UniqueFd fd_;
 };
 
 } // namespace corvanel

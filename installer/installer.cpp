@@ -1,5 +1,6 @@
 #include "installer/installer.h"
 
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
 #include "installer/platform.h"
@@ -28,7 +29,7 @@ Installer::Installer(std::optional<fs::path> root, Report report, Catalogue cata
 
 void Installer::report(const std::string& text) const
 {
-    appendLog(text, log_);
+    appendLog(printable(text), log_);
     if (report_)
         report_(text);
 }
@@ -46,12 +47,8 @@ bool Installer::isInstalled() const
 
 void Installer::makeDirectory(const fs::path& folder)
 {
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error)
-        throw fs::filesystem_error("Unable to create the folder", folder, error);
-    if (!fs::is_directory(folder))
-        throw fs::filesystem_error("Unable to create the folder", folder, std::make_error_code(std::errc::not_a_directory));
+    refuseLinkedFolder(folder);
+    createFolders(folder);
 }
 
 } // namespace corvanel

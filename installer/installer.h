@@ -143,6 +143,8 @@ private:
     void writeRecord() const;
     /// The verified decoder library for a repair of the prefix.
     fs::path repairAudio(const std::optional<fs::path>& audio, const std::optional<fs::path>& cache) const;
+    /// Whether the root's volume is so nearly full that a failure just seen is put down to it.
+    bool volumeIsFull() const noexcept;
 
     fs::path root_;
     fs::path log_;

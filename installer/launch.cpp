@@ -1,3 +1,4 @@
+#include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "installer/unique_fd.h"
@@ -22,9 +23,12 @@ LaunchedGame Installer::launch(bool debug) const
     // Setup left Logs in place; a user may have cleared it since.
     makeDirectory(root_ / "Logs");
     const fs::path gameLog = root_ / "Logs" / "halo2.log";
-    UniqueFd output(::open(gameLog.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-    if (!output)
-        throw fs::filesystem_error("Unable to open the game log", gameLog, std::error_code(errno, std::generic_category()));
+    UniqueFd output;
+    try {
+        output = openOwnFile(gameLog, O_WRONLY | O_APPEND | O_CREAT);
+    } catch (const fs::filesystem_error& error) {
+        throw fs::filesystem_error("Unable to open the game log", gameLog, error.code());
+    }
 
     ChildProcess game = ChildProcess::spawn({
         .executable = wine().string(),

@@ -1,27 +1,124 @@
+#include "installer/disk_space.h"
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <string_view>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace corvanel {
 
 namespace {
 
-bool startsWithAny(const std::string& name, std::initializer_list<std::string_view> prefixes)
+constexpr std::string_view stagingPrefixes[] = {"Runtime-staging-", "Game-staging-", "DirectX-staging-"};
+
+/// Whether `name` is `prefix`, a canonical UUID and `suffix`, the form of every temporary name
+/// the program makes.
+bool hasUuidBetween(std::string_view name, std::string_view prefix, std::string_view suffix)
 {
-    for (const auto prefix : prefixes)
-        if (name.starts_with(prefix))
+    return name.size() == prefix.size() + 36 + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix)
+        && isCanonicalUuid(name.substr(prefix.size(), 36));
+}
+
+/// The temporary entries an interrupted setup can leave directly below the root: staging
+/// folders and the record's aside file.
+bool isRootLeftover(std::string_view name)
+{
+    return std::any_of(std::begin(stagingPrefixes), std::end(stagingPrefixes),
+                       [name](std::string_view prefix) { return hasUuidBetween(name, prefix, ""); })
+        || hasUuidBetween(name, ".installed.json.", ".tmp");
+}
+
+bool isDownloadLeftover(std::string_view name, const Catalogue& catalogue)
+{
+    for (const RuntimeAsset* asset : {&catalogue.engine, &catalogue.libraries, &catalogue.audio})
+        if (name == asset->name + ".partial")
             return true;
     return false;
+}
+
+bool isLogLeftover(std::string_view name) { return hasUuidBetween(name, "capture-", ".txt"); }
+
+/// One folder of the layout and the names the program gives the entries it puts there.
+struct LayoutFolder {
+    const char* path; ///< below the root; empty for the root itself
+    std::vector<std::string> names;
+    bool (*leftover)(std::string_view name, const Catalogue& catalogue);
+};
+
+std::vector<LayoutFolder> layoutOf(const Catalogue& catalogue)
+{
+    return {
+        {"",
+         {"Install", "Runtime", "Logs", "Downloads", "Audio-import", "installed.json", "launcher.lock"},
+         [](std::string_view name, const Catalogue&) { return isRootLeftover(name); }},
+        {"Install", {"game", "prefix"}, nullptr},
+        {"Runtime", {"wswine.bundle", "lib"}, nullptr},
+        {"Logs", {"setup.log", "halo2.log"}, [](std::string_view name, const Catalogue&) { return isLogLeftover(name); }},
+        {"Downloads",
+         {catalogue.engine.name, catalogue.libraries.name, catalogue.audio.name},
+         [](std::string_view name, const Catalogue& assets) { return isDownloadLeftover(name, assets); }},
+        {"Audio-import", {"wmadmod.dll", "WMADMOD.DLL"}, nullptr},
+    };
+}
+
+bool isFolder(const fs::path& path)
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+/// The sorted names in `folder`; raises std::filesystem::filesystem_error.
+std::vector<std::string> namesIn(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+/// Refuses a root that holds anything the program does not make, at the top or inside the
+/// layout folders it writes into, a layout folder that is a link, and a file it writes that is
+/// not a plain file. Reads only: it runs before anything is created or changed there.
+void requireOwnRoot(const fs::path& root, const Catalogue& catalogue)
+{
+    struct stat status {};
+    if (::stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return; // nothing there yet, or nothing that could be written into
+    for (const char* folder : {"Install", "Runtime", "Logs", "Downloads", "Audio-import", "Install/game", "Install/prefix"})
+        refuseLinkedFolder(root / folder);
+    for (const char* file : {"launcher.lock", "Logs/setup.log", "Logs/halo2.log"})
+        refusePlantedFile(root / file);
+
+    for (const LayoutFolder& layout : layoutOf(catalogue)) {
+        const fs::path folder = root / layout.path;
+        if (*layout.path && !isFolder(folder))
+            continue;
+        for (const std::string& name : namesIn(folder)) {
+            const bool own = std::find(layout.names.begin(), layout.names.end(), name) != layout.names.end()
+                          || (layout.leftover && layout.leftover(name, catalogue));
+            if (!own)
+                throw SetupFailure("The folder " + shownPath(root) + " already holds files that Corvanel did not create, such as "
+                                   + shownPath(fs::path(layout.path) / name)
+                                   + ". Choose an empty folder or an existing Corvanel folder, then retry.");
+        }
+    }
 }
 
 /// Removes the direct entries of `folder` whose names `matches` accepts; best effort.
 template <typename Predicate>
 void removeEntries(const fs::path& folder, Predicate matches) noexcept
 {
+    if (!isFolder(folder))
+        return;
     std::error_code error;
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
         const std::string name = entry->path().filename().string();
@@ -30,38 +127,46 @@ void removeEntries(const fs::path& folder, Predicate matches) noexcept
     }
 }
 
+bool isSpaceError(const std::system_error& error)
+{
+    return error.code() == std::errc::no_space_on_device || error.code().value() == EDQUOT;
+}
+
 } // namespace
 
 void Installer::sweepLeftovers() const
 {
-    removeEntries(root_, [](const std::string& name) {
-        return startsWithAny(name, {"Runtime-staging-", "Game-staging-", "DirectX-staging-", ".installed.json."});
-    });
-    removeEntries(root_ / "Downloads", [](const std::string& name) { return name.ends_with(".partial"); });
-    removeEntries(root_ / "Logs", [](const std::string& name) {
-        return name.starts_with("capture-") && name.ends_with(".txt");
-    });
+    removeEntries(root_, isRootLeftover);
+    removeEntries(root_ / "Downloads", [this](std::string_view name) { return isDownloadLeftover(name, catalogue_); });
+    removeEntries(root_ / "Logs", isLogLeftover);
 }
 
 void Installer::install(const fs::path& game, const std::optional<fs::path>& audio,
                         const std::optional<fs::path>& cache) const
 {
     requireSupportedRoot();
-    makeDirectory(root_);
+    requireOwnRoot(root_, catalogue_);
+    createRootFolder(root_);
     const InstallLock lock(lockFile());
     if (entryExists(record()))
         throw SetupFailure("An installation already exists. Its game files and saves were left untouched.");
     sweepLeftovers();
 
-    preflight();
-    gameInput(game);
-    importGame(game);
-    const fs::path codec = prepareAudio(game, audio, cache);
-    installRuntime(cache);
-    installDirectX();
-    configurePrefix(codec);
+    try {
+        preflight();
+        gameInput(game);
+        importGame(game);
+        const fs::path codec = prepareAudio(game, audio, cache);
+        installRuntime(cache);
+        installDirectX();
+        configurePrefix(codec);
 
-    writeRecord();
+        writeRecord();
+    } catch (const std::system_error& error) {
+        if (isSpaceError(error))
+            throw SetupFailure(diskFullMessage);
+        throw;
+    }
     report("Ready to play");
 }
 

@@ -1,10 +1,11 @@
+#include "installer/disk_space.h"
+#include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 
 namespace corvanel {
 
 namespace {
-constexpr std::uintmax_t requiredSpace = 12'000'000'000;
 const char* const needsRosetta = "This Mac needs Rosetta before it can run the compatibility engine. Install Rosetta "
                                  "through macOS, then retry. The setup guide includes instructions.";
 } // namespace
@@ -19,7 +20,7 @@ void Installer::requireSupportedRoot() const
 void Installer::preflight() const
 {
     requireSupportedRoot();
-    makeDirectory(root_);
+    createRootFolder(root_);
 
     const auto available = seams_.freeSpace ? seams_.freeSpace(root_) : std::nullopt;
     if (available && *available < requiredSpace)

@@ -1,5 +1,7 @@
 #include "installer/runner.h"
 
+#include "installer/disk_space.h"
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
@@ -39,17 +41,10 @@ class OutputFile {
 public:
     OutputFile(fs::path path, bool temporary) : path_(std::move(path)), temporary_(temporary)
     {
-        if (!entryExists(path_)) {
-            int created = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-            if (created >= 0)
-                ::close(created);
-        }
-        // Opened without waiting, so a log that is a pipe with no reader cannot hang setup.
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
-        if (fd_ >= 0)
-            ::fcntl(fd_, F_SETFL, O_APPEND);
-        if (fd_ < 0) {
-            discard();
+        // Never through a link, never into a pipe, and private like every file the program writes.
+        try {
+            fd_ = openOwnFile(path_, O_WRONLY | O_APPEND | O_CREAT | (temporary_ ? O_EXCL : 0));
+        } catch (const fs::filesystem_error&) {
             throw SetupFailure("Unable to open the setup log.");
         }
     }
@@ -57,30 +52,24 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile()
     {
-        if (fd_ >= 0)
-            ::close(fd_);
-        discard();
-    }
-
-    int fd() const { return fd_; }
-    const fs::path& path() const { return path_; }
-
-    void flush() const
-    {
-        if (::fdatasync(fd_) != 0 && errno != EINVAL)
-            throw std::system_error(errno, std::generic_category(), "Unable to write " + path_.string());
-    }
-
-private:
-    void discard() const
-    {
+        fd_.reset();
         if (temporary_)
             ::unlink(path_.c_str());
     }
 
+    int fd() const { return fd_.get(); }
+    const fs::path& path() const { return path_; }
+
+    void flush() const
+    {
+        if (::fdatasync(fd_.get()) != 0 && errno != EINVAL)
+            throw std::system_error(errno, std::generic_category(), "Unable to write " + shownPath(path_));
+    }
+
+private:
     fs::path path_;
     bool temporary_;
-    int fd_ = -1;
+    UniqueFd fd_;
 };
 
 std::string escapedCharacter(unsigned char c)
@@ -177,7 +166,7 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
     makeDirectory(root_ / "Logs");
     OutputFile output(options.capture ? root_ / "Logs" / ("capture-" + newUuid() + ".txt") : log_, options.capture);
 
-    appendLog("Starting " + executable + ": " + quotedArguments(arguments), log_);
+    appendLog("Starting " + printable(executable) + ": " + quotedArguments(arguments), log_);
     ChildProcess child = ChildProcess::spawn({
         .executable = executable,
         .arguments = arguments,
@@ -198,7 +187,7 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
             if (child.waitFor(0))
                 break;
             child.terminate(gracePeriod);
-            appendLog("Timed out after " + elapsed(secondsBetween(start, Clock::now())) + ": " + executable, log_);
+            appendLog("Timed out after " + elapsed(secondsBetween(start, Clock::now())) + ": " + printable(executable), log_);
             throw SetupFailure(fs::path(executable).filename().string() + " timed out after " + elapsed(options.timeout)
                                + ". Retry setup; details are in the setup log.");
         }
@@ -216,13 +205,24 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
     const double duration = secondsBetween(start, Clock::now());
     if (options.progress)
         options.progress(duration);
-    appendLog("Finished " + executable + ", exit " + std::to_string(status) + ", elapsed " + elapsed(duration), log_);
+    appendLog("Finished " + printable(executable) + ", exit " + std::to_string(status) + ", elapsed " + elapsed(duration), log_);
     output.flush();
     std::string text = options.capture ? captured(output) : std::string();
+    if (status != 0 && volumeIsFull())
+        throw SetupFailure(diskFullMessage);
     if (status != 0)
         throw SetupFailure(fs::path(executable).filename().string() + " failed (" + std::to_string(status)
                            + "). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.");
     return text;
+}
+
+bool Installer::volumeIsFull() const noexcept
+{
+    try {
+        return seams_.freeSpace && isFull(seams_.freeSpace(root_));
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 Environment Installer::environment() const

@@ -1,5 +1,7 @@
 #include "installer/setup_failure.h"
 
+#include "installer/display_text.h"
+
 #include <cctype>
 #include <filesystem>
 #include <string_view>
@@ -36,8 +38,8 @@ std::string describeFileError(const std::filesystem::filesystem_error& error)
 {
     const std::string reason = error.code().message();
     const std::string action = whatArgument(error, ": " + reason);
-    const std::string first = error.path1().string();
-    const std::string second = error.path2().string();
+    const std::string first = error.path1().empty() ? std::string() : shownPath(error.path1());
+    const std::string second = error.path2().empty() ? std::string() : shownPath(error.path2());
     if (action.empty())
         return sentence(first.empty() ? reason : reason + ": " + first);
     std::string text = action;

@@ -1,5 +1,7 @@
 #include "installer/setup_log.h"
 
+#include "installer/file_ops.h"
+
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -10,16 +12,17 @@
 
 namespace corvanel {
 
-void appendLog(const std::string& text, const std::filesystem::path& file)
+void appendLog(const std::string& text, const std::filesystem::path& file) noexcept
 {
-    std::error_code ignored;
-    std::filesystem::create_directories(file.parent_path(), ignored);
-    int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
-    if (fd < 0)
-        return;
-    const std::string line = "[" + timestamp(std::chrono::system_clock::now()) + "] " + text + "\n";
-    [[maybe_unused]] auto written = ::write(fd, line.data(), line.size());
-    ::close(fd);
+    try {
+        refuseLinkedFolder(file.parent_path());
+        createFolders(file.parent_path());
+        const UniqueFd fd = openOwnFile(file, O_WRONLY | O_APPEND | O_CREAT);
+        const std::string line = "[" + timestamp(std::chrono::system_clock::now()) + "] " + text + "\n";
+        [[maybe_unused]] auto written = ::write(fd.get(), line.data(), line.size());
+    } catch (const std::exception&) {
+        // The line is lost; logging never interrupts setup.
+    }
 }
 
 std::string timestamp(std::chrono::system_clock::time_point moment)

@@ -7,8 +7,10 @@
 namespace corvanel {
 
 /// Appends "[stamp] text\n" to `file` in one write, creating the file (0600) and its folders.
-/// Never fails: a line that cannot be written is lost.
-void appendLog(const std::string& text, const std::filesystem::path& file);
+/// `text` is written as given: pass what may hold control characters through printable().
+/// Never follows a link for the file or its folder, never waits on a pipe. Never fails: a
+/// line that cannot be written is lost.
+void appendLog(const std::string& text, const std::filesystem::path& file) noexcept;
 
 /// UTC time in ISO 8601 internet form with whole seconds, e.g. 2026-12-05T08:06:32Z.
 std::string timestamp(std::chrono::system_clock::time_point moment);

@@ -148,7 +148,14 @@ TEST(InstallLock, AnUnopenableLockFileReadsAsACompetingLauncher)
     expectRefused(root / "missing" / "launcher.lock");
     EXPECT_FALSE(fs::exists(root / "missing"));
     fs::create_directory(root / "folder.lock");
-    expectRefused(root / "folder.lock");
+    try {
+        InstallLock lock(root / "folder.lock");
+        ADD_FAILURE() << "the lock was granted";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "Corvanel cannot write to " + (root / "folder.lock").string()
+                                         + ": it is a folder, not a regular file of its own. Remove it, then retry.")
+            << "a folder in its place is named, not mistaken for a competing launcher";
+    }
 }
 
 // A program that the launcher starts may outlive its command (a Wine server, a background

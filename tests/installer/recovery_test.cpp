@@ -286,8 +286,8 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
             testing::writeText(root / name, "half");
         }
     }
-    const std::vector<std::string> kept = {"Downloads/" + demoCatalogue().audio.name, "Downloads/notes.txt",
-                                           "Install/game/halo2.exe", "Logs/halo2.log", "notes.partial"};
+    const std::vector<std::string> kept = {"Downloads/" + demoCatalogue().audio.name, "Install/game/halo2.exe",
+                                           "Logs/halo2.log"};
     for (const auto& name : kept)
         testing::writeText(root / name, "kept");
     ASSERT_EQ(leftoversIn(root), leftovers);

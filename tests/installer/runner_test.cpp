@@ -282,7 +282,8 @@ TEST_F(Runner, AnUnusableLogFailsBeforeTheProgramStarts)
         installer.run("/bin/sh", {"-c", "echo ran > '" + (root / "ran").string() + "'"});
         ADD_FAILURE() << "ran";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "Unable to open the setup log.");
+        EXPECT_EQ(failure.message(), "Corvanel cannot write to " + (root / "Logs/setup.log").string()
+                                         + ": it is a folder, not a regular file of its own. Remove it, then retry.");
     }
     EXPECT_FALSE(fs::exists(root / "ran"));
 
@@ -293,7 +294,9 @@ TEST_F(Runner, AnUnusableLogFailsBeforeTheProgramStarts)
         Installer(piped.path()).run("/bin/true", {});
         ADD_FAILURE() << "ran";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "Unable to open the setup log.") << "a pipe that nobody reads does not hang setup";
+        EXPECT_EQ(failure.message(), "Corvanel cannot write to " + (piped / "Logs/setup.log").string()
+                                         + ": it is a named pipe, not a regular file of its own. Remove it, then retry.")
+            << "a pipe that nobody reads does not hang setup";
     }
 
     TempDir other;
@@ -302,12 +305,12 @@ TEST_F(Runner, AnUnusableLogFailsBeforeTheProgramStarts)
     EXPECT_THROW(blocked.run("/bin/true", {}), fs::filesystem_error);
 }
 
-TEST_F(Runner, LogCreatedByTheRunnerTakesDefaultPermissions)
+TEST_F(Runner, LogCreatedByTheRunnerIsPrivate)
 {
     const mode_t previous = ::umask(022);
     installer.run("/bin/true", {});
     ::umask(previous);
-    EXPECT_EQ(testing::permissionsOf(installer.log()), 0644u);
+    EXPECT_EQ(testing::permissionsOf(installer.log()), 0600u);
 }
 
 class ScopedVariable {

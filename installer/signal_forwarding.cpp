@@ -1,0 +1,69 @@
+#include "installer/signal_forwarding.h"
+
+#include <cerrno>
+
+#include <pthread.h>
+#include <signal.h>
+
+namespace corvanel {
+
+namespace {
+
+constexpr int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile sig_atomic_t forwardedGroup = 0;
+
+extern "C" void forwardSignal(int signal)
+{
+    const int saved = errno;
+    if (forwardedGroup > 0)
+        ::kill(-static_cast<pid_t>(forwardedGroup), signal);
+    errno = saved;
+}
+
+sigset_t forwardedSet()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : forwardedSignals)
+        sigaddset(&set, signal);
+    return set;
+}
+
+} // namespace
+
+SignalForwarding::SignalForwarding()
+{
+    const sigset_t set = forwardedSet();
+    ::pthread_sigmask(SIG_BLOCK, &set, &previousMask_);
+}
+
+void SignalForwarding::forwardTo(pid_t group)
+{
+    forwardedGroup = static_cast<sig_atomic_t>(group);
+    struct sigaction action {};
+    action.sa_handler = forwardSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) {
+        ::sigaction(forwardedSignals[i], nullptr, &previousActions_[i]);
+        // A signal the launcher was started to ignore (nohup) stays ignored, for the child too.
+        if (previousActions_[i].sa_handler != SIG_IGN)
+            ::sigaction(forwardedSignals[i], &action, nullptr);
+    }
+    forwarding_ = true;
+    ::pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+}
+
+SignalForwarding::~SignalForwarding()
+{
+    const sigset_t set = forwardedSet();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    forwardedGroup = 0;
+    if (forwarding_)
+        for (int i = 0; i < 3; ++i)
+            ::sigaction(forwardedSignals[i], &previousActions_[i], nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+}
+
+} // namespace corvanel

@@ -1,0 +1,328 @@
+// The launcher at the edges of its process: signals while the game plays, standard streams it
+// was started without, the umask it inherits, the terminal it prints to, a full disk.
+#include "app/cli.h"
+#include "installer/install_lock.h"
+#include "installer/installer.h"
+#include "installer/platform.h"
+#include "installer/setup_failure.h"
+#include "support/archives.h"
+#include "support/program.h"
+#include "support/scratch_mount.h"
+#include "support/temp_dir.h"
+
+#include "demo_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace corvanel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+const fs::path program = CORVANEL_BINARY;
+const std::string competing = "Another launcher is installing or playing Halo 2. Close it before continuing.";
+const std::string gameGone = "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
+
+bool waitForText(const fs::path& file, const std::string& text, double seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (testing::readText(file).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+/// A stand-in game that plays while Install/game/hold.txt exists (a minute at most), notes
+/// every signal it gets in the game log, and ends with status 7.
+void installHeldGame(const fs::path& root)
+{
+    testing::makeInstalledState(root);
+    testing::writeText(root / "Runtime/wswine.bundle/bin/wine", R"(#!/bin/sh
+trap 'echo got INT' INT
+trap 'echo got TERM' TERM
+trap 'echo got HUP' HUP
+echo playing
+i=0
+while [ -e hold.txt ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+exit 7
+)");
+    testing::writeText(root / "Install/game/hold.txt", "");
+}
+
+TEST(ProcessEdge, AnInterruptedLaunchWaitsForTheGameWithTheLockHeld)
+{
+    const struct {
+        const char* name;
+        int signal;
+        const char* noted;
+    } cases[] = {
+        {"Ctrl-C", SIGINT, "got INT"},
+        {"a polite kill", SIGTERM, "got TERM"},
+        {"the terminal closed", SIGHUP, "got HUP"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder;
+        const fs::path root = folder / "root";
+        installHeldGame(root);
+        const fs::path gameLog = root / "Logs/halo2.log";
+
+        testing::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
+        ASSERT_TRUE(waitForText(gameLog, "playing", 30)) << "the game started";
+        ASSERT_EQ(::kill(launch.pid(), c.signal), 0);
+        EXPECT_TRUE(waitForText(gameLog, c.noted, 10)) << "the signal reached the game\n" << testing::readText(gameLog);
+        EXPECT_FALSE(testing::processGone(launch.pid(), 0.5)) << "the launcher waits on";
+
+        try {
+            const LaunchedGame second = Installer(root).launch();
+            ADD_FAILURE() << "a second game started while the first played";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), competing);
+        }
+
+        fs::remove(root / "Install/game/hold.txt");
+        const auto ended = launch.finish();
+        EXPECT_EQ(ended.status, 7) << "the game's own status";
+        EXPECT_EQ(ended.err, "");
+        EXPECT_NO_THROW(InstallLock(root / "launcher.lock")) << "the lock is free once the game has ended";
+    }
+}
+
+/// Runs the program with the descriptors in `closed` closed; the others of 0 to 2 lead to the
+/// null device (input) or to `output`.
+int runWithClosedStreams(const std::vector<int>& closed, const std::vector<std::string>& arguments, const fs::path& output)
+{
+    std::vector<std::string> texts{program.string()};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& text : texts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(out, STDERR_FILENO);
+        ::close(in);
+        ::close(out);
+        for (const int fd : closed)
+            ::close(fd);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ProcessEdge, ClosedStandardStreamsNeverLeadIntoTheLockFileOrTheLog)
+{
+    const struct {
+        const char* name;
+        std::vector<int> closed;
+    } cases[] = {
+        {"standard output closed", {STDOUT_FILENO}},
+        {"standard error closed", {STDERR_FILENO}},
+        {"all three closed", {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder;
+        const fs::path root = folder / "root";
+        // Not an archive at all: setup reports progress while it holds the lock, then fails.
+        testing::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
+
+        const int status = runWithClosedStreams(
+            c.closed, {"--cli", "--install", "--game", (folder / "source" / "h2pc_data.bin").string(), "--home", root.string()},
+            folder / "output.txt");
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(testing::readText(root / "launcher.lock"), "") << "the lock file's content never changes";
+        for (const auto& line : testing::readLines(root / "Logs/setup.log"))
+            if (line.find("Importing your Halo 2 files") != std::string::npos)
+                EXPECT_EQ(line.front(), '[') << "only stamped lines: " << line;
+    }
+}
+
+TEST(ProcessEdge, SetupCreatesPrivateFilesAndClosedFoldersWhateverTheUmask)
+{
+    const struct {
+        const char* name;
+        mode_t umask;
+        bool earlierLog; ///< a setup log an earlier version left readable by everyone
+    } cases[] = {
+        {"the usual umask", 022, false},
+        {"umask 000", 0, false},
+        {"umask 000 and an earlier open log", 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder;
+        const fs::path root = folder / "new" / "root";
+        if (c.earlierLog) {
+            testing::writeText(root / "Logs/setup.log", "[2026-12-05T08:06:32Z] earlier\n");
+            fs::permissions(root / "Logs/setup.log", fs::perms(0644));
+        }
+        const Seams noSpaceCheck{.freeSpace = {}, .x86Probe = Seams::platform().x86Probe};
+        const Installer installer(root, {}, demoCatalogue(), noSpaceCheck);
+        const mode_t previous = ::umask(c.umask);
+        std::string failure;
+        try {
+            installer.install(folder / "no such game", std::nullopt, std::nullopt);
+        } catch (const std::exception& error) {
+            failure = describe(error);
+        }
+        ::umask(previous);
+
+        EXPECT_EQ(failure, gameGone);
+        if (!c.earlierLog)
+            EXPECT_EQ(testing::permissionsOf(folder / "new"), 0755u) << "a missing parent";
+        EXPECT_EQ(testing::permissionsOf(root), 0755u);
+        EXPECT_EQ(testing::permissionsOf(root / "Logs"), 0755u);
+        EXPECT_EQ(testing::permissionsOf(root / "Logs/setup.log"), 0600u) << "the runner writes it first";
+        EXPECT_EQ(testing::permissionsOf(root / "launcher.lock"), 0600u);
+    }
+}
+
+// Paths reach the terminal and the log with their control characters shown, never obeyed,
+// while the programs they are handed to get them byte for byte.
+TEST(ProcessEdge, ControlCharactersInPathsAreShownOnTheTerminalAndInTheLogNotObeyed)
+{
+    TempDir folder;
+    const fs::path root = folder / "root";
+    const std::string evil = "evil\x1b[2J\x1b]0;pwned\a\n[2026-12-05T08:06:32Z] Ready to play.zip";
+    const std::string shown = "evil\\e[2J\\e]0;pwned\\x07\\n[2026-12-05T08:06:32Z] Ready to play.zip";
+    testing::writeGameFolder(folder / "content");
+    testing::makeArchive(folder / "source" / evil, "zip", folder / "content", {"halo2.exe", "xlive.dll", "maps"});
+    testing::writeText(folder / "source" / "not the decoder.dll", "MZ");
+
+    std::ostringstream out, err;
+    const int status = runCLI({"corvanel", "--cli", "--install", "--game", (folder / "source" / evil).string(), "--audio",
+                               (folder / "source" / "not the decoder.dll").string(), "--home", root.string()},
+                              out, err, demoCatalogue());
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(fs::exists(root / "Install/game/halo2.exe")) << "the archive was read under its real name\n" << err.str();
+
+    const auto hasControl = [](const std::string& text) {
+        for (const char c : text)
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7f)
+                return true;
+        return false;
+    };
+    EXPECT_FALSE(hasControl(out.str())) << out.str();
+    EXPECT_FALSE(hasControl(err.str())) << err.str();
+    EXPECT_NE(out.str().find("Extracting " + shown), std::string::npos) << out.str();
+
+    const std::string log = testing::readText(root / "Logs/setup.log");
+    EXPECT_FALSE(hasControl(log)) << log;
+    EXPECT_NE(log.find("] Extracting " + shown), std::string::npos) << log;
+    for (const auto& line : testing::readLines(root / "Logs/setup.log"))
+        EXPECT_NE(line.rfind("[2026-12-05T08:06:32Z] Ready to play", 0), 0u) << "no line of the path's making: " << line;
+}
+
+TEST(ProcessEdge, AHomeThatIsALinkIsFollowedUnlessItsTargetIsMissing)
+{
+    const struct {
+        const char* name;
+        bool targetExists;
+    } cases[] = {
+        {"a link to an empty folder", true},
+        {"a dangling link", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder;
+        const fs::path target = folder / "elsewhere" / "Corvanel";
+        const fs::path link = folder / "home";
+        if (c.targetExists)
+            fs::create_directories(target);
+        fs::create_symlink(target, link);
+
+        std::ostringstream out, err;
+        const int status = runCLI({"corvanel", "--cli", "--install", "--game", (folder / "no such game").string(), "--home",
+                                   link.string()},
+                                  out, err, demoCatalogue());
+        EXPECT_EQ(status, 1);
+        if (c.targetExists) {
+            EXPECT_EQ(err.str(), gameGone + "\n");
+            EXPECT_TRUE(fs::exists(target / "launcher.lock"));
+        } else {
+            EXPECT_EQ(err.str(), "The installation folder " + link.string() + " is a symbolic link to " + target.string()
+                                     + ", which does not exist. Create that folder or choose another installation "
+                                       "folder, then retry.\n");
+            EXPECT_FALSE(fs::exists(folder / "elsewhere")) << "nothing is created at the link's target";
+        }
+        EXPECT_TRUE(fs::is_symlink(link));
+    }
+}
+
+TEST(ProcessEdge, AStageThatFillsTheDiskSaysSoAndHowMuchSetupNeeds)
+{
+    const std::string diskFull = "The disk that holds the installation folder is full. Setup needs at least 12 GB of "
+                                 "available disk space. Free some space and retry.";
+    const struct {
+        const char* name;
+        bool archive; ///< unpacked by the archiver, or copied by setup itself
+    } cases[] = {
+        {"an archive that unpacks to more than the volume holds", true},
+        {"a game folder larger than the volume", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder;
+        fs::create_directory(folder / "volume");
+        const auto volume = testing::ScratchMount::smallVolume(folder / "volume", "8m");
+        if (!volume.mounted())
+            GTEST_SKIP() << "cannot mount a small volume here: " << volume.reason();
+        const fs::path root = folder / "volume" / "root";
+
+        const fs::path content = folder / "content";
+        testing::writeGameFolder(content);
+        testing::writeText(content / "maps" / "huge.map", std::string(12'000'000, '\0'));
+        fs::path source = content;
+        if (c.archive) {
+            source = folder / "source" / "halo2.zip";
+            testing::makeArchive(source, "zip", content, {"halo2.exe", "xlive.dll", "maps"});
+        }
+
+        // Room to spare when setup starts; the volume's real figure once a stage has failed.
+        auto asked = std::make_shared<int>(0);
+        const Seams fillingUp{
+            .freeSpace = [asked](const fs::path& path) -> std::optional<std::uintmax_t> {
+                if ((*asked)++ == 0)
+                    return 20'000'000'000;
+                return platform::availableCapacity(path);
+            },
+            .x86Probe = Seams::platform().x86Probe,
+        };
+        const Installer installer(root, {}, demoCatalogue(), fillingUp);
+        std::string failure;
+        try {
+            installer.install(source, std::nullopt, std::nullopt);
+        } catch (const std::exception& error) {
+            failure = describe(error);
+        }
+        EXPECT_EQ(failure, diskFull);
+    }
+}
+
+} // namespace
+} // namespace corvanel
