@@ -41,6 +41,7 @@ void makeCompleteRoot(const fs::path& root)
     fs::create_directory_symlink(fs::absolute(root / "Install/game"), root / "Install/prefix/drive_c/Games/Halo 2");
     writeText(root / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll", decoderBytes);
     writeText(root / "launcher.lock", "");
+    fs::permissions(root / "launcher.lock", fs::perms::owner_read | fs::perms::owner_write); // as the launcher makes it
 }
 
 struct Outcome {
