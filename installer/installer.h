@@ -139,6 +139,9 @@ private:
     /// Removes what an interrupted setup left behind: staging folders, partial downloads,
     /// capture files and half-written records. Only ever called under the install lock.
     void sweepLeftovers() const;
+    /// Refuses a root inside the chosen game folder, which the copy would carry into itself, and
+    /// a source inside the root's own layout, which setup replaces or removes.
+    void requireSourceApart(const fs::path& source) const;
     /// Writes a fresh installed.json in one atomic step.
     void writeRecord() const;
     /// The verified decoder library for a repair of the prefix.

@@ -146,6 +146,8 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
 {
     requireSupportedRoot();
     requireOwnRoot(root_, catalogue_);
+    // Before the root exists: a root inside the game folder must not leave a trace in it.
+    requireSourceApart(fs::absolute(game));
     createRootFolder(root_);
     const InstallLock lock(lockFile());
     if (entryExists(record()))

@@ -75,16 +75,16 @@ bool isWithin(const fs::path& inner, const FolderId& outer)
     }
 }
 
-/// Refuses a root inside the chosen game folder, which the copy would carry into itself, and a
-/// source inside the root's own layout, which setup replaces or removes.
-void requireApart(const fs::path& source, const fs::path& root)
+} // namespace
+
+void Installer::requireSourceApart(const fs::path& source) const
 {
     const auto sourceId = idOf(source);
     std::error_code error;
-    if (sourceId && fs::is_directory(source, error) && isWithin(root, *sourceId))
-        throw SetupFailure("The installation folder " + shownPath(root) + " lies inside the game folder you chose, "
+    if (sourceId && fs::is_directory(source, error) && isWithin(root_, *sourceId))
+        throw SetupFailure("The installation folder " + shownPath(root_) + " lies inside the game folder you chose, "
                            "so setup would copy it into itself; choose an installation folder outside the game folder.");
-    const auto rootId = idOf(root);
+    const auto rootId = idOf(root_);
     if (!rootId)
         return;
     fs::path path = fs::weakly_canonical(source, error);
@@ -92,12 +92,10 @@ void requireApart(const fs::path& source, const fs::path& root)
         return;
     for (; path != path.parent_path(); path = path.parent_path()) {
         if (idOf(path.parent_path()) == rootId && layoutName(path.filename().string()))
-            throw SetupFailure("The game files you chose lie inside the installation folder " + shownPath(root)
+            throw SetupFailure("The game files you chose lie inside the installation folder " + shownPath(root_)
                                + ", which setup replaces; choose game files from outside it.");
     }
 }
-
-} // namespace
 
 fs::path Installer::gameInput(const fs::path& chosen) const
 {
@@ -106,7 +104,7 @@ fs::path Installer::gameInput(const fs::path& chosen) const
     const auto status = fs::status(source, error);
     if (!fs::exists(status))
         throw SetupFailure("The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.");
-    requireApart(source, root_);
+    requireSourceApart(source);
     if (!fs::is_directory(status)) {
         const std::string extension = extensionOf(source);
         if (extension == "exe")

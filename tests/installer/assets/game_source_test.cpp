@@ -1,4 +1,5 @@
 #include "installer/display_text.h"
+#include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "support/archives.h"
@@ -180,6 +181,15 @@ TEST(GameSourceNesting, RootAndSourceMustLieApart)
         }
         EXPECT_EQ(outcome, c.outcome);
     }
+}
+
+// Setup refuses such a root before creating it: no folder, lock or log lands in the game folder.
+TEST(GameSourceNesting, SetupLeavesNoTraceInTheGameFolder)
+{
+    TempDir temp;
+    writeGameFolder(temp / "game");
+    EXPECT_THROW(Installer(temp / "game" / "Corvanel").install(temp / "game", std::nullopt, std::nullopt), SetupFailure);
+    EXPECT_FALSE(entryExists(temp / "game" / "Corvanel"));
 }
 
 TEST_F(GameSourceTest, TheWalkNeverEntersTheRoot)
