@@ -20,35 +20,6 @@ namespace {
 
 std::error_code lastError() { return std::error_code(errno, std::generic_category()); }
 
-std::string kindOf(const struct stat& status)
-{
-    if (S_ISLNK(status.st_mode))
-        return "a symbolic link";
-    if (S_ISDIR(status.st_mode))
-        return "a folder";
-    if (S_ISFIFO(status.st_mode))
-        return "a named pipe";
-    if (S_ISSOCK(status.st_mode))
-        return "a socket";
-    if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
-        return "a device";
-    if (S_ISREG(status.st_mode) && status.st_nlink > 1)
-        return "a second name of another file (a hard link)";
-    return "not a regular file";
-}
-
-[[noreturn]] void refuseFile(const fs::path& file, const std::string& kind)
-{
-    throw SetupFailure("Corvanel cannot write to " + shownPath(file) + ": it is " + kind
-                       + ", not a regular file of its own. Remove it, then retry.");
-}
-
-/// Errors of an open that mean the entry is of the wrong kind rather than out of reach.
-bool wrongKind(int error)
-{
-    return error == ELOOP || error == ENXIO || error == EISDIR || error == ENODEV || error == EOPNOTSUPP;
-}
-
 } // namespace
 
 std::string newUuid()
@@ -121,37 +92,6 @@ void createRootFolder(const fs::path& root)
     createFolders(root);
 }
 
-void refusePlantedFile(const fs::path& file)
-{
-    struct stat status {};
-    if (::lstat(file.c_str(), &status) == 0 && (!S_ISREG(status.st_mode) || status.st_nlink > 1))
-        refuseFile(file, kindOf(status));
-}
-
-UniqueFd openOwnFile(const fs::path& file, int flags)
-{
-    UniqueFd fd(::open(file.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (!fd) {
-        const int error = errno;
-        struct stat status {};
-        if (wrongKind(error) && ::lstat(file.c_str(), &status) == 0)
-            refuseFile(file, kindOf(status));
-        throw fs::filesystem_error("Unable to open", file, std::error_code(error, std::generic_category()));
-    }
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0)
-        throw fs::filesystem_error("Unable to open", file, lastError());
-    if (!S_ISREG(status.st_mode) || status.st_nlink > 1)
-        refuseFile(file, kindOf(status));
-    // Blocking again from here on: writes to a regular file never wait long.
-    if (::fcntl(fd.get(), F_SETFL, flags & O_APPEND) != 0)
-        throw fs::filesystem_error("Unable to open", file, lastError());
-    // A file of another owner keeps its mode; it is that owner's to choose.
-    if ((status.st_mode & 0777) != 0600) {
-        [[maybe_unused]] const int ignored = ::fchmod(fd.get(), 0600);
-    }
-    return fd;
-}
 
 void writeFileAtomically(const fs::path& file, std::string_view content)
 {

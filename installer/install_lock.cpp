@@ -1,6 +1,7 @@
 #include "installer/install_lock.h"
 
 #include "installer/file_ops.h"
+#include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 
 #include <utility>

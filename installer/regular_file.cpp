@@ -21,25 +21,49 @@ namespace {
     throw fs::filesystem_error(what, path, std::error_code(code, std::generic_category()));
 }
 
-const char* kindOf(mode_t mode)
+/// What stands at a path, as a message names it.
+std::string kindOf(const struct stat& status)
 {
+    const mode_t mode = status.st_mode;
+    if (S_ISLNK(mode))
+        return "a symbolic link";
     if (S_ISDIR(mode))
         return "a folder";
     if (S_ISFIFO(mode))
         return "a named pipe";
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "a device";
     if (S_ISSOCK(mode))
         return "a socket";
-    if (S_ISLNK(mode))
-        return "a symbolic link";
-    return "not a file";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    if (S_ISREG(mode) && status.st_nlink > 1)
+        return "a second name of another file (a hard link)";
+    return "not a regular file";
+}
+
+std::string kindOf(mode_t mode)
+{
+    struct stat status {};
+    status.st_mode = mode;
+    status.st_nlink = 1;
+    return kindOf(status);
 }
 
 [[noreturn]] void refuse(const fs::path& file, mode_t mode)
 {
     throw SetupFailure("Only regular files can be used, but " + shownPath(file) + " is " + kindOf(mode)
                        + ". Choose a regular file and try again.");
+}
+
+[[noreturn]] void refuseFile(const fs::path& file, const std::string& kind)
+{
+    throw SetupFailure("Corvanel cannot write to " + shownPath(file) + ": it is " + kind
+                       + ", not a regular file of its own. Remove it, then retry.");
+}
+
+/// Errors of an open that mean the entry is of the wrong kind rather than out of reach.
+bool wrongKind(int error)
+{
+    return error == ELOOP || error == ENXIO || error == EISDIR || error == ENODEV || error == EOPNOTSUPP;
 }
 
 } // namespace
@@ -125,6 +149,38 @@ void writeNewFile(int from, const fs::path& source, const fs::path& target, mode
         ::unlink(target.c_str());
         throw;
     }
+}
+
+UniqueFd openOwnFile(const fs::path& file, int flags)
+{
+    UniqueFd fd(::open(file.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (!fd) {
+        const int error = errno;
+        struct stat status {};
+        if (wrongKind(error) && ::lstat(file.c_str(), &status) == 0)
+            refuseFile(file, kindOf(status));
+        throw fs::filesystem_error("Unable to open", file, std::error_code(error, std::generic_category()));
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0)
+        fail("Unable to open", file);
+    if (!S_ISREG(status.st_mode) || status.st_nlink > 1)
+        refuseFile(file, kindOf(status));
+    // Blocking again from here on: writes to a regular file never wait long.
+    if (::fcntl(fd.get(), F_SETFL, flags & O_APPEND) != 0)
+        fail("Unable to open", file);
+    // A file of another owner keeps its mode; it is that owner's to choose.
+    if ((status.st_mode & 0777) != 0600) {
+        [[maybe_unused]] const int ignored = ::fchmod(fd.get(), 0600);
+    }
+    return fd;
+}
+
+void refusePlantedFile(const fs::path& file)
+{
+    struct stat status {};
+    if (::lstat(file.c_str(), &status) == 0 && (!S_ISREG(status.st_mode) || status.st_nlink > 1))
+        refuseFile(file, kindOf(status));
 }
 
 } // namespace corvanel

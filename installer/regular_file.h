@@ -33,4 +33,15 @@ std::string readAtMost(int fd, const std::filesystem::path& file, std::size_t li
 /// std::filesystem::filesystem_error.
 void writeNewFile(int from, const std::filesystem::path& source, const std::filesystem::path& target, mode_t mode);
 
+/// Raises the SetupFailure of openOwnFile when something other than a regular file with one
+/// name stands at `file`; a missing file is no error. Reads only.
+void refusePlantedFile(const std::filesystem::path& file);
+
+/// Opens a file the program writes below the root. `flags` (O_WRONLY or O_RDWR, O_APPEND,
+/// O_CREAT, O_EXCL) are used without following a final symbolic link and without waiting on a
+/// pipe; the file is left with mode 0600 whatever it had.
+/// Only a regular file with no second name is accepted: anything else raises SetupFailure
+/// naming the file; other failures raise std::filesystem::filesystem_error.
+UniqueFd openOwnFile(const std::filesystem::path& file, int flags);
+
 } // namespace corvanel

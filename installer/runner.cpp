@@ -3,6 +3,7 @@
 #include "installer/disk_space.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
+#include "installer/regular_file.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
