@@ -24,6 +24,11 @@ const QString installed = QStringLiteral("Your installation is ready.");
 const QString needsAttention = QStringLiteral("Setup needs attention. Your source files are unchanged.");
 const QString starting = QStringLiteral("Halo 2 is starting. The first launch can take a few minutes.");
 const QString unexpectedExit = QStringLiteral("Halo 2 exited unexpectedly. Open Logs for details.");
+const QString repairPrompt
+    = QStringLiteral("Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are.");
+const QString setUpAgainPrompt
+    = QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept.");
+const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
@@ -66,6 +71,11 @@ bool assign(T& member, const T& value)
     return true;
 }
 
+bool hasPart(const std::vector<MissingPart>& parts, InstallationPart part)
+{
+    return std::any_of(parts.begin(), parts.end(), [part](const MissingPart& missing) { return missing.part == part; });
+}
+
 void openLocal(const fs::path& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(text(path.string()))); }
 
 } // namespace
@@ -79,13 +89,17 @@ LauncherModel::LauncherModel(LauncherSeams seams, QObject* parent)
         seams_.setup = [](const Installer& installer, const fs::path& game, const std::optional<fs::path>& audio) {
             installer.install(game, audio, std::nullopt);
         };
+    if (!seams_.repair)
+        seams_.repair = [](const Installer& installer, const std::optional<fs::path>& audio) {
+            installer.repair(audio, std::nullopt);
+        };
     if (!seams_.clock)
         seams_.clock = [] {
             return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
         };
-    ready_ = installer_.isInstalled();
-    status_ = ready_ ? installed : choosePrompt;
+    surveyInstallation();
     phase_ = decidePhase();
+    status_ = restingStatus();
     setupClock_.setInterval(clockReadInterval);
     connect(&setupClock_, &QTimer::timeout, this, &LauncherModel::tickSetupClock);
 }
@@ -108,7 +122,42 @@ LauncherModel::Phase LauncherModel::decidePhase() const
         return Phase::Progress;
     if (ready_)
         return Phase::Play;
+    if (!missingParts_.isEmpty())
+        return Phase::Repair;
     return Phase::Install;
+}
+
+void LauncherModel::surveyInstallation()
+{
+    // A root without a record is set up, not repaired; the record alone is never "missing" there.
+    std::error_code error;
+    const bool recorded = fs::exists(fs::symlink_status(installer_.record(), error));
+    const auto parts = recorded ? installer_.missingParts() : std::vector<MissingPart>{};
+    setReady(recorded && parts.empty());
+    const QString sentence = text(describeMissingParts(parts));
+    const bool repairable = !hasPart(parts, InstallationPart::GameFiles);
+    const bool usesAudio
+        = hasPart(parts, InstallationPart::WindowsEnvironment) || hasPart(parts, InstallationPart::AudioDecoder);
+    if (sentence == missingParts_ && repairable == repairable_ && usesAudio == repairUsesAudio_)
+        return;
+    missingParts_ = sentence;
+    repairable_ = repairable;
+    repairUsesAudio_ = usesAudio;
+    emit missingPartsChanged();
+}
+
+QString LauncherModel::restingStatus() const
+{
+    switch (decidePhase()) {
+    case Phase::Play:
+        return installed;
+    case Phase::Repair:
+        return repairable_ ? repairPrompt : setUpAgainPrompt;
+    case Phase::Install:
+    case Phase::Progress:
+        break;
+    }
+    return gameURL_.isEmpty() ? choosePrompt : readyToSetUp;
 }
 
 void LauncherModel::updatePhase()
@@ -161,6 +210,22 @@ void LauncherModel::install()
     const fs::path game = localPath(gameURL_);
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
 
+    runInBackground([setup = seams_.setup, game, audio](const Installer& installer) { setup(installer, game, audio); },
+                    &LauncherModel::setupEnded);
+}
+
+void LauncherModel::repair()
+{
+    if (busy_ || phase_ != Phase::Repair)
+        return;
+    const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
+    setRepairing(true);
+    runInBackground([repair = seams_.repair, audio](const Installer& installer) { repair(installer, audio); },
+                    &LauncherModel::repairEnded);
+}
+
+void LauncherModel::runInBackground(std::function<void(const Installer&)> work, void (LauncherModel::*ended)(const QString&))
+{
     setError({});
     setupStartedOnClock_ = seams_.clock();
     setElapsedSeconds(0);
@@ -169,16 +234,16 @@ void LauncherModel::install()
     setBusy(true);
     updatePhase();
 
-    QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(),
-                                          catalogue = seams_.catalogue, setup = seams_.setup, game, audio]() {
+    QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(), catalogue = seams_.catalogue,
+                                          work = std::move(work), ended]() {
         try {
             const auto progress = [model](const std::string& line) {
                 deliver(model, [line = text(line)](LauncherModel& launcher) { launcher.setStatus(line); });
             };
-            setup(Installer(root, progress, catalogue), game, audio);
-            deliver(model, [](LauncherModel& launcher) { launcher.setupEnded({}); });
+            work(Installer(root, progress, catalogue));
+            deliver(model, [ended](LauncherModel& launcher) { (launcher.*ended)({}); });
         } catch (const std::exception& failure) {
-            deliver(model, [message = text(describe(failure))](LauncherModel& launcher) { launcher.setupEnded(message); });
+            deliver(model, [ended, message = text(describe(failure))](LauncherModel& launcher) { (launcher.*ended)(message); });
         }
     });
 }
@@ -200,6 +265,24 @@ void LauncherModel::setupEnded(const QString& failure)
     updatePhase();
 }
 
+/// The end of a repair run. A failed repair may have fixed some parts: what is missing is read
+/// again, so the sentence shown names only what is still missing.
+void LauncherModel::repairEnded(const QString& failure)
+{
+    tickSetupClock();
+    setupClock_.stop();
+    setBusy(false);
+    setRepairing(false);
+    surveyInstallation();
+    if (failure.isEmpty()) {
+        setStatus(restingStatus());
+    } else {
+        setError(failure);
+        setStatus(repairNeedsAttention);
+    }
+    updatePhase();
+}
+
 void LauncherModel::play()
 {
     if (playing_)
@@ -211,6 +294,12 @@ void LauncherModel::play()
         playLock_.emplace(std::move(launched.lock));
     } catch (const std::exception& failure) {
         setError(text(describe(failure)));
+        // The installation may have lost parts since it was last read: offer what fixes them.
+        surveyInstallation();
+        if (decidePhase() != phase_) {
+            setStatus(restingStatus());
+            updatePhase();
+        }
         return;
     }
     setPlaying(true);
@@ -273,6 +362,7 @@ void LauncherModel::setPlaying(bool value) { if (assign(playing_, value)) emit p
 void LauncherModel::setReady(bool value) { if (assign(ready_, value)) emit readyChanged(); }
 void LauncherModel::setStatus(const QString& value) { if (assign(status_, value)) emit statusChanged(); }
 void LauncherModel::setError(const QString& value) { if (assign(error_, value)) emit errorChanged(); }
+void LauncherModel::setRepairing(bool value) { if (assign(repairing_, value)) emit repairingChanged(); }
 void LauncherModel::setElapsedSeconds(int value) { if (assign(elapsedSeconds_, value)) emit elapsedSecondsChanged(); }
 
 } // namespace corvanel

@@ -33,6 +33,8 @@ struct LauncherSeams {
     std::function<std::optional<QUrl>(const FilePanel&)> choose;
     /// The whole setup, run on a worker thread; none means `Installer::install` with no cache.
     std::function<void(const Installer&, const fs::path& game, const std::optional<fs::path>& audio)> setup;
+    /// The whole repair, run on a worker thread; none means `Installer::repair` with no cache.
+    std::function<void(const Installer&, const std::optional<fs::path>& audio)> repair;
     /// A monotonic clock for the setup timer; none means the system's steady clock.
     std::function<std::chrono::milliseconds()> clock;
 };
@@ -49,8 +51,9 @@ public:
     /// Which screen the window shows. Decided here alone, from the flags, in `decidePhase`.
     enum class Phase {
         Install,  ///< no installation and setup not running: choose the game and set up
-        Progress, ///< setup is running
+        Progress, ///< setup or a repair is running
         Play,     ///< a finished installation: play
+        Repair,   ///< an installation record whose installation lost parts: repair it
     };
     Q_ENUM(Phase)
 
@@ -65,6 +68,14 @@ private:
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
     Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
     Q_PROPERTY(bool sourceChosen READ sourceChosen NOTIFY sourceChosenChanged)
+    /// One sentence naming what a recorded installation lacks; empty when nothing or no record.
+    Q_PROPERTY(QString missingParts READ missingParts NOTIFY missingPartsChanged)
+    /// False when the game files themselves are missing: only a new setup brings them back.
+    Q_PROPERTY(bool repairable READ repairable NOTIFY missingPartsChanged)
+    /// True when the repair rebuilds the Windows environment, so a local audio package helps.
+    Q_PROPERTY(bool repairUsesAudio READ repairUsesAudio NOTIFY missingPartsChanged)
+    /// True while the running work is a repair rather than a setup.
+    Q_PROPERTY(bool repairing READ repairing NOTIFY repairingChanged)
     /// Whole seconds since set-up was pressed, counted on a monotonic clock while setup runs
     /// (a change of the system clock does not move it); kept when setup ends.
     Q_PROPERTY(int elapsedSeconds READ elapsedSeconds NOTIFY elapsedSecondsChanged)
@@ -93,6 +104,10 @@ public:
     QString error() const { return error_; }
     Phase phase() const { return phase_; }
     bool sourceChosen() const { return !gameURL_.isEmpty(); }
+    QString missingParts() const { return missingParts_; }
+    bool repairable() const { return repairable_; }
+    bool repairUsesAudio() const { return repairUsesAudio_; }
+    bool repairing() const { return repairing_; }
     int elapsedSeconds() const { return elapsedSeconds_; }
     /// `elapsedSeconds` as a short duration such as 1m 5s.
     QString elapsedText() const;
@@ -113,6 +128,8 @@ public slots:
     /// Drops the chosen audio package: setup downloads the decoder itself.
     void useAutomaticAudio();
     void install();
+    /// Rebuilds what a recorded installation lacks, in the background like setup.
+    void repair();
     void play();
     void openGuide();
     void openLogs();
@@ -130,6 +147,8 @@ signals:
     void errorChanged();
     void phaseChanged();
     void sourceChosenChanged();
+    void missingPartsChanged();
+    void repairingChanged();
     void elapsedSecondsChanged();
 
 private:
@@ -142,10 +161,19 @@ private:
     void setStatus(const QString& value);
     void setError(const QString& value);
     void setElapsedSeconds(int value);
+    void setRepairing(bool value);
     Phase decidePhase() const;
     void updatePhase();
+    /// Reads the installation afresh: `ready` and what is missing.
+    void surveyInstallation();
+    /// The status line that belongs to the current phase when nothing else is being reported.
+    QString restingStatus() const;
     void tickSetupClock();
+    /// Starts `work` on a worker thread with an Installer of its own on the model's root; `ended`
+    /// then receives its failure's message, or an empty text after success.
+    void runInBackground(std::function<void(const Installer&)> work, void (LauncherModel::*ended)(const QString&));
     void setupEnded(const QString& failure);
+    void repairEnded(const QString& failure);
     void gameExited(int status);
 
     LauncherSeams seams_;
@@ -159,6 +187,10 @@ private:
     QString status_;
     QString error_;
     Phase phase_ = Phase::Install;
+    QString missingParts_;
+    bool repairable_ = true;
+    bool repairUsesAudio_ = false;
+    bool repairing_ = false;
     int elapsedSeconds_ = 0;
     std::chrono::milliseconds setupStartedOnClock_{};
     QTimer setupClock_;

@@ -1,5 +1,8 @@
 #include "fixture_installation.h"
 
+#include "installer/windows/graphics_libraries.h"
+
+#include <QCryptographicHash>
 #include <QFile>
 
 #include <stdexcept>
@@ -7,6 +10,12 @@
 namespace corvanel::testing {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+const QString decoderContent = QStringLiteral("MZ fixture decoder");
+
+} // namespace
 
 DataHome::DataHome() : previous_(qgetenv("XDG_DATA_HOME"))
 {
@@ -38,13 +47,33 @@ void writeInstallation(const fs::path& root, const QString& wineBody)
 {
     writeText(root / "installed.json",
               R"({"format":1,"launcherVersion":"0.2.1","engine":"WS12WineCX24.0.7_7.tar.xz","installedAt":700000000})");
-    writeText(root / "Install" / "game" / "halo2.exe", "MZ");
-    writeText(root / "Install" / "prefix" / "system.reg", "WINE REGISTRY Version 2\n");
-    writeText(root / "Install" / "prefix" / "drive_c" / "windows" / "syswow64" / "wmadmod.dll", "MZ");
+    const fs::path game = root / "Install" / "game";
+    const fs::path prefix = root / "Install" / "prefix";
+    writeText(game / "halo2.exe", "MZ");
+    writeText(game / "xlive.dll", "MZ");
+    for (const char* map : {"shared.map", "mainmenu.map", "single_player_shared.map"})
+        writeText(game / "maps" / map, "map");
+    for (const auto& graphics : graphicsLibraries)
+        writeText(game / graphics.library, "MZ");
+    writeText(prefix / "system.reg", "WINE REGISTRY Version 2\n");
+    writeText(prefix / "user.reg", "WINE REGISTRY Version 2\n");
+    writeText(prefix / "drive_c" / "windows" / "syswow64" / "wmadmod.dll", decoderContent);
+    fs::create_directories(prefix / "drive_c" / "Games");
+    fs::remove(prefix / "drive_c" / "Games" / "Halo 2");
+    fs::create_directory_symlink(fs::absolute(game).lexically_normal(), prefix / "drive_c" / "Games" / "Halo 2");
+    writeText(root / "Runtime" / "lib" / "libinotify.0.dylib", "");
     const fs::path wine = root / "Runtime" / "wswine.bundle" / "bin" / "wine";
     writeText(wine, "#!/bin/sh\n" + wineBody + "\n");
     fs::permissions(wine, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
     fs::create_directories(root / "Logs");
+}
+
+Catalogue fixtureCatalogue()
+{
+    Catalogue catalogue = releaseCatalogue();
+    catalogue.codecHash
+        = QCryptographicHash::hash(decoderContent.toUtf8(), QCryptographicHash::Sha256).toHex().toStdString();
+    return catalogue;
 }
 
 } // namespace corvanel::testing

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "installer/assets/catalogue.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -20,9 +22,13 @@ private:
     QByteArray previous_;
 };
 
-/// Makes `root` hold a finished installation whose Wine executable is a shell script with
-/// `wineBody` as its body (it runs in the game folder as `wine halo2.exe -windowed -hiresfix`).
+/// Makes `root` hold a finished installation, complete down to the finer checks of repair, whose
+/// Wine executable is a shell script with `wineBody` as its body (it runs in the game folder as
+/// `wine halo2.exe -windowed -hiresfix`).
 void writeInstallation(const std::filesystem::path& root, const QString& wineBody = QStringLiteral("exit 0"));
+
+/// The release catalogue, except that it accepts the audio decoder of `writeInstallation`.
+Catalogue fixtureCatalogue();
 
 /// Writes `text` to `file`, creating its folders.
 void writeText(const std::filesystem::path& file, const QString& text);

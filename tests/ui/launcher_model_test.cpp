@@ -17,6 +17,7 @@
 
 using namespace corvanel;
 using corvanel::testing::DataHome;
+using corvanel::testing::fixtureCatalogue;
 using corvanel::testing::writeInstallation;
 
 namespace {
@@ -26,6 +27,20 @@ const QString readyToSetUp = QStringLiteral("Ready to set up. Audio support will
 const QString installed = QStringLiteral("Your installation is ready.");
 const QString needsAttention = QStringLiteral("Setup needs attention. Your source files are unchanged.");
 const QString starting = QStringLiteral("Halo 2 is starting. The first launch can take a few minutes.");
+const QString repairPrompt
+    = QStringLiteral("Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are.");
+const QString setUpAgainPrompt
+    = QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept.");
+const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
+const QString incomplete = QStringLiteral("Setup is incomplete. Complete setup before launching Halo 2.");
+
+/// A complete fixture installation under `root` with `lost` (relative to the root) removed.
+void writeDamagedInstallation(const fs::path& root, const QString& lost)
+{
+    writeInstallation(root);
+    if (!lost.isEmpty())
+        fs::remove_all(root / lost.toStdString());
+}
 
 /// Records what the desktop was asked to open.
 class Opener : public QObject {
@@ -105,7 +120,7 @@ private slots:
     {
         DataHome home;
         writeInstallation(home.root());
-        LauncherModel model;
+        LauncherModel model({.catalogue = fixtureCatalogue()});
         QCOMPARE(model.ready(), true);
         QCOMPARE(model.status(), installed);
     }
@@ -322,7 +337,7 @@ private slots:
                                             "-c", "echo locked; exec sleep 60"});
             QVERIFY(holder.waitForReadyRead(10'000));
         }
-        LauncherModel model;
+        LauncherModel model({.catalogue = fixtureCatalogue()});
         const QString status = model.status();
         Spies spies(model);
 
@@ -358,7 +373,7 @@ private slots:
         writeInstallation(home.root(), QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done\necho \"$@\"\nexit %2")
                                            .arg(QString::fromStdString(release.string()))
                                            .arg(exitStatus));
-        LauncherModel model;
+        LauncherModel model({.catalogue = fixtureCatalogue()});
         Spies spies(model);
 
         model.play();
@@ -481,6 +496,180 @@ private slots:
 
     /// The setup clock counts whole seconds on the monotonic clock from the press of set-up,
     /// moves while no progress line arrives, and stops where it was when setup ends.
+    /// The screen follows what the installation holds: a record whose installation lost parts
+    /// is repaired (even when the coarse installed-state test still passes, as for a graphics
+    /// library); lost game files cannot be repaired; no record means setup.
+    void phaseFollowsWhatIsMissing_data()
+    {
+        QTest::addColumn<QString>("lost");
+        QTest::addColumn<LauncherModel::Phase>("phase");
+        QTest::addColumn<QString>("sentence");
+        QTest::addColumn<bool>("repairable");
+        QTest::addColumn<bool>("usesAudio");
+        QTest::addColumn<QString>("status");
+        using Phase = LauncherModel::Phase;
+        QTest::newRow("complete") << "" << Phase::Play << "" << true << false << installed;
+        QTest::newRow("runtime") << "Runtime" << Phase::Repair << "The compatibility runtime is missing or damaged." << true
+                                 << false << repairPrompt;
+        QTest::newRow("graphics library") << "Install/game/d3dx9_43.dll" << Phase::Repair
+                                          << "The graphics library d3dx9_43.dll is missing or damaged." << true << false
+                                          << repairPrompt;
+        QTest::newRow("system registry") << "Install/prefix/system.reg" << Phase::Repair
+                                         << "The private Windows environment is missing or damaged." << true << true
+                                         << repairPrompt;
+        QTest::newRow("decoder") << "Install/prefix/drive_c/windows/syswow64/wmadmod.dll" << Phase::Repair
+                                 << "The audio decoder is missing or damaged." << true << true << repairPrompt;
+        QTest::newRow("game files") << "Install/game/halo2.exe" << Phase::Repair
+                                    << "The game file halo2.exe is missing or damaged." << false << false << setUpAgainPrompt;
+        QTest::newRow("no record") << "installed.json" << Phase::Install << "" << true << false << choosePrompt;
+    }
+
+    void phaseFollowsWhatIsMissing()
+    {
+        QFETCH(QString, lost);
+        QFETCH(LauncherModel::Phase, phase);
+        QFETCH(QString, sentence);
+        QFETCH(bool, repairable);
+        QFETCH(bool, usesAudio);
+        QFETCH(QString, status);
+        DataHome home;
+        writeDamagedInstallation(home.root(), lost);
+        LauncherModel model({.catalogue = fixtureCatalogue()});
+        QCOMPARE(model.phase(), phase);
+        QCOMPARE(model.ready(), phase == LauncherModel::Phase::Play);
+        QCOMPARE(model.missingParts(), sentence);
+        QCOMPARE(model.repairable(), repairable);
+        QCOMPARE(model.repairUsesAudio(), usesAudio);
+        QCOMPARE(model.status(), status);
+        QVERIFY(model.error().isEmpty());
+    }
+
+    /// A repair runs like setup, through the progress phase, with the chosen audio package;
+    /// success leads to play, failure back to the repair screen with the message and with the
+    /// sentence naming only what is still missing.
+    void repairRunsLikeSetup_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::addColumn<QList<LauncherModel::Phase>>("phases");
+        QTest::newRow("success") << false << QList{LauncherModel::Phase::Progress, LauncherModel::Phase::Play};
+        QTest::newRow("failure") << true << QList{LauncherModel::Phase::Progress, LauncherModel::Phase::Repair};
+    }
+
+    void repairRunsLikeSetup()
+    {
+        QFETCH(bool, fails);
+        QFETCH(QList<LauncherModel::Phase>, phases);
+        DataHome home;
+        writeDamagedInstallation(home.root(), "Runtime");
+        fs::remove(home.root() / "Install" / "prefix" / "user.reg");
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile("/media/MPSetup.exe")};
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::optional<fs::path> audioSeen;
+        LauncherModel model({
+            .catalogue = fixtureCatalogue(),
+            .choose = panels.seam(),
+            .repair = [&audioSeen, released, fails](const Installer& installer, const std::optional<fs::path>& audio) {
+                audioSeen = audio;
+                installer.report("Repairing your installation");
+                released.wait();
+                // The environment comes back either way; the runtime only when the repair succeeds.
+                corvanel::testing::writeText(installer.prefix() / "user.reg", "WINE REGISTRY Version 2\n");
+                if (fails)
+                    throw SetupFailure("The compatibility runtime could not be downloaded. Check your internet connection, then retry.");
+                writeInstallation(installer.root());
+            },
+        });
+        QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
+        QCOMPARE(model.missingParts(),
+                 QStringLiteral("The compatibility runtime and the private Windows environment are missing or damaged."));
+        QVERIFY(model.repairUsesAudio());
+        model.selectAudio();
+        QList<LauncherModel::Phase> seen;
+        QStringList statuses;
+        connect(&model, &LauncherModel::phaseChanged, this, [&] {
+            seen << model.phase();
+            statuses << model.status();
+        });
+
+        model.repair();
+        QCOMPARE(model.busy(), true);
+        QCOMPARE(model.repairing(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(model.status(), QStringLiteral("Repairing your installation"), 10'000);
+        model.repair(); // already running: nothing happens
+        release.set_value();
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 2, 10'000);
+        QTest::qWait(50);
+
+        QCOMPARE(seen, phases);
+        QCOMPARE(model.busy(), false);
+        QCOMPARE(model.repairing(), false);
+        QCOMPARE(audioSeen, std::optional<fs::path>("/media/MPSetup.exe"));
+        if (fails) {
+            QCOMPARE(statuses.last(), repairNeedsAttention);
+            QCOMPARE(model.error(),
+                     QStringLiteral("The compatibility runtime could not be downloaded. Check your internet connection, then retry."));
+            QCOMPARE(model.missingParts(), QStringLiteral("The compatibility runtime is missing or damaged."));
+            QVERIFY(!model.repairUsesAudio());
+            QCOMPARE(model.ready(), false);
+        } else {
+            QCOMPARE(statuses.last(), installed);
+            QVERIFY(model.error().isEmpty());
+            QVERIFY(model.missingParts().isEmpty());
+            QCOMPARE(model.ready(), true);
+        }
+    }
+
+    /// The real repair refuses lost game files with its own message and changes nothing; a
+    /// repair asked for outside the repair phase does nothing at all.
+    void realRepairRefusesLostGameFiles()
+    {
+        DataHome home;
+        {
+            LauncherModel fresh({.catalogue = fixtureCatalogue()});
+            QSignalSpy busy(&fresh, &LauncherModel::busyChanged);
+            fresh.repair();
+            QCOMPARE(busy.count(), 0);
+            QCOMPARE(fresh.phase(), LauncherModel::Phase::Install);
+        }
+        writeDamagedInstallation(home.root(), "Install/game/halo2.exe");
+        const auto recordBefore = fs::last_write_time(home.root() / "installed.json");
+        LauncherModel model({.catalogue = fixtureCatalogue()});
+        QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
+
+        model.repair();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), 30'000);
+        QVERIFY2(model.error().contains("the game files need to be set up again"), qPrintable(model.error()));
+        QCOMPARE(model.status(), repairNeedsAttention);
+        QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
+        QCOMPARE(model.missingParts(), QStringLiteral("The game file halo2.exe is missing or damaged."));
+        QCOMPARE(fs::last_write_time(home.root() / "installed.json"), recordBefore);
+        QVERIFY(fs::exists(home.root() / "Runtime" / "wswine.bundle" / "bin" / "wine"));
+    }
+
+    /// A launch refused because the installation lost parts since the window opened moves
+    /// the window to the repair screen, keeping the launch's message.
+    void failedLaunchOffersRepair()
+    {
+        DataHome home;
+        writeInstallation(home.root());
+        LauncherModel model({.catalogue = fixtureCatalogue()});
+        QCOMPARE(model.phase(), LauncherModel::Phase::Play);
+        fs::remove_all(home.root() / "Runtime");
+        QSignalSpy phase(&model, &LauncherModel::phaseChanged);
+
+        model.play();
+        QCOMPARE(model.error(), incomplete);
+        QCOMPARE(model.playing(), false);
+        QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
+        QCOMPARE(phase.count(), 1);
+        QCOMPARE(model.ready(), false);
+        QCOMPARE(model.status(), repairPrompt);
+        QCOMPARE(model.missingParts(), QStringLiteral("The compatibility runtime is missing or damaged."));
+        QVERIFY(lockIsFree(home.root()));
+    }
+
     void setupClockCountsFromThePress()
     {
         DataHome home;

@@ -365,6 +365,85 @@ private slots:
         QCOMPARE(text(w, "statusText"), QStringLiteral("Halo 2 is starting. The first launch can take a few minutes."));
     }
 
+    /// A recorded installation that lost parts opens on the repair screen; Repair runs through
+    /// the progress screen to the play screen, or back with the failure's message in view.
+    void repairScreen_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("success") << false;
+        QTest::newRow("failure") << true;
+    }
+
+    void repairScreen()
+    {
+        QFETCH(bool, fails);
+        auto window = open("repair");
+        PhaseWindow& w = *window;
+        QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Repair Halo 2"));
+        QCOMPARE(text(w, "titleEyebrow"), QStringLiteral("YOUR INSTALLATION / NEEDS REPAIR"));
+        QCOMPARE(text(w, "headline"), QStringLiteral("Welcome back."));
+        QCOMPARE(text(w, "subtitle"), QStringLiteral("A few parts of your installation need to be put back first."));
+        QVERIFY(shown(w, "repairScreen"));
+        QVERIFY(!shown(w, "installScreen"));
+        QVERIFY(!shown(w, "playScreen"));
+        QCOMPARE(text(w, "repairHeading"), QStringLiteral("Your installation needs repair"));
+        QCOMPARE(text(w, "missingParts"),
+                 QStringLiteral("The compatibility runtime and the audio decoder are missing or damaged."));
+        QCOMPARE(text(w, "repairAdvice"),
+                 QStringLiteral("Repair downloads and rebuilds only what is missing. Your game files and saves stay as they are."));
+        QVERIFY(shown(w, "repairAdvanced")); // the decoder is rebuilt: a local audio package helps
+        QCOMPARE(text(w, "repair"), QStringLiteral("Repair"));
+        QCOMPARE(glyph(w, "statusIcon"), infoGlyph);
+        QCOMPARE(text(w, "statusText"),
+                 QStringLiteral("Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are."));
+
+        CLICK(w, "repair");
+        QVERIFY(shown(w, "progressScreen"));
+        QVERIFY(!shown(w, "repairScreen"));
+        QVERIFY(!shown(w, "statusBox"));
+        QCOMPARE(text(w, "progressTitle"), QStringLiteral("Repairing Halo 2"));
+        QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Repair Halo 2"));
+        QTRY_COMPARE_WITH_TIMEOUT(text(w, "progressLine"),
+                                  QStringLiteral("Unpacking the compatibility runtime · 180 MB · 12s elapsed"), 10'000);
+
+        if (fails)
+            w.failSetup();
+        else
+            w.releaseSetup();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy(), 10'000);
+        QTest::qWait(100);
+        if (fails) {
+            QVERIFY(shown(w, "repairScreen"));
+            QCOMPARE(text(w, "statusText"), QStringLiteral("Repair needs attention. Your game and saves are unchanged."));
+            QCOMPARE(glyph(w, "statusIcon"), warningGlyph);
+            QCOMPARE(text(w, "errorText"), PhaseWindow::repairFailure);
+            const QRectF viewport = corvanel::testing::contentViewport(w.window());
+            QVERIFY(inside(sceneRect(item(w, "errorText")), viewport));
+        } else {
+            QVERIFY(shown(w, "playScreen"));
+            QCOMPARE(text(w, "headline"), QStringLiteral("Welcome back."));
+            QCOMPARE(text(w, "statusText"), QStringLiteral("Your installation is ready."));
+            QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Play Halo 2"));
+        }
+    }
+
+    /// Lost game files cannot be repaired: no Repair button, and the way to set them up again.
+    void lostGameFilesAreNotOfferedARepair()
+    {
+        auto window = open("repair-game-files");
+        PhaseWindow& w = *window;
+        QVERIFY(shown(w, "repairScreen"));
+        QCOMPARE(text(w, "repairHeading"), QStringLiteral("Your game files need setting up again"));
+        QCOMPARE(text(w, "missingParts"), QStringLiteral("The game file halo2.exe is missing or damaged."));
+        QCOMPARE(text(w, "repairAdvice"),
+                 "Repair cannot restore game files. Delete installed.json in " + w.model().root()
+                     + ", then reopen Corvanel and set up again from your h2pc_installer_2.1 folder; your saves are kept.");
+        QVERIFY(!shown(w, "repair"));
+        QVERIFY(!shown(w, "repairAdvanced"));
+        QCOMPARE(text(w, "statusText"),
+                 QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept."));
+    }
+
     void linksOpenInTheDesktop()
     {
         Opener opener;

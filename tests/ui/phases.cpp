@@ -11,10 +11,14 @@ namespace corvanel::testing {
 
 namespace fs = std::filesystem;
 
-const QStringList PhaseWindow::phases = {"fresh", "source-chosen", "setting-up", "failed", "ready", "playing"};
+const QStringList PhaseWindow::phases = {"fresh",  "source-chosen", "setting-up",       "failed",
+                                         "ready",  "playing",       "repair", "repair-game-files"};
 
 const QString PhaseWindow::failure = QStringLiteral(
     "The selected folder does not contain h2pc_data.bin or a Halo 2 game. Choose your h2pc_installer_2.1 folder again.");
+
+const QString PhaseWindow::repairFailure = QStringLiteral(
+    "The compatibility runtime could not be downloaded. Check your internet connection, then retry.");
 
 namespace {
 
@@ -31,6 +35,7 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
     writeText(home_->path() / "Setup Guide.html", "<html></html>");
 
     LauncherSeams seams{
+        .catalogue = fixtureCatalogue(),
         .guide = home_->path() / "Setup Guide.html",
         .choose = [downloads](const FilePanel& panel) -> std::optional<QUrl> {
             return QUrl::fromLocalFile(local(downloads / (panel.folders ? "h2pc_installer_2.1" : "MPSetup.exe")));
@@ -42,11 +47,24 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
                 throw SetupFailure(failure.toStdString());
             writeInstallation(installer.root(), wine);
         },
+        .repair = [released, wine](const Installer& installer, const std::optional<fs::path>&) {
+            installer.report("Repairing your installation");
+            installer.report("Unpacking the compatibility runtime · 180 MB · 12s elapsed");
+            if (released.get())
+                throw SetupFailure(repairFailure.toStdString());
+            writeInstallation(installer.root(), wine);
+        },
     };
     if (options.manualClock)
         seams.clock = [this] { return std::chrono::milliseconds(clock_.load()); };
-    if (phase == "ready" || phase == "playing")
+    if (phase == "ready" || phase == "playing" || phase.startsWith("repair"))
         writeInstallation(home_->root(), wine);
+    if (phase == "repair") {
+        fs::remove_all(home_->root() / "Runtime");
+        fs::remove(home_->root() / "Install" / "prefix" / "drive_c" / "windows" / "syswow64" / "wmadmod.dll");
+    }
+    if (phase == "repair-game-files")
+        fs::remove(home_->root() / "Install" / "game" / "halo2.exe");
 
     delegate_ = std::make_unique<AppDelegate>(std::move(seams), [this](const QString& message, const QString& informative) {
         alerts << message + " / " + informative;

@@ -24,9 +24,10 @@ struct PhaseOptions {
 
 /// The window, in a temporary data folder, brought to one of the phases a user sees:
 /// "fresh", "source-chosen" (with an audio package), "setting-up" (with a progress line),
-/// "failed", "ready" and "playing". Open panels answer with files in a Downloads folder;
-/// setup reports two lines and then fails ("failed") or waits for releaseSetup() or
-/// failSetup(); the game waits for endGame().
+/// "failed", "ready", "playing", "repair" (an installation that lost its runtime and audio
+/// decoder) and "repair-game-files" (one that lost the game's executable). Open panels answer
+/// with files in a Downloads folder; setup reports two lines and then fails ("failed") or waits
+/// for releaseSetup() or failSetup(); a repair does the same, and the game waits for endGame().
 class PhaseWindow {
 public:
     static const QStringList phases;
@@ -47,7 +48,8 @@ public:
     QQuickWindow* window() { return delegate_->window(); }
     QStringList alerts; ///< "message / informative" of every alert shown
 
-    static const QString failure; ///< the message of a failed setup
+    static const QString failure;       ///< the message of a failed setup
+    static const QString repairFailure; ///< the message of a failed repair
 
 private:
     std::unique_ptr<DataHome> home_;

@@ -33,6 +33,13 @@ ColumnLayout {
         visible: content.model.phase === LauncherModel.Progress
         model: content.model
     }
+    RepairScreen {
+        objectName: "repairScreen"
+        Layout.fillWidth: true
+        visible: content.model.phase === LauncherModel.Repair
+        showAdvanced: content.showAdvanced
+        model: content.model
+    }
     InstallScreen {
         id: install
         objectName: "installScreen"

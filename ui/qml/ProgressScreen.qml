@@ -16,7 +16,8 @@ Card {
         RowLayout {
             Layout.fillWidth: true
             Text {
-                text: "Setting up Halo 2"
+                objectName: "progressTitle"
+                text: screen.model.repairing ? "Repairing Halo 2" : "Setting up Halo 2"
                 color: HaloTheme.ink
                 font.family: HaloTheme.display
                 font.bold: true
@@ -46,7 +47,9 @@ Card {
         }
         BodyText {
             Layout.fillWidth: true
-            text: "Keep the launcher open. Unpacking the game can take several minutes, even on a fast Mac. The amount unpacked and elapsed time update while extraction runs."
+            text: screen.model.repairing
+                  ? "Keep the launcher open. Only the missing parts are downloaded and rebuilt; your game files and saves stay as they are."
+                  : "Keep the launcher open. Unpacking the game can take several minutes, even on a fast Mac. The amount unpacked and elapsed time update while extraction runs."
             lineSpacing: 4
         }
         HaloButtonStyle {

@@ -26,7 +26,9 @@ Item {
             objectName: "navCurrent"
             Layout.fillWidth: true
             number: "01"
-            title: sidebar.model.phase === LauncherModel.Play ? "Play Halo 2" : "Install Halo 2"
+            title: sidebar.model.phase === LauncherModel.Play ? "Play Halo 2"
+                   : sidebar.model.phase === LauncherModel.Repair || sidebar.model.repairing ? "Repair Halo 2"
+                   : "Install Halo 2"
             active: true
         }
         NavButton {

@@ -8,17 +8,20 @@ ColumnLayout {
     required property LauncherModel model
 
     readonly property bool installed: model.phase === LauncherModel.Play
+    readonly property bool repairing: model.phase === LauncherModel.Repair || model.repairing
 
     spacing: 16
 
     Eyebrow {
         objectName: "titleEyebrow"
-        text: block.installed ? "YOUR INSTALLATION / READY" : "HALO 2 FOR WINDOWS VISTA / MAC SETUP"
+        text: block.installed ? "YOUR INSTALLATION / READY"
+              : block.repairing ? "YOUR INSTALLATION / NEEDS REPAIR"
+              : "HALO 2 FOR WINDOWS VISTA / MAC SETUP"
     }
     GlowText {
         objectName: "headline"
         Layout.fillWidth: true
-        text: block.installed ? "Welcome back." : "Bring your game.\nPlay it on your Mac."
+        text: block.installed || block.repairing ? "Welcome back." : "Bring your game.\nPlay it on your Mac."
         font.family: HaloTheme.display
         font.bold: true
         font.pixelSize: 38
@@ -30,7 +33,9 @@ ColumnLayout {
     Text {
         objectName: "subtitle"
         Layout.fillWidth: true
-        text: block.installed ? "Your next campaign is a click away." : "One folder. We’ll take care of the rest."
+        text: block.installed ? "Your next campaign is a click away."
+              : block.repairing ? "A few parts of your installation need to be put back first."
+              : "One folder. We’ll take care of the rest."
         color: HaloTheme.muted
         font.family: HaloTheme.display
         font.pixelSize: 16
