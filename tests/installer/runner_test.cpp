@@ -1,6 +1,7 @@
 #include "installer/installer.h"
 #include "installer/runner.h"
 #include "installer/setup_failure.h"
+#include "support/scoped_variable.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -313,26 +314,7 @@ TEST_F(Runner, LogCreatedByTheRunnerIsPrivate)
     EXPECT_EQ(testing::permissionsOf(installer.log()), 0600u);
 }
 
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value, 1);
-    }
-    ~ScopedVariable()
-    {
-        if (old_)
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using testing::ScopedVariable;
 
 TEST_F(Runner, AProgramEndsWhenTheLauncherRunningItIsKilled)
 {

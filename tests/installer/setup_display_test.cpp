@@ -2,6 +2,7 @@
 // launcher; the game itself keeps the user's display.
 
 #include "installer/installer.h"
+#include "support/scoped_variable.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -19,28 +20,7 @@ using testing::readText;
 using testing::TempDir;
 using testing::writeText;
 
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value, 1);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-    ~ScopedVariable()
-    {
-        if (old_)
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using testing::ScopedVariable;
 
 /// One line per call: the arguments, then what the program saw of the displays and the prefix.
 constexpr const char* recordLine
