@@ -108,12 +108,7 @@ TEST(ProcessEdge, AnInterruptedLaunchWaitsForTheGameWithTheLockHeld)
 /// null device (input) or to `output`.
 int runWithClosedStreams(const std::vector<int>& closed, const std::vector<std::string>& arguments, const fs::path& output)
 {
-    std::vector<std::string> texts{program.string()};
-    texts.insert(texts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : texts)
-        argv.push_back(text.data());
-    argv.push_back(nullptr);
+    const testing::ArgumentVector argv(program, arguments);
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int in = ::open("/dev/null", O_RDONLY);
@@ -125,7 +120,7 @@ int runWithClosedStreams(const std::vector<int>& closed, const std::vector<std::
         ::close(out);
         for (const int fd : closed)
             ::close(fd);
-        ::execv(argv[0], argv.data());
+        ::execv(argv.get()[0], argv.get());
         ::_exit(127);
     }
     int status = 0;

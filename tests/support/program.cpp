@@ -16,18 +16,22 @@ namespace {
 std::atomic<int> serial{0};
 }
 
+ArgumentVector::ArgumentVector(const std::filesystem::path& program, const std::vector<std::string>& arguments)
+    : texts_{program.string()}
+{
+    texts_.insert(texts_.end(), arguments.begin(), arguments.end());
+    for (auto& text : texts_)
+        pointers_.push_back(text.data());
+    pointers_.push_back(nullptr);
+}
+
 StartedProgram::StartedProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                                const std::filesystem::path& scratch)
 {
     const std::string name = "program-" + std::to_string(serial++);
     out_ = scratch / (name + ".out");
     err_ = scratch / (name + ".err");
-    std::vector<std::string> texts{program.string()};
-    texts.insert(texts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : texts)
-        argv.push_back(text.data());
-    argv.push_back(nullptr);
+    const ArgumentVector argv(program, arguments);
 
     pid_ = ::fork();
     if (pid_ < 0)
@@ -39,7 +43,7 @@ StartedProgram::StartedProgram(const std::filesystem::path& program, const std::
         ::dup2(in, STDIN_FILENO);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
+        ::execv(argv.get()[0], argv.get());
         ::_exit(127);
     }
 }

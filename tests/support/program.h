@@ -8,6 +8,19 @@
 
 namespace corvanel::testing {
 
+/// A program and its arguments as execv takes them; the texts live as long as this object.
+class ArgumentVector {
+public:
+    ArgumentVector(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+    ArgumentVector(const ArgumentVector&) = delete;
+    ArgumentVector& operator=(const ArgumentVector&) = delete;
+    char* const* get() const { return pointers_.data(); }
+
+private:
+    std::vector<std::string> texts_;
+    std::vector<char*> pointers_;
+};
+
 struct ProgramOutcome {
     int status = -1; ///< exit code, or -1 when a signal ended the program
     std::string out;
