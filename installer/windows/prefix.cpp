@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace corvanel {
 
 namespace {
@@ -36,6 +38,10 @@ constexpr const char* decoderRegistration
 /// seconds after the last command; this bounds the wait for that.
 constexpr double registrySaveLimit = 60;
 
+/// How long a Wine server left by an earlier run of this prefix gets to finish on its own before
+/// it is told to end.
+constexpr double earlierSessionLimit = 30;
+
 /// Programs of the prefix's 32-bit side that later steps and the game rely on. `wineboot -u`
 /// exits 0 even when it could not start a single 32-bit program, leaving these out.
 constexpr const char* thirtyTwoBitPrograms[] = {"regsvr32.exe", "rundll32.exe"};
@@ -57,6 +63,47 @@ void requireThirtyTwoBitSide(const fs::path& prefix, const fs::path& log)
                            "computer may be unable to run 32-bit programs. Open the setup log for details.");
 }
 
+bool isFolder(const fs::path& path)
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+/// Wine makes the C: and Z: links only in the moment it creates `dosdevices`; a setup ended in
+/// that moment leaves a prefix that never gets them. Puts back whichever is missing.
+void completeDriveLinks(const fs::path& prefix)
+{
+    const fs::path dosdevices = prefix / "dosdevices";
+    if (!isFolder(dosdevices))
+        return;
+    Installer::makeDirectory(prefix / "drive_c");
+    for (const auto& [name, target] : {std::pair{"c:", "../drive_c"}, std::pair{"z:", "/"}})
+        if (!entryExists(dosdevices / name))
+            fs::create_symlink(target, dosdevices / name);
+}
+
+/// A Wine server left by an earlier run of this prefix (a setup that failed a moment ago, or one
+/// that was stopped) turns away every program started while it shuts down ("a wine server seems
+/// to be running, but I cannot connect to it"). Waits for it to end; one that outlasts the limit
+/// is told to end, with whatever it still runs: under the install lock nothing of ours runs
+/// there. Returns at once when no server runs.
+template <typename RunServer>
+void endEarlierSession(const RunServer& runServer)
+{
+    try {
+        runServer("-w", earlierSessionLimit);
+        return;
+    } catch (const SetupFailure&) {
+        // Still running at the limit.
+    }
+    try {
+        runServer("-k", earlierSessionLimit);
+    } catch (const SetupFailure&) {
+        // It ended in the meantime: nothing left to stop.
+    }
+    runServer("-w", registrySaveLimit);
+}
+
 } // namespace
 
 void Installer::configurePrefix(const fs::path& codec) const
@@ -66,7 +113,19 @@ void Installer::configurePrefix(const fs::path& codec) const
                    {.environment = environment(), .capture = capture, .timeout = timeout});
     };
 
+    const std::string wineserver = (wine().parent_path() / "wineserver").string();
+    const auto runServer = [&](const char* option, double timeout) {
+        run(wineserver, {option}, {.environment = environment(), .timeout = timeout});
+    };
+
     report("Creating your private Windows environment");
+    // Wine follows these two wherever they lead; everything below them is Wine's own.
+    refuseLinkedFolder(prefix() / "dosdevices");
+    refuseLinkedFolder(prefix() / "drive_c");
+    if (isFolder(prefix())) {
+        completeDriveLinks(prefix());
+        endEarlierSession(runServer);
+    }
     runWine({"wineboot", "-u"}, 300);
 
     std::vector<fs::path> drives;
@@ -103,8 +162,7 @@ void Installer::configurePrefix(const fs::path& codec) const
 
     // Setup counts as finished only once the registry is on disk, so that the installed-state
     // test and a launch right after setup see the prefix.
-    run((wine().parent_path() / "wineserver").string(), {"-w"},
-        {.environment = environment(), .timeout = registrySaveLimit});
+    runServer("-w", registrySaveLimit);
     if (!entryExists(prefix() / "system.reg"))
         throw SetupFailure("Wine did not save your private Windows environment. Open the setup log for details.");
 }

@@ -234,7 +234,7 @@ TEST(EndToEndRecovery, AFailureInTheLastStageLeavesNoRecordAndARetrySucceeds)
 
     fs::remove(blocker);
     const auto retried = install(kit / "h2pc_installer_2.1", root, folder.path());
-    EXPECT_EQ(retried.status, 0) << retried.err;
+    EXPECT_EQ(retried.status, 0) << retried.err << testing::readText(root / "Logs" / "setup.log");
     EXPECT_EQ(corvanel({"--status", "--home", root.string()}, folder.path()).out, "installed\n");
     for (const auto& entry : fs::directory_iterator(root))
         EXPECT_EQ(entry.path().filename().string().find("-staging-"), std::string::npos) << entry.path();

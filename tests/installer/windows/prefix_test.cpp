@@ -10,8 +10,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvanel {
 namespace {
@@ -24,6 +32,17 @@ using testing::expectedRegistryRows;
 
 const char* const decoderKey
     = R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)";
+
+/// The programs the runner started, in order, as the setup log `text` names them.
+std::vector<std::string> startedCommands(const std::string& text)
+{
+    std::vector<std::string> started;
+    std::istringstream log(text);
+    for (std::string line; std::getline(log, line);)
+        if (const auto at = line.find("] Starting "); at != std::string::npos)
+            started.push_back(line.substr(at + 11));
+    return started;
+}
 
 /// One root with the fixture engine and game, configured once for the whole suite: a fresh
 /// 64-bit prefix takes Wine many seconds to build.
@@ -141,22 +160,17 @@ TEST_F(Prefix, EveryCommandRunsWithItsOwnArgumentsInOrder)
 {
     ASSERT_EQ(firstError_, "");
     const std::string wine = installer().wine().string();
-    std::vector<std::string> expected{"Starting " + wine + ": " + quotedArguments({"wineboot", "-u"})};
+    std::vector<std::string> expected{wine + ": " + quotedArguments({"wineboot", "-u"})};
     for (const auto& row : expectedRegistryRows)
-        expected.push_back("Starting " + wine + ": "
+        expected.push_back(wine + ": "
                            + quotedArguments({"reg", "add", row.key, "/v", row.name, "/t", "REG_SZ", "/d", row.data, "/f"}));
-    expected.push_back("Starting " + wine + ": "
+    expected.push_back(wine + ": "
                        + quotedArguments({R"(C:\windows\syswow64\regsvr32.exe)", "/s", R"(C:\windows\syswow64\wmadmod.dll)"}));
-    expected.push_back("Starting " + wine + ": "
+    expected.push_back(wine + ": "
                        + quotedArguments({"reg", "query", decoderKey}));
-    expected.push_back("Starting " + (installer().wine().parent_path() / "wineserver").string() + ": " + quotedArguments({"-w"}));
+    expected.push_back((installer().wine().parent_path() / "wineserver").string() + ": " + quotedArguments({"-w"}));
 
-    std::vector<std::string> started;
-    std::istringstream log(firstLog_);
-    for (std::string line; std::getline(log, line);)
-        if (const auto at = line.find("] Starting "); at != std::string::npos)
-            started.push_back(line.substr(at + 2));
-    EXPECT_EQ(started, expected);
+    EXPECT_EQ(startedCommands(firstLog_), expected);
 }
 
 TEST_F(Prefix, EveryRegistryRowReadsBackAsText)
@@ -165,9 +179,13 @@ TEST_F(Prefix, EveryRegistryRowReadsBackAsText)
     testing::expectRegistryRowsReadBack(installer());
 }
 
-TEST_F(Prefix, SecondRunPrunesDrivesAndReplacesTheGameLink)
+TEST_F(Prefix, SecondRunPrunesDrivesRestoresTheDriveLinksAndReplacesTheGameLink)
 {
     ASSERT_EQ(firstError_, "");
+    // Wine makes C: and Z: only when it creates dosdevices: a setup ended in that moment leaves
+    // them out for good unless the stage puts them back.
+    fs::remove(dosdevices() / "c:");
+    fs::remove(dosdevices() / "z:");
     const fs::path elsewhere = temp_->path() / "elsewhere";
     fs::create_directories(elsewhere);
     writeText(elsewhere / "kept.txt", "kept");
@@ -187,6 +205,61 @@ TEST_F(Prefix, SecondRunPrunesDrivesAndReplacesTheGameLink)
     EXPECT_EQ(readText(elsewhere / "kept.txt"), "kept") << "a pruned link's target was touched";
     EXPECT_TRUE(entryExists(installer().prefix() / "system.reg"));
     EXPECT_NE(query(decoderKey, "").find(R"(C:\WINDOWS\SYSWOW64\WMADMOD.DLL)"), std::string::npos);
+}
+
+/// The lock file of the Wine server directory that belongs to `prefix`, wherever this Wine keeps
+/// those directories; empty when no Wine program has run in it yet.
+fs::path serverLockOf(const fs::path& prefix)
+{
+    struct stat status {};
+    if (::stat(prefix.c_str(), &status) != 0)
+        return {};
+    char name[64];
+    std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(status.st_dev),
+                  static_cast<unsigned long long>(status.st_ino));
+    std::vector<fs::path> places{"/tmp"};
+    if (const char* temporary = std::getenv("TMPDIR"); temporary && *temporary)
+        places.emplace_back(temporary);
+    for (const fs::path& place : places) {
+        std::error_code error;
+        for (fs::directory_iterator entry(place, error), end; !error && entry != end; entry.increment(error))
+            if (entryExists(entry->path() / name / "lock"))
+                return entry->path() / name / "lock";
+    }
+    return {};
+}
+
+// A server of an earlier run that is shutting down keeps its lock after it stops answering; a
+// Wine program started then gives up after some five seconds ("a wine server seems to be
+// running, but I cannot connect to it"), as a retry right after a failed setup met it. Here the
+// test holds that lock for longer than that.
+TEST_F(Prefix, AServerOfAnEarlierRunThatIsStillEndingIsWaitedFor)
+{
+    ASSERT_EQ(firstError_, "");
+    stopWineServer("-w");
+    const fs::path lock = serverLockOf(installer().prefix());
+    ASSERT_FALSE(lock.empty()) << "Wine's server folder for the prefix was found";
+    const int held = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_len = 1;
+    ASSERT_EQ(::fcntl(held, F_SETLK, &range), 0) << "no server runs now";
+    std::thread release([held] {
+        std::this_thread::sleep_for(std::chrono::seconds(8));
+        ::close(held);
+    });
+
+    std::string failure;
+    try {
+        installer().configurePrefix(testing::fixture("windows/wmadmod.dll"));
+    } catch (const std::exception& error) {
+        failure = describe(error);
+    }
+    release.join();
+    EXPECT_EQ(failure, "");
+    expectConfigured();
 }
 
 TEST_F(Prefix, RealFolderWhereTheGameLinkBelongsFails)
@@ -221,19 +294,35 @@ TEST_F(Prefix, DecoderMissingFromTheReadBackFails)
     }
 }
 
-/// The stage's decisions on what Wine answers, with shell scripts standing in for the
-/// runtime's wine and wineserver.
-TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
+/// Shell scripts in place of the runtime's wine and wineserver: `wineboot` and `wineserver` are
+/// what they do, `readBack` what "reg query" prints.
+void installScriptedWine(const Installer& installer, const std::string& wineboot, const std::string& readBack,
+                         const std::string& wineserver)
 {
-    // The 64-bit side alone, as wineboot leaves it when no 32-bit program could start.
-    const std::string makeDrives = R"(mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c/windows/syswow64"
+    const fs::path bin = installer.wine().parent_path();
+    writeText(installer.wine(), "#!/bin/sh\ncase \"$1\" in\nwineboot)\n" + wineboot
+                                    + "\n;;\nreg) [ \"$2\" = query ] && printf '%s\\n' '" + readBack
+                                    + "'\n;;\nesac\nexit 0\n");
+    writeText(bin / "wineserver", "#!/bin/sh\n" + wineserver + "\n");
+    for (const auto& program : {installer.wine(), bin / "wineserver"})
+        fs::permissions(program, fs::perms::owner_all);
+}
+
+// The 64-bit side alone, as wineboot leaves it when no 32-bit program could start.
+const std::string makeDrives = R"(mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c/windows/syswow64"
 ln -s ../drive_c "$WINEPREFIX/dosdevices/c:" 2>/dev/null
 ln -s / "$WINEPREFIX/dosdevices/z:" 2>/dev/null
 ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
 )";
-    const std::string syswow64 = R"("$WINEPREFIX/drive_c/windows/syswow64/)";
-    const std::string makePrefix = makeDrives + "touch " + syswow64 + "regsvr32.exe\" " + syswow64 + "rundll32.exe\"\n";
-    const std::string saves = R"(touch "$WINEPREFIX/system.reg")";
+const std::string syswow64 = R"("$WINEPREFIX/drive_c/windows/syswow64/)";
+const std::string makePrefix = makeDrives + "touch " + syswow64 + "regsvr32.exe\" " + syswow64 + "rundll32.exe\"\n";
+const std::string saves = R"(touch "$WINEPREFIX/system.reg")";
+const std::string registeredDecoder = R"(    (Default)    REG_SZ    C:\windows\syswow64\wmadmod.dll)";
+
+/// The stage's decisions on what Wine answers, with shell scripts standing in for the
+/// runtime's wine and wineserver.
+TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
+{
     const std::string no32BitSide = "Wine could not set up the 32-bit side of your private Windows environment; this computer may "
                                     "be unable to run 32-bit programs. Open the setup log for details.";
     const struct {
@@ -253,9 +342,9 @@ ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
         {"empty read-back", makePrefix, "", saves, "The audio decoder did not register correctly."},
         {"read-back of another server", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\quartz.dll)", saves,
          "The audio decoder did not register correctly."},
-        {"registry never saved", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\wmadmod.dll)", "exit 0",
+        {"registry never saved", makePrefix, registeredDecoder, "exit 0",
          "Wine did not save your private Windows environment. Open the setup log for details."},
-        {"waiting for the save fails", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\wmadmod.dll)", "exit 2",
+        {"waiting for the save fails", makePrefix, registeredDecoder, "exit 2",
          "wineserver failed (2). Open the setup log for details. If antivirus quarantined a file, review its report before retrying."},
         {"decoder named in capitals", makePrefix, R"(    (Default)    REG_SZ    C:\WINDOWS\SYSWOW64\WMADMOD.DLL)", saves, ""},
     };
@@ -264,13 +353,7 @@ ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
         testing::TempDir temp;
         const Installer installer(temp / "root");
         testing::copyFixtureGame(installer.root());
-        const fs::path bin = installer.wine().parent_path();
-        writeText(installer.wine(), "#!/bin/sh\ncase \"$1\" in\nwineboot)\n" + c.wineboot
-                                        + "\n;;\nreg) [ \"$2\" = query ] && printf '%s\\n' '" + c.readBack
-                                        + "'\n;;\nesac\nexit 0\n");
-        writeText(bin / "wineserver", "#!/bin/sh\n" + c.wineserver + "\n");
-        for (const auto& program : {installer.wine(), bin / "wineserver"})
-            fs::permissions(program, fs::perms::owner_all);
+        installScriptedWine(installer, c.wineboot, c.readBack, c.wineserver);
         writeText(temp / "wmadmod.dll", "decoder");
 
         std::string failure;
@@ -296,6 +379,58 @@ ln -s /dev/ttyS0 "$WINEPREFIX/dosdevices/com1" 2>/dev/null
                       std::string::npos);
         }
     }
+}
+
+// A prefix left by an earlier run: a link in place of one of the two folders Wine writes through
+// is refused before any program starts, and nothing outside changes.
+TEST(PrefixWithScriptedWine, AnEarlierPrefixWithALinkWhereWineWritesIsRefused)
+{
+    for (const char* folder : {"dosdevices", "drive_c"}) {
+        SCOPED_TRACE(folder);
+        testing::TempDir temp;
+        const Installer installer(temp / "root");
+        testing::copyFixtureGame(installer.root());
+        installScriptedWine(installer, makePrefix, registeredDecoder, saves);
+        fs::create_directories(temp / "outside");
+        writeText(temp / "outside" / "kept.txt", "kept");
+        fs::create_directories(installer.prefix());
+        fs::create_directory_symlink(temp / "outside", installer.prefix() / folder);
+
+        try {
+            installer.configurePrefix(temp / "wmadmod.dll");
+            ADD_FAILURE() << "a linked folder was written through";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), "Corvanel cannot write into " + (installer.prefix() / folder).string()
+                                             + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.");
+        }
+        EXPECT_EQ(testing::treeOf(temp / "outside"), std::vector<std::string>{"kept.txt"});
+        EXPECT_EQ(testing::startedPrograms(installer), 0);
+    }
+}
+
+// A server of an earlier run that does not end within the wait is told to end, and the stage
+// goes on once it has.
+TEST(PrefixWithScriptedWine, AnEarlierServerThatOutlastsTheWaitIsEnded)
+{
+    testing::TempDir temp;
+    const Installer installer(temp / "root");
+    testing::copyFixtureGame(installer.root());
+    fs::create_directories(installer.prefix());
+    const std::string ended = (temp / "ended").string();
+    installScriptedWine(installer, makePrefix, registeredDecoder,
+                        "case \"$1\" in\n-k) touch '" + ended + "' ;;\n-w) [ -e '" + ended + "' ] || exec sleep 600\n"
+                            + saves + " ;;\nesac");
+    writeText(temp / "wmadmod.dll", "decoder");
+
+    installer.configurePrefix(temp / "wmadmod.dll");
+
+    const std::string server = (installer.wine().parent_path() / "wineserver").string() + ": ";
+    const auto started = startedCommands(readText(installer.log()));
+    ASSERT_GE(started.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(started.begin(), started.begin() + 4),
+              (std::vector<std::string>{server + R"(["-w"])", server + R"(["-k"])", server + R"(["-w"])",
+                                        installer.wine().string() + R"(: ["wineboot", "-u"])"}));
+    EXPECT_NE(readText(installer.log()).find("Timed out after"), std::string::npos);
 }
 
 /// A runtime whose Wine runs 64-bit programs while the kernel refuses its 32-bit loader with
