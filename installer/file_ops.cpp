@@ -169,4 +169,10 @@ bool entryExists(const fs::path& path) noexcept
     return fs::symlink_status(path, error).type() != fs::file_type::not_found && !error;
 }
 
+bool isOwnFolder(const fs::path& path) noexcept
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 } // namespace corvanel

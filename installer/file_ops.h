@@ -40,4 +40,7 @@ void removeTreeQuietly(const std::filesystem::path& path) noexcept;
 /// Whether anything, even a dangling symbolic link, exists at `path`.
 bool entryExists(const std::filesystem::path& path) noexcept;
 
+/// Whether `path` is a folder itself, not a link to one.
+bool isOwnFolder(const std::filesystem::path& path) noexcept;
+
 } // namespace corvanel

@@ -70,12 +70,6 @@ std::vector<LayoutFolder> layoutOf(const Catalogue& catalogue)
     };
 }
 
-bool isFolder(const fs::path& path)
-{
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 /// The sorted names in `folder`; raises std::filesystem::filesystem_error.
 std::vector<std::string> namesIn(const fs::path& folder)
 {
@@ -101,7 +95,7 @@ void requireOwnRoot(const fs::path& root, const Catalogue& catalogue)
 
     for (const LayoutFolder& layout : layoutOf(catalogue)) {
         const fs::path folder = root / layout.path;
-        if (*layout.path && !isFolder(folder))
+        if (*layout.path && !isOwnFolder(folder))
             continue;
         for (const std::string& name : namesIn(folder)) {
             const bool own = std::find(layout.names.begin(), layout.names.end(), name) != layout.names.end()
@@ -118,7 +112,7 @@ void requireOwnRoot(const fs::path& root, const Catalogue& catalogue)
 template <typename Predicate>
 void removeEntries(const fs::path& folder, Predicate matches) noexcept
 {
-    if (!isFolder(folder))
+    if (!isOwnFolder(folder))
         return;
     std::error_code error;
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {

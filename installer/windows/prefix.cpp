@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-
 namespace corvanel {
 
 namespace {
@@ -63,18 +61,12 @@ void requireThirtyTwoBitSide(const fs::path& prefix, const fs::path& log)
                            "computer may be unable to run 32-bit programs. Open the setup log for details.");
 }
 
-bool isFolder(const fs::path& path)
-{
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 /// Wine makes the C: and Z: links only in the moment it creates `dosdevices`; a setup ended in
 /// that moment leaves a prefix that never gets them. Puts back whichever is missing.
 void completeDriveLinks(const fs::path& prefix)
 {
     const fs::path dosdevices = prefix / "dosdevices";
-    if (!isFolder(dosdevices))
+    if (!isOwnFolder(dosdevices))
         return;
     Installer::makeDirectory(prefix / "drive_c");
     for (const auto& [name, target] : {std::pair{"c:", "../drive_c"}, std::pair{"z:", "/"}})
@@ -122,9 +114,9 @@ void Installer::configurePrefix(const fs::path& codec) const
     // Wine follows these two wherever they lead; everything below them is Wine's own.
     refuseLinkedFolder(prefix() / "dosdevices");
     refuseLinkedFolder(prefix() / "drive_c");
-    if (isFolder(prefix())) {
-        completeDriveLinks(prefix());
+    if (isOwnFolder(prefix())) {
         endEarlierSession(runServer);
+        completeDriveLinks(prefix());
     }
     runWine({"wineboot", "-u"}, 300);
 
