@@ -578,6 +578,7 @@ private slots:
 
         clipboard->clear();
         QMetaObject::invokeMethod(error, "deselect");
+        w.settle();
         QRectF first, end;
         QMetaObject::invokeMethod(error, "positionToRectangle", Q_RETURN_ARG(QRectF, first), Q_ARG(int, 0));
         QMetaObject::invokeMethod(error, "positionToRectangle", Q_RETURN_ARG(QRectF, end), Q_ARG(int, PhaseWindow::failure.size()));

@@ -3,6 +3,8 @@
 #include "installer/setup_failure.h"
 
 #include <QFile>
+#include <QQuickItem>
+#include <QtQuickTest/quicktest.h>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -95,6 +97,15 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
     }
     if (phase == "playing")
         launcher.play();
+    settle();
+}
+
+void PhaseWindow::settle()
+{
+    // A phase reached between two frames leaves its layout unpolished, so sizes and positions
+    // (a wrapped error's lines, the status box's place) would still be the old ones.
+    if (!QQuickTest::qWaitForPolish(window()))
+        qWarning("the window's layout did not settle in time");
 }
 
 void PhaseWindow::releaseSetup()

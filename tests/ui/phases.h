@@ -42,6 +42,8 @@ public:
     void failSetup();
     /// Ends the running game (exit status 0).
     void endGame();
+    /// Waits until the window's layout has caught up with the model's latest change.
+    void settle();
     /// Moves the manual setup clock on.
     void advanceClock(std::chrono::milliseconds by) { clock_ += by.count(); }
     LauncherModel& model() { return delegate_->model(); }
