@@ -313,6 +313,7 @@ private slots:
         PhaseWindow& w = *window;
         w.window()->resize(1000, 1300);
         QTest::qWait(100);
+        w.settle();
         const QImage image = w.window()->grabWindow();
         QCOMPARE(image.height(), 1300);
         // The footer's middle shows the bare backdrop: lit rows are brighter than the rows between.
@@ -412,6 +413,7 @@ private slots:
             w.releaseSetup();
         QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy(), 10'000);
         QTest::qWait(100);
+        w.settle();
         if (fails) {
             QVERIFY(shown(w, "repairScreen"));
             QCOMPARE(text(w, "statusText"), QStringLiteral("Repair needs attention. Your game and saves are unchanged."));
@@ -489,6 +491,7 @@ private slots:
             w.releaseSetup();
         QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy(), 10'000);
         QTest::qWait(100);
+        w.settle();
 
         const QRectF viewport = corvanel::testing::contentViewport(w.window());
         const QRectF box = sceneRect(item(w, "statusBox"));
@@ -514,6 +517,7 @@ private slots:
         CLICK(w, "play");
         QCOMPARE(w.model().error(), QStringLiteral("Setup is incomplete. Complete setup before launching Halo 2."));
         QTest::qWait(100);
+        w.settle();
         const QRectF viewport = corvanel::testing::contentViewport(w.window());
         QVERIFY(inside(sceneRect(item(w, "statusBox")), viewport));
         QVERIFY(inside(sceneRect(item(w, "errorText")), viewport));
