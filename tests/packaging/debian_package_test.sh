@@ -62,7 +62,7 @@ cat >"$work/bin/xdg-open" <<OPENER
 printf '%s\n' "\$1" >>"$work/opened"
 OPENER
 chmod +x "$work/bin/xdg-open"
-xvfb-run -a -s "-screen 0 1280x1024x24" env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u QT_QPA_PLATFORM \
+xvfb-run -a -s "-screen 0 1280x1024x24" env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u KDE_FULL_SESSION -u GNOME_DESKTOP_SESSION_ID -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY \
   PATH="$work/bin:$PATH" HOME="$work/home" XDG_DATA_HOME="$work/home/data" \
   bash "$source/tests/packaging/open_guide.sh" "$root/usr/bin/corvanel" "$app_id" "$work/opened"
 

@@ -11,19 +11,19 @@ trap 'kill "$program" 2>/dev/null || true; wait "$program" 2>/dev/null || true' 
 
 class="^${app_id//./\\.}$"
 window=
-for _ in $(seq 600); do
+for _ in $(seq 1200); do
   kill -0 "$program" 2>/dev/null || { cat "$record.stderr" >&2; echo "the program ended before showing its window" >&2; exit 1; }
   window=$(xdotool search --onlyvisible --class "$class" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
   sleep 0.1
 done
-[ -n "$window" ] || { echo "no window of class $app_id appeared within 60 s" >&2; exit 1; }
+[ -n "$window" ] || { echo "no window of class $app_id appeared within 120 s" >&2; exit 1; }
 grep -o '/[^ ]*libcorvanel_window\.so$' "/proc/$program/maps" | sort -u | sed 's/^/module /' >>"$record"
 
 xdotool windowfocus --sync "$window"
 xdotool key --delay 100 Tab space
-for _ in $(seq 600); do
+for _ in $(seq 1200); do
   grep -q '^file:' "$record" 2>/dev/null && exit 0
   sleep 0.1
 done
-echo "the setup guide was not opened within 60 s" >&2
+echo "the setup guide was not opened within 120 s" >&2
 exit 1
