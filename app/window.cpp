@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QPalette>
 #include <QQuickStyle>
 
@@ -68,7 +69,11 @@ std::optional<fs::path> shippedGuide()
 
 void prepareApplication()
 {
-    QApplication::setApplicationName(QStringLiteral("Corvanel"));
+    // The application id names the window's class and its desktop entry, so that the desktop
+    // matches the window to the entry and its icon.
+    QApplication::setApplicationName(QStringLiteral(CORVANEL_APP_ID));
+    QGuiApplication::setDesktopFileName(QStringLiteral(CORVANEL_APP_ID));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/corvanel/icon.png")));
     // No display name: the toolkit would append it to every dialog's title.
     QApplication::setStyle(QStringLiteral("Fusion"));
     QApplication::setPalette(darkPalette());

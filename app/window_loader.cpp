@@ -95,12 +95,13 @@ std::optional<std::string> missingDisplay()
     return "its display does not answer (" + (x.empty() ? "WAYLAND_DISPLAY=" + wayland : "DISPLAY=" + x) + ")";
 }
 
-/// The window module: beside the executable in the build tree, under lib/corvanel once installed.
+/// The window module: beside the executable in the build tree, in the module folder below the
+/// install prefix (the executable's folder's parent) once installed.
 fs::path windowModule()
 {
     std::error_code error;
     const fs::path here = fs::read_symlink("/proc/self/exe", error).parent_path();
-    for (const fs::path& candidate : {here / "libcorvanel_window.so", here / ".." / "lib" / "corvanel" / "libcorvanel_window.so"})
+    for (const fs::path& candidate : {here / "libcorvanel_window.so", here / ".." / CORVANEL_MODULE_DIR / "libcorvanel_window.so"})
         if (fs::exists(candidate, error))
             return candidate;
     return here / "libcorvanel_window.so";

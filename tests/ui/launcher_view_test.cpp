@@ -644,7 +644,9 @@ private slots:
         QCOMPARE(about.text("dialogHeadingNote"), QStringLiteral("0.2.1"));
         QCOMPARE(about.paragraphs(),
                  (QStringList{"Sets up and starts Halo 2 for Windows Vista in a private Wine environment.",
-                              "An unofficial community launcher, not affiliated with Microsoft, Xbox or Bungie."}));
+                              "An unofficial community launcher, not affiliated with Microsoft, Xbox or Bungie.",
+                              "Corvanel is free software under the GNU General Public License, version 3 or any later "
+                              "version, and comes with no warranty."}));
         QCOMPARE(about.buttons().size(), 1);
         QVERIFY(about.cardHoldsContent());
         QVERIFY(QApplication::topLevelWidgets().isEmpty());

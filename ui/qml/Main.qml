@@ -141,7 +141,8 @@ ApplicationWindow {
         headingNote: window.model.version
         paragraphs: [
             "Sets up and starts Halo 2 for Windows Vista in a private Wine environment.",
-            "An unofficial community launcher, not affiliated with Microsoft, Xbox or Bungie."
+            "An unofficial community launcher, not affiliated with Microsoft, Xbox or Bungie.",
+            "Corvanel is free software under the GNU General Public License, version 3 or any later version, and comes with no warranty."
         ]
     }
 }
