@@ -155,7 +155,8 @@ enum class Attempt {
 /// Runs curl once into the partial file: from the start when `offset` is 0, else for the rest
 /// after the kept `offset` bytes, on condition that the server's file still has `validator`.
 /// curl appends a part only when it starts exactly at `offset`; a whole file sent instead, or a
-/// part that starts elsewhere, is refused unwritten. Raises curl's failure for anything else.
+/// part that starts elsewhere, is refused unwritten. A 416 (nothing left after `offset`) leaves
+/// the kept bytes for verification to judge. Raises curl's failure for anything else.
 Attempt fetch(const Installer& installer, const RuntimeAsset& asset, PartialDownload& partial, std::int64_t offset,
               const std::string& validator)
 {
@@ -195,7 +196,6 @@ Attempt fetch(const Installer& installer, const RuntimeAsset& asset, PartialDown
             return Attempt::Received;
         throw;
     }
-    // A 416 leaves the kept bytes as they were: when they are the whole file, they verify.
     const auto answer = partial.answer();
     if (offset > 0 && answer && answer->status != 416 && !partFromOffset(answer))
         return Attempt::Refused;
