@@ -136,8 +136,9 @@ public:
 private:
     /// Refuses a root whose path holds a line feed, before the path is used for anything.
     void requireSupportedRoot() const;
-    /// Removes what an interrupted setup left behind: staging folders, partial downloads,
-    /// capture files and half-written records. Only ever called under the install lock.
+    /// Removes what an interrupted setup left behind: staging folders, partial downloads
+    /// without their sidecar, capture files and half-written records. Only ever called under
+    /// the install lock.
     void sweepLeftovers() const;
     /// Refuses a root inside the chosen game folder, which the copy would carry into itself, and
     /// a source inside the root's own layout, which setup replaces or removes.

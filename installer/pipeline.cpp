@@ -1,3 +1,4 @@
+#include "installer/assets/partial_sidecar.h"
 #include "installer/disk_space.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -37,12 +39,43 @@ bool isRootLeftover(std::string_view name)
         || hasUuidBetween(name, ".installed.json.", ".tmp");
 }
 
+/// What an unfinished download of an asset leaves in Downloads.
+struct DownloadLeftover {
+    const RuntimeAsset* asset = nullptr;
+    std::string_view suffix; ///< partialSuffix, sidecarSuffix or headersSuffix; empty for an aside file
+};
+
+std::optional<DownloadLeftover> downloadLeftover(std::string_view name, const Catalogue& catalogue)
+{
+    for (const RuntimeAsset* asset : {&catalogue.engine, &catalogue.libraries, &catalogue.audio}) {
+        for (const std::string_view suffix : {partialSuffix, sidecarSuffix, headersSuffix})
+            if (name.size() == asset->name.size() + suffix.size() && name.starts_with(asset->name) && name.ends_with(suffix))
+                return DownloadLeftover{asset, suffix};
+        // The sidecar's aside file, left when a write of it was cut short.
+        if (hasUuidBetween(name, "." + asset->name + std::string(sidecarSuffix) + ".", ".tmp"))
+            return DownloadLeftover{asset, {}};
+    }
+    return std::nullopt;
+}
+
 bool isDownloadLeftover(std::string_view name, const Catalogue& catalogue)
 {
-    for (const RuntimeAsset* asset : {&catalogue.engine, &catalogue.libraries, &catalogue.audio})
-        if (name == asset->name + ".partial")
-            return true;
-    return false;
+    return downloadLeftover(name, catalogue).has_value();
+}
+
+/// Whether the sweep removes `name` from Downloads: a partial download is kept with its sidecar
+/// for the next download to resume, and a sidecar with its partial download; whether the two
+/// still belong together is for that download to judge.
+bool isStaleDownload(const fs::path& downloads, std::string_view name, const Catalogue& catalogue)
+{
+    const auto leftover = downloadLeftover(name, catalogue);
+    if (!leftover)
+        return false;
+    if (leftover->suffix == partialSuffix)
+        return !entryExists(downloads / (leftover->asset->name + std::string(sidecarSuffix)));
+    if (leftover->suffix == sidecarSuffix)
+        return !entryExists(downloads / (leftover->asset->name + std::string(partialSuffix)));
+    return true;
 }
 
 bool isLogLeftover(std::string_view name) { return hasUuidBetween(name, "capture-", ".txt"); }
@@ -132,7 +165,8 @@ bool isSpaceError(const std::system_error& error)
 void Installer::sweepLeftovers() const
 {
     removeEntries(root_, isRootLeftover);
-    removeEntries(root_ / "Downloads", [this](std::string_view name) { return isDownloadLeftover(name, catalogue_); });
+    const fs::path downloads = root_ / "Downloads";
+    removeEntries(downloads, [&](std::string_view name) { return isStaleDownload(downloads, name, catalogue_); });
     removeEntries(root_ / "Logs", isLogLeftover);
 }
 

@@ -1,4 +1,6 @@
 #include "installer/assets/byte_count.h"
+#include "installer/assets/partial_sidecar.h"
+#include "installer/assets/response_headers.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/regular_file.h"
@@ -7,39 +9,198 @@
 
 #include <system_error>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace corvanel {
 
 namespace {
 
 constexpr double downloadTimeLimit = 1850; // curl's own --max-time plus 50 seconds
 
-/// curl's output file while a download runs; removed, errors ignored, however obtain ends.
-class PartialFile {
+void removeQuietly(const fs::path& path) noexcept
+{
+    std::error_code error;
+    fs::remove(path, error);
+}
+
+/// The unfinished download of one asset in Downloads: curl's output file, the sidecar that
+/// says what it is part of, and curl's header dump. The output file and its sidecar outlive
+/// obtain, however it ends, so that the next download can resume; an empty output file, one
+/// without its sidecar, and the header dump do not.
+class PartialDownload {
 public:
-    explicit PartialFile(fs::path path) : path_(std::move(path)) { discard(); }
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
-    ~PartialFile() { discard(); }
+    PartialDownload(const fs::path& downloads, const RuntimeAsset& asset)
+        : asset_(asset),
+          path_(downloads / (asset.name + std::string(partialSuffix))),
+          sidecar_(downloads / (asset.name + std::string(sidecarSuffix))),
+          headers_(downloads / (asset.name + std::string(headersSuffix)))
+    {
+    }
+    PartialDownload(const PartialDownload&) = delete;
+    PartialDownload& operator=(const PartialDownload&) = delete;
+    ~PartialDownload()
+    {
+        removeQuietly(headers_);
+        if (size() == 0 || !entryExists(sidecar_))
+            discard();
+    }
 
     const fs::path& path() const { return path_; }
+    const fs::path& headers() const { return headers_; }
 
-    /// The bytes written so far; 0 when there is no file yet or its size cannot be read.
+    /// The bytes written so far; 0 when there is no regular file there or its size cannot be read.
     std::int64_t size() const
     {
-        std::error_code error;
-        const auto bytes = fs::file_size(path_, error);
-        return error ? 0 : static_cast<std::int64_t>(bytes);
+        struct stat status {};
+        return ::lstat(path_.c_str(), &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;
+    }
+
+    /// The kept bytes a download can resume from, with the validator they were received under:
+    /// only a plain file of its own whose sidecar names this asset's address and digest counts.
+    /// Anything else there is removed unread (a link is removed, never followed) and counts 0.
+    std::int64_t resumable(std::string& validator)
+    {
+        const auto sidecar = readSidecar();
+        struct stat status {};
+        if (sidecar && sidecar->url == asset_.url && sidecar->sha256 == asset_.sha256
+            && ::lstat(path_.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1
+            && status.st_size > 0) {
+            validator = sidecar->validator();
+            return status.st_size;
+        }
+        discard();
+        return 0;
+    }
+
+    void discard() noexcept
+    {
+        removeQuietly(path_);
+        removeQuietly(sidecar_);
+        removeQuietly(headers_);
+        recorded_.reset();
+    }
+
+    /// Prepares one run of curl: the last answer goes, and the sidecar describes the bytes to
+    /// come, received under `validator` when it is not empty.
+    void begin(const std::string& validator)
+    {
+        removeQuietly(headers_);
+        PartialSidecar sidecar{.url = asset_.url, .sha256 = asset_.sha256, .etag = {}, .lastModified = {}};
+        (validator.starts_with('"') ? sidecar.etag : sidecar.lastModified) = validator;
+        record(sidecar);
+    }
+
+    /// The server's answer to the running or last run of curl; nothing until its headers are
+    /// complete, or when they cannot be read or make no sense.
+    std::optional<ResponseHeaders> answer() const
+    {
+        try {
+            const UniqueFd fd = openRegularFile(headers_, FinalLink::refuse);
+            bool truncated = false;
+            const std::string dump = readAtMost(fd.get(), headers_, responseHeadersLimit, truncated);
+            return truncated ? std::nullopt : parseResponseHeaders(dump);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+    }
+
+    /// Keeps the validator of `answer`, which carries the bytes being written, in the sidecar
+    /// for a later run to resume under. A part that names none leaves the one the request was
+    /// made under.
+    void remember(const ResponseHeaders& answer)
+    {
+        if (answer.status == 206 && answer.validator().empty())
+            return;
+        const PartialSidecar sidecar{
+            .url = asset_.url, .sha256 = asset_.sha256, .etag = answer.etag, .lastModified = answer.lastModified};
+        if (recorded_ && recorded_->etag == sidecar.etag && recorded_->lastModified == sidecar.lastModified)
+            return;
+        record(sidecar);
     }
 
 private:
-    void discard() const noexcept
+    /// The sidecar, read bounded and never through a link or from a pipe; nothing for anything odd.
+    std::optional<PartialSidecar> readSidecar() const
     {
-        std::error_code error;
-        fs::remove(path_, error);
+        try {
+            const UniqueFd fd = openRegularFile(sidecar_, FinalLink::refuse);
+            bool truncated = false;
+            const std::string json = readAtMost(fd.get(), sidecar_, sidecarLimit, truncated);
+            return truncated ? std::nullopt : PartialSidecar::decode(json);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
     }
 
+    void record(const PartialSidecar& sidecar)
+    {
+        writeFileAtomically(sidecar_, sidecar.encode());
+        recorded_ = sidecar;
+    }
+
+    const RuntimeAsset& asset_;
     fs::path path_;
+    fs::path sidecar_;
+    fs::path headers_;
+    std::optional<PartialSidecar> recorded_;
 };
+
+/// How one run of curl ended when it did not fail.
+enum class Attempt {
+    Received, ///< the partial file holds what the server sent, from its first byte on
+    Refused,  ///< the server would not continue the kept bytes; nothing was appended
+};
+
+/// Runs curl once into the partial file: from the start when `offset` is 0, else for the rest
+/// after the kept `offset` bytes, on condition that the server's file still has `validator`.
+/// curl appends a part only when it starts exactly at `offset`; a whole file sent instead, or a
+/// part that starts elsewhere, is refused unwritten. A 416 (nothing left after `offset`) leaves
+/// the kept bytes for verification to judge. Raises curl's failure for anything else.
+Attempt fetch(const Installer& installer, const RuntimeAsset& asset, PartialDownload& partial, std::int64_t offset,
+              const std::string& validator)
+{
+    std::vector<std::string> arguments = {"--fail", "--location", "--silent", "--show-error", "--retry", "2", "--proto",
+                                          "=https", "--proto-redir", "=https", "--connect-timeout", "20", "--max-time",
+                                          "1800", "--dump-header", partial.headers().string()};
+    if (offset > 0) {
+        arguments.insert(arguments.end(), {"--continue-at", std::to_string(offset)});
+        if (!validator.empty())
+            arguments.insert(arguments.end(), {"--header", "If-Range: " + validator});
+    }
+    arguments.insert(arguments.end(), {"--output", partial.path().string(), asset.url});
+    partial.begin(offset > 0 ? validator : std::string());
+
+    const auto partFromOffset = [offset](const std::optional<ResponseHeaders>& answer) {
+        return answer && answer->status == 206 && answer->rangeStart == offset;
+    };
+    const auto progress = [&](double seconds) {
+        const auto answer = partial.answer();
+        std::string amount = formatByteCount(partial.size());
+        // Only an answer whose bytes go into the file tells its size and validator.
+        if (offset == 0 ? answer && answer->status == 200 : partFromOffset(answer)) {
+            partial.remember(*answer);
+            if (answer->completeLength)
+                amount += " of " + formatByteCount(*answer->completeLength);
+        }
+        installer.report("Downloading " + asset.name + " \u00B7 " + amount + " received \u00B7 " + elapsed(seconds)
+                         + " elapsed");
+    };
+    try {
+        installer.run("/usr/bin/curl", arguments, RunOptions{.timeout = downloadTimeLimit, .progress = progress});
+    } catch (const SetupFailure&) {
+        const auto answer = partial.answer();
+        if (offset > 0 && answer && (answer->status == 200 || (answer->status == 206 && !partFromOffset(answer))))
+            return Attempt::Refused;
+        if (offset > 0 && answer && answer->status == 416)
+            return Attempt::Received;
+        throw;
+    }
+    const auto answer = partial.answer();
+    if (offset > 0 && answer && answer->status != 416 && !partFromOffset(answer))
+        return Attempt::Refused;
+    return Attempt::Received;
+}
 
 } // namespace
 
@@ -57,9 +218,7 @@ fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::pa
     if (entryExists(target))
         fs::remove(target);
 
-    // A stale partial file from an interrupted run is removed at once, so the first progress
-    // line reads zero and nothing but this call's bytes can reach the target.
-    PartialFile partial(downloads / (asset.name + ".partial"));
+    PartialDownload partial(downloads, asset);
 
     // A cache folder that cannot be searched holds nothing usable: the download goes ahead.
     std::error_code unsearchable;
@@ -70,7 +229,8 @@ fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::pa
             throw SetupFailure(cachedFailed);
         // Copied beside the target and renamed into place, so a failed copy leaves no part of
         // the file where a later run would look. The copy is checked again: the cached file
-        // may have changed since it was verified.
+        // may have changed since it was verified. A kept partial download is no longer needed.
+        partial.discard();
         const UniqueFd from = openRegularFile(cached, FinalLink::follow);
         writeNewFile(from.get(), cached, partial.path(), 0644);
         if (sha256(partial.path()) != asset.sha256)
@@ -79,22 +239,34 @@ fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::pa
         return target;
     }
 
-    run("/usr/bin/curl",
-        {"--fail", "--location", "--silent", "--show-error", "--retry", "2", "--proto", "=https", "--proto-redir",
-         "=https", "--connect-timeout", "20", "--max-time", "1800", "--output", partial.path().string(), asset.url},
-        RunOptions{
-            .timeout = downloadTimeLimit,
-            .progress =
-                [&](double seconds) {
-                    report("Downloading " + asset.name + " \u00B7 " + formatByteCount(partial.size()) + " received \u00B7 "
-                           + elapsed(seconds) + " elapsed");
-                },
-        });
+    std::string validator;
+    const std::int64_t kept = partial.resumable(validator);
+    bool resumed = false;
+    if (kept > 0) {
+        report("Downloading " + asset.name + " \u00B7 resumed at " + formatByteCount(kept));
+        resumed = fetch(*this, asset, partial, kept, validator) == Attempt::Received;
+        if (!resumed) {
+            appendLog("The server did not continue " + asset.name + " from the kept bytes; downloading it from the start", log_);
+            partial.discard();
+        }
+    }
+    if (!resumed)
+        fetch(*this, asset, partial, 0, {});
 
-    report("Verifying " + asset.name);
-    if (sha256(partial.path()) != asset.sha256)
-        throw SetupFailure("The download of " + asset.name
-                           + " failed checksum verification. Nothing from that download was run.");
+    // The whole file is checked, kept bytes included. Bytes kept from an earlier run that do
+    // not verify get one clean download from the start before setup gives up.
+    for (;;) {
+        report("Verifying " + asset.name);
+        if (sha256(partial.path()) == asset.sha256)
+            break;
+        partial.discard();
+        if (!resumed)
+            throw SetupFailure("The download of " + asset.name
+                               + " failed checksum verification. Nothing from that download was run.");
+        appendLog("The resumed " + asset.name + " failed verification; downloading it from the start", log_);
+        resumed = false;
+        fetch(*this, asset, partial, 0, {});
+    }
     fs::rename(partial.path(), target);
     return target;
 }

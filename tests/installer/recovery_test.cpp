@@ -145,7 +145,8 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
         SCOPED_TRACE("during the game's extraction");
         InstallProcess setup(request(root, "Extracting h2pc_data.bin \u00B7 "));
         ASSERT_TRUE(setup.waitUntilHeld());
-        EXPECT_FALSE(fs::exists(partial)) << "the killed run's partial download is swept first";
+        EXPECT_TRUE(fs::exists(partial)) << "the killed run's part is kept for the next download to continue";
+        EXPECT_TRUE(fs::exists(partial.string() + ".json"));
         setup.kill();
         EXPECT_FALSE(installer.isInstalled());
         EXPECT_EQ(entriesStartingWith(root, "Game-staging-").size(), 1u);

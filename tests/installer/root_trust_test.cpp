@@ -73,6 +73,9 @@ TEST(RootTrust, AFolderWithAnythingSetupDidNotCreateIsRefusedBeforeAnythingChang
     } cases[] = {
         {"a home folder", {".bashrc", "Documents/letter.txt", "Downloads/holiday.jpg"}, ".bashrc"},
         {"a partial download of the user's", {"Downloads/big.iso.partial"}, "Downloads/big.iso.partial"},
+        {"a sidecar of the user's", {"Downloads/big.iso.partial.json"}, "Downloads/big.iso.partial.json"},
+        {"a hidden file named like an aside sidecar", {"Downloads/." + engine + ".partial.json.old.tmp"},
+         "Downloads/." + engine + ".partial.json.old.tmp"},
         {"a folder named like staging", {"Game-staging-ideas/plan.txt"}, "Game-staging-ideas"},
         {"staging with a lower-case UUID", {"Game-staging-1b4e28ba-2fa1-41d2-883f-0016d3cca427/"},
          "Game-staging-1b4e28ba-2fa1-41d2-883f-0016d3cca427"},
@@ -109,14 +112,17 @@ TEST(RootTrust, AFreshEmptyOrEarlierRootOfOursIsAcceptedAndOnlyItsLeftoversAreSw
     const std::vector<std::string> leftovers = {
         ".installed.json." + newUuid() + ".tmp",
         "DirectX-staging-" + newUuid() + "/",
-        "Downloads/" + catalogue.audio.name + ".partial",
         "Downloads/" + catalogue.engine.name + ".partial",
+        "Downloads/" + catalogue.engine.name + ".partial.headers",
+        "Downloads/" + catalogue.libraries.name + ".partial.json",
+        "Downloads/." + catalogue.libraries.name + ".partial.json." + newUuid() + ".tmp",
         "Game-staging-" + newUuid() + "/Imported/maps/shared.map",
         "Logs/capture-" + newUuid() + ".txt",
         "Runtime-staging-" + newUuid() + "/lib/",
     };
     const std::vector<std::string> kept = {
         "Audio-import/wmadmod.dll", "Downloads/" + catalogue.engine.name, "Downloads/" + catalogue.libraries.name,
+        "Downloads/" + catalogue.audio.name + ".partial", "Downloads/" + catalogue.audio.name + ".partial.json",
         "Install/game/halo2.exe",   "Install/game/saves/slot1.sav",       "Install/prefix/system.reg",
         "Logs/halo2.log",           "Logs/setup.log",                     "Runtime/wswine.bundle/bin/wine",
         "Runtime/lib/libinotify.0.dylib", "launcher.lock",

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -43,6 +44,31 @@ HttpsServer::~HttpsServer()
 std::string HttpsServer::url(std::string_view path) const
 {
     return "https://127.0.0.1:" + std::to_string(port_) + std::string(path);
+}
+
+void HttpsServer::cutNextAfter(const std::string& name, std::int64_t bytes) const
+{
+    writeText(work_ / (name + ".cut.tmp"), std::to_string(bytes));
+    fs::rename(work_ / (name + ".cut.tmp"), work_ / (name + ".cut"));
+}
+
+void HttpsServer::refuseNextRange(const std::string& name) const
+{
+    writeText(work_ / (name + ".416.tmp"), "416");
+    fs::rename(work_ / (name + ".416.tmp"), work_ / (name + ".416"));
+}
+
+std::int64_t HttpsServer::bytesSent(const std::string& name) const
+{
+    std::istringstream log(fs::exists(work_ / "sent.log") ? readText(work_ / "sent.log") : std::string());
+    std::int64_t total = 0;
+    std::string sentName;
+    int status = 0;
+    std::int64_t bytes = 0;
+    while (log >> sentName >> status >> bytes)
+        if (sentName == name)
+            total += bytes;
+    return total;
 }
 
 ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name, const std::string& value) : name_(std::move(name))

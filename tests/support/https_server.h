@@ -3,6 +3,7 @@
 #include "installer/child_process.h"
 #include "support/temp_dir.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,8 +13,10 @@ namespace corvanel::testing {
 
 /// A local HTTPS server (tests/support/https_server.py) with a throwaway certificate authority,
 /// listening on a free port of 127.0.0.1 once constructed and stopped when dropped. Files put in
-/// folder() are served under /file/NAME; /redirect-http/NAME, /short/NAME and /slow/NAME serve
-/// the same file with a redirect to plain http, a body cut short, or a 3-second pause midway.
+/// folder() are served under /file/NAME with an ETag, a date and range requests (If-Range
+/// included); /dated/NAME with the date as its only validator; /norange/NAME always whole;
+/// /redirect-http/NAME and /short/NAME serve the same file with a redirect to plain http or a
+/// body cut short; /slow/NAME is /file/NAME with a 3-second pause midway through the body.
 class HttpsServer {
 public:
     HttpsServer();
@@ -27,6 +30,14 @@ public:
     int port() const { return port_; }
     /// "https://127.0.0.1:PORT" + `path`.
     std::string url(std::string_view path) const;
+
+    /// The next answer for `name` stops after `bytes` of its body and closes the connection.
+    void cutNextAfter(const std::string& name, std::int64_t bytes) const;
+    /// The next range request for `name` is answered 416, whatever it asks for.
+    void refuseNextRange(const std::string& name) const;
+    /// The bytes of `name`'s content sent so far, over all answers; a whole file sent in answer
+    /// to a range request and refused by the client at its first byte counts that byte.
+    std::int64_t bytesSent(const std::string& name) const;
 
 private:
     TempDir dir_;

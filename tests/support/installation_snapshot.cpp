@@ -80,8 +80,12 @@ std::vector<std::string> leftoversIn(const fs::path& root)
     for (const auto& name : namesIn(root))
         if (name.find("-staging-") != std::string::npos || name.starts_with(".installed.json."))
             found.push_back(name);
-    for (const auto& name : namesIn(root / "Downloads"))
-        if (name.ends_with(".partial"))
+    // A partial download with its sidecar is kept for the next download to continue.
+    const fs::path downloads = root / "Downloads";
+    for (const auto& name : namesIn(downloads))
+        if ((name.ends_with(".partial") && !fs::exists(downloads / (name + ".json")))
+            || (name.ends_with(".partial.json") && !fs::exists(downloads / name.substr(0, name.size() - 5)))
+            || name.ends_with(".partial.headers") || (name.starts_with(".") && name.ends_with(".tmp")))
             found.push_back("Downloads/" + name);
     for (const auto& name : namesIn(root / "Logs"))
         if (name.starts_with("capture-"))

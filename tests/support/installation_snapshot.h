@@ -20,8 +20,9 @@ struct InstallationSnapshot {
 
 InstallationSnapshot snapshotOf(const std::filesystem::path& root);
 
-/// What an interrupted setup can leave below `root`: staging folders, partial downloads,
-/// capture files and half-written records. Sorted relative paths.
+/// What an interrupted setup can leave below `root` for the next one to sweep: staging folders,
+/// partial downloads without their sidecar (and the reverse), header dumps, capture files and
+/// half-written records. Sorted relative paths.
 std::vector<std::string> leftoversIn(const std::filesystem::path& root);
 
 } // namespace corvanel::testing

@@ -85,11 +85,12 @@ TEST_F(Obtain, DownloadsThroughCurlReportsProgressAndKeepsTheVerifiedFile)
     EXPECT_FALSE(fs::exists(partial()));
     EXPECT_THAT(setupLog(), HasSubstr("Starting /usr/bin/curl: [\"--fail\", \"--location\", \"--silent\", \"--show-error\", "
                                       "\"--retry\", \"2\", \"--proto\", \"=https\", \"--proto-redir\", \"=https\", "
-                                      "\"--connect-timeout\", \"20\", \"--max-time\", \"1800\", \"--output\", \""
-                                      + partial().string() + "\", \"" + asset.url + "\"]\n"));
+                                      "\"--connect-timeout\", \"20\", \"--max-time\", \"1800\", \"--dump-header\", \""
+                                      + partial().string() + ".headers\", \"--output\", \"" + partial().string() + "\", \""
+                                      + asset.url + "\"]\n"));
     ASSERT_GE(reports.size(), 3u);
     EXPECT_EQ(reports.front(), "Downloading engine.tar.xz \u00B7 Zero KB received \u00B7 0s elapsed");
-    EXPECT_THAT(reports[reports.size() - 2], HasSubstr("Downloading engine.tar.xz \u00B7 3 KB received \u00B7 "));
+    EXPECT_THAT(reports[reports.size() - 2], HasSubstr("Downloading engine.tar.xz \u00B7 3 KB of 3 KB received \u00B7 "));
     EXPECT_EQ(reports.back(), "Verifying engine.tar.xz");
     for (size_t i = 0; i + 1 < reports.size(); ++i)
         EXPECT_THAT(reports[i], ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 .* received \u00B7 [0-9]+s elapsed"));
@@ -175,13 +176,14 @@ TEST_F(Obtain, AWrongCachedCopyStopsBeforeAnyDownload)
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(Obtain, AFailedDownloadLeavesNeitherTargetNorPartialFile)
+// Only bytes that can be continued are kept: the part of a cut download, with its sidecar.
+TEST_F(Obtain, AFailedDownloadLeavesNoTargetAndKeepsOnlyAPartThatCanBeContinued)
 {
-    const struct { const char* mode; bool wrongBytes; std::string message; } cases[] = {
-        {"missing", false, "curl failed (22)" + curlMessage},
-        {"redirect-http", false, "curl failed (1)" + curlMessage},
-        {"short", false, "curl failed (18)" + curlMessage},
-        {"file", true, "The download of engine.tar.xz failed checksum verification. Nothing from that download was run."},
+    const struct { const char* mode; bool wrongBytes; std::string message; std::int64_t kept; } cases[] = {
+        {"missing", false, "curl failed (22)" + curlMessage, 0},
+        {"redirect-http", false, "curl failed (1)" + curlMessage, 0},
+        {"short", false, "curl failed (18)" + curlMessage, 1'250},
+        {"file", true, "The download of engine.tar.xz failed checksum verification. Nothing from that download was run.", 0},
     };
     fs::create_directories(cache);
     testing::writeText(cache / "unrelated.tar.xz", "unrelated");
@@ -203,7 +205,13 @@ TEST_F(Obtain, AFailedDownloadLeavesNeitherTargetNorPartialFile)
         }
 
         EXPECT_FALSE(entryExists(target()));
-        EXPECT_FALSE(entryExists(partial()));
+        if (c.kept > 0) {
+            EXPECT_EQ(fs::file_size(partial()), static_cast<std::uintmax_t>(c.kept));
+            EXPECT_TRUE(fs::is_regular_file(root / "Downloads" / (name + ".partial.json")));
+            EXPECT_EQ(fs::remove_all(root / "Downloads"), 3u) << "the folder, the part and its sidecar";
+        } else {
+            EXPECT_EQ(testing::treeOf(root / "Downloads"), std::vector<std::string>{});
+        }
         EXPECT_EQ(snapshot(cache), cacheBefore);
         ASSERT_FALSE(reports.empty());
         EXPECT_EQ(reports.front(), "Downloading engine.tar.xz \u00B7 Zero KB received \u00B7 0s elapsed");
@@ -220,9 +228,9 @@ TEST_F(Obtain, TheLiveLineShowsTheBytesReceivedSoFar)
 
     installer.obtain(asset, std::nullopt);
 
-    EXPECT_THAT(reports, ::testing::Contains(::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 2 MB received \u00B7 [2-9]s elapsed")));
+    EXPECT_THAT(reports, ::testing::Contains(::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 2 MB of 4 MB received \u00B7 [2-9]s elapsed")));
     ASSERT_GE(reports.size(), 2u);
-    EXPECT_THAT(reports[reports.size() - 2], ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 4 MB received \u00B7 [3-9]s elapsed"));
+    EXPECT_THAT(reports[reports.size() - 2], ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 4 MB of 4 MB received \u00B7 [3-9]s elapsed"));
     EXPECT_EQ(testing::readText(target()), large);
 }
 
