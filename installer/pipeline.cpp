@@ -141,8 +141,9 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
 {
     requireSupportedRoot();
     requireOwnRoot(root_, catalogue_);
-    // Before the root exists: a root inside the game folder must not leave a trace in it.
-    requireSourceApart(fs::absolute(game));
+    // Before the root exists: a source that is missing or unusable, or a root inside the game
+    // folder, must not leave a trace.
+    gameInput(game);
     createRootFolder(root_);
     const InstallLock lock(lockFile());
     if (entryExists(record()))
@@ -151,7 +152,6 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
 
     try {
         preflight();
-        gameInput(game);
         importGame(game);
         const fs::path codec = prepareAudio(game, audio, cache);
         installRuntime(cache);
