@@ -141,9 +141,12 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
 {
     requireSupportedRoot();
     requireOwnRoot(root_, catalogue_);
-    // Before the root exists: a source that is missing or unusable, or a root inside the game
-    // folder, must not leave a trace.
-    gameInput(game);
+    // Before the root exists: a root inside the game folder must not leave a trace in it, nor
+    // may a source that is missing or unusable. A root that holds an installation is refused
+    // under the lock, whatever the source.
+    requireSourceApart(fs::absolute(game));
+    if (!entryExists(record()))
+        gameInput(game);
     createRootFolder(root_);
     const InstallLock lock(lockFile());
     if (entryExists(record()))

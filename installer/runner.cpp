@@ -34,6 +34,9 @@ constexpr double progressInterval = 2.0;
 constexpr double gracePeriod = 3.0;
 /// The most of one program's output that goes into the setup log.
 constexpr std::size_t loggedOutputLimit = 1 << 20;
+/// Room taken for a program's output before it starts, so that its last words (often the
+/// reason it failed) still have somewhere to go on a volume that fills up while it runs.
+constexpr std::size_t reservedOutputBytes = 1 << 16;
 
 double secondsBetween(Clock::time_point from, Clock::time_point to)
 {
@@ -42,8 +45,9 @@ double secondsBetween(Clock::time_point from, Clock::time_point to)
 
 /// Where a child's output goes: a private capture file that is removed when the run ends,
 /// however it ends. Output meant for the setup log goes into a file without a name, which not even
-/// a killed launcher leaves behind; when the run ends its lines are copied into the log, each with
-/// its control characters escaped, so no program writes raw bytes there.
+/// a killed launcher leaves behind, written from its start over room taken in advance; when the
+/// run ends its lines are copied into the log, each with its control characters escaped, so no
+/// program writes raw bytes there.
 class OutputFile {
 public:
     OutputFile(fs::path path, const std::optional<fs::path>& log) : path_(std::move(path)), named_(!log)
@@ -52,7 +56,7 @@ public:
         try {
             if (log)
                 log_ = openOwnFile(*log, O_WRONLY | O_APPEND | O_CREAT);
-            fd_ = openOwnFile(path_, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
+            fd_ = openOwnFile(path_, O_WRONLY | O_CREAT | O_EXCL | (log ? 0 : O_APPEND));
         } catch (const fs::filesystem_error&) {
             throw SetupFailure("Unable to open the setup log.");
         }
@@ -65,6 +69,10 @@ public:
                 throw;
             }
             ::unlink(path_.c_str());
+            static const std::string room(reservedOutputBytes, '\0');
+            [[maybe_unused]] const auto reserved = ::write(fd_.get(), room.data(), room.size());
+            if (::lseek(fd_.get(), 0, SEEK_SET) != 0)
+                throw std::system_error(errno, std::generic_category(), "Unable to write " + shownPath(path_));
         }
     }
     OutputFile(const OutputFile&) = delete;
@@ -94,8 +102,13 @@ public:
             return;
         const UniqueFd log = std::move(log_);
         try {
-            bool truncated = false;
-            const std::string text = readAtMost(reader_.get(), path_, loggedOutputLimit, truncated);
+            // The program and this object share one offset: it ends where the output ends.
+            const off_t end = ::lseek(fd_.get(), 0, SEEK_CUR);
+            if (end <= 0)
+                return;
+            const bool truncated = static_cast<std::uintmax_t>(end) > loggedOutputLimit;
+            bool more = false;
+            const std::string text = readAtMost(reader_.get(), path_, truncated ? loggedOutputLimit : static_cast<std::size_t>(end), more);
             std::string lines;
             for (std::size_t start = 0; start < text.size();) {
                 const std::size_t end = std::min(text.find('\n', start), text.size());
