@@ -109,12 +109,7 @@ public:
             const bool truncated = static_cast<std::uintmax_t>(end) > loggedOutputLimit;
             bool more = false;
             const std::string text = readAtMost(reader_.get(), path_, truncated ? loggedOutputLimit : static_cast<std::size_t>(end), more);
-            std::string lines;
-            for (std::size_t start = 0; start < text.size();) {
-                const std::size_t end = std::min(text.find('\n', start), text.size());
-                lines += printable(std::string_view(text).substr(start, end - start)) + "\n";
-                start = end + 1;
-            }
+            std::string lines = escapedLines(text);
             if (truncated)
                 lines += "(the rest of the output is left out)\n";
             if (lines.empty())
@@ -195,6 +190,17 @@ std::string quotedArguments(const std::vector<std::string>& arguments)
         text += '"';
     }
     return text + "]";
+}
+
+std::string escapedLines(std::string_view output)
+{
+    std::string lines;
+    for (std::size_t start = 0; start < output.size();) {
+        const std::size_t end = std::min(output.find('\n', start), output.size());
+        lines += printable(output.substr(start, end - start)) + "\n";
+        start = end + 1;
+    }
+    return lines;
 }
 
 bool isValidUtf8(std::string_view text)

@@ -19,6 +19,10 @@ public:
     using SetupFailure::SetupFailure;
 };
 
+/// A program's output as lines for the setup log: each line of it written through printable(),
+/// then a line feed. The result holds no control character but those line feeds.
+std::string escapedLines(std::string_view output);
+
 /// Whether `text` is well-formed UTF-8.
 bool isValidUtf8(std::string_view text);
 
