@@ -482,8 +482,9 @@ TEST(PrefixWithout32BitPrograms, RealWinebootThatLeavesThe32BitSideOutFailsAtTha
     }
 
     const std::string log = readText(installer.log());
-    // Wine's own account of it, as on such a computer, and ours; wineboot still exited 0.
-    EXPECT_NE(log.find(R"(failed to open L"C:\\windows\\syswow64\\rundll32.exe")"), std::string::npos) << log;
+    // Wine's own account of it, as on such a computer (its backslashes escaped on their way into
+    // the log), and ours; wineboot still exited 0.
+    EXPECT_NE(log.find(R"(failed to open L"C:\\\\windows\\\\syswow64\\\\rundll32.exe")"), std::string::npos) << log;
     EXPECT_NE(log.find("Finished " + installer.wine().string() + ", exit 0"), std::string::npos) << log;
     EXPECT_NE(log.find("Missing after wineboot: " + (installer.prefix() / "drive_c/windows/syswow64/regsvr32.exe").string()),
               std::string::npos) << log;
