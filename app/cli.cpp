@@ -53,19 +53,42 @@ int repairForm(const Installer& installer, const std::vector<std::string>& argum
     return 0;
 }
 
+/// The launcher's exit status for a game that has ended, in the shell's convention: 128 plus
+/// the number of the signal that ended the game, or of the last signal sent on to it when the
+/// game then ended cleanly; otherwise the game's own status.
+int launchStatus(const ChildProcess& game, int forwarded)
+{
+    if (const auto signal = game.endingSignal())
+        return 128 + *signal;
+    if (*game.status() == 0 && forwarded != 0)
+        return 128 + forwarded;
+    return *game.status();
+}
+
 /// Starts the game and waits for its end with the lock held: an interrupt, a hang-up or a
 /// polite kill meanwhile goes to the game, never ends the wait early.
 int launchForm(const Installer& installer, const std::vector<std::string>& arguments)
 {
     std::optional<LaunchedGame> launched;
+    int forwarded = 0;
     {
         SignalForwarding forwarding;
         launched.emplace(installer.launch(hasFlag("--debug", arguments)));
         forwarding.forwardTo(launched->process.pid());
         while (!launched->process.waitFor(3600)) {
         }
+        forwarded = forwarding.lastForwarded();
     }
-    return launched->process.wait();
+    launched->process.wait();
+    return launchStatus(launched->process, forwarded);
+}
+
+/// Answers whether the root holds a finished installation; an answer that cannot be written
+/// (a full device, a closed reader) fails the command.
+int statusForm(const Installer& installer, std::ostream& out)
+{
+    out << (installer.isInstalled() ? "installed" : "not installed") << '\n' << std::flush;
+    return out ? 0 : 1;
 }
 
 /// Writes one message as a line; control characters in it (from a path, say) are shown, not obeyed.
@@ -85,10 +108,8 @@ int runCLI(const std::vector<std::string>& arguments, std::ostream& out, std::os
             return repairForm(installer, arguments, out);
         if (hasFlag("--launch", arguments))
             return launchForm(installer, arguments);
-        if (hasFlag("--status", arguments)) {
-            out << (installer.isInstalled() ? "installed" : "not installed") << '\n' << std::flush;
-            return 0;
-        }
+        if (hasFlag("--status", arguments))
+            return statusForm(installer, out);
         throw SetupFailure(usage);
     } catch (const std::exception& error) {
         printLine(err, describe(error));

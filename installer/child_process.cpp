@@ -62,6 +62,7 @@ struct ChildSetup {
     char* const* envp;
     const char* directory;
     int output;
+    int inherited;
     bool endsWithLauncher;
     pid_t launcher;
     int errorPipe;
@@ -104,6 +105,11 @@ struct ChildSetup {
         fail();
     if (::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0)
         fail();
+    if (setup.inherited >= 0) {
+        const int flags = ::fcntl(setup.inherited, F_GETFD);
+        if (flags < 0 || ::fcntl(setup.inherited, F_SETFD, flags & ~FD_CLOEXEC) != 0)
+            fail();
+    }
     if (setup.directory && ::chdir(setup.directory) != 0)
         fail();
     ::execve(setup.argv[0], setup.argv, setup.envp);
@@ -155,6 +161,15 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
             throw systemError(errno, "Unable to start " + request.executable);
         output = raised.get();
     }
+    // The same for the inherited descriptor, which the program would otherwise lose to them.
+    UniqueFd raisedInherited;
+    int inherited = request.inherited;
+    if (inherited >= 0 && inherited <= STDERR_FILENO) {
+        raisedInherited = UniqueFd(::fcntl(inherited, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+        if (!raisedInherited)
+            throw systemError(errno, "Unable to start " + request.executable);
+        inherited = raisedInherited.get();
+    }
 
     // Everything the child needs is prepared here: between fork and exec it only makes
     // async-signal-safe calls.
@@ -176,7 +191,7 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
     if (pid < 0)
         throw systemError(errno, "Unable to start " + request.executable);
     if (pid == 0)
-        startChild({argv.data(), envp.data(), directory, output, request.endsWithLauncher, launcher, errorWriter.get()});
+        startChild({argv.data(), envp.data(), directory, output, inherited, request.endsWithLauncher, launcher, errorWriter.get()});
 
     errorWriter.reset();
     int childError = 0;
@@ -197,7 +212,8 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       pidfd_(std::exchange(other.pidfd_, -1)),
       ended_(std::exchange(other.ended_, true)),
-      status_(std::exchange(other.status_, 0))
+      status_(std::exchange(other.status_, 0)),
+      endingSignal_(std::exchange(other.endingSignal_, std::nullopt))
 {
 }
 
@@ -209,6 +225,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
         pidfd_ = std::exchange(other.pidfd_, -1);
         ended_ = std::exchange(other.ended_, true);
         status_ = std::exchange(other.status_, 0);
+        endingSignal_ = std::exchange(other.endingSignal_, std::nullopt);
     }
     return *this;
 }
@@ -264,6 +281,8 @@ int ChildProcess::wait()
         if (done == pid_) {
             ended_ = true;
             status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : waitStatus;
+            if (WIFSIGNALED(waitStatus))
+                endingSignal_ = WTERMSIG(waitStatus);
         } else if (done < 0 && errno != EINTR) {
             throw systemError(errno, "Unable to wait for process " + std::to_string(pid_));
         }

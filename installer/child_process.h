@@ -19,6 +19,9 @@ struct SpawnRequest {
     /// The child is killed when the thread that started it ends, even by a crash or SIGKILL of
     /// the launcher (Linux), so no tool keeps writing into a root nobody watches any more.
     bool endsWithLauncher = false;
+    /// A descriptor the program keeps open under its own number, and with it whatever it holds
+    /// (a lock, say), for as long as the program or anything it starts lives; -1 for none.
+    int inherited = -1;
 };
 
 /// One child process in a process group of its own. A child that is still running when its
@@ -50,6 +53,8 @@ public:
     /// Whether the child has not been seen to end.
     bool running() const { return !ended_; }
     std::optional<int> status() const { return status_; }
+    /// The number of the signal that ended the reaped child; none when it exited by itself.
+    std::optional<int> endingSignal() const { return endingSignal_; }
     /// Lets the child run on unwatched: the object no longer owns it and will not kill it.
     void detach() noexcept;
     /// Sends `signal` to the child's process group, until the child is reaped.
@@ -63,6 +68,7 @@ private:
     int pidfd_ = -1;
     bool ended_ = false;
     std::optional<int> status_;
+    std::optional<int> endingSignal_;
 };
 
 } // namespace corvanel

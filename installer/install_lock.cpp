@@ -1,9 +1,11 @@
 #include "installer/install_lock.h"
 
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 
+#include <cerrno>
 #include <utility>
 
 #include <fcntl.h>
@@ -18,11 +20,16 @@ const char* const competingLauncher = "Another launcher is installing or playing
 
 InstallLock::InstallLock(const std::filesystem::path& file)
 {
-    // A link, a pipe or a device planted in its place is refused with its own sentence; a file
-    // that cannot be opened otherwise reads as a competing launcher.
+    // A link, a pipe or a device planted in its place is refused with its own sentence, and so
+    // is a folder that cannot be written to; a file that cannot be opened otherwise reads as a
+    // competing launcher.
     try {
         fd_ = openOwnFile(file, O_RDWR | O_CREAT);
-    } catch (const std::filesystem::filesystem_error&) {
+    } catch (const std::filesystem::filesystem_error& error) {
+        const int code = error.code().value();
+        if (error.code().category() == std::generic_category() && (code == EROFS || code == EACCES || code == EPERM))
+            throw SetupFailure("The installation folder " + shownPath(file.parent_path())
+                               + " is read-only, so nothing was changed. Make it writable or choose another folder, then retry.");
         throw SetupFailure(competingLauncher);
     }
     if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0)

@@ -134,7 +134,8 @@ public:
     static std::vector<std::string> missingGameFiles(const fs::path& folder);
 
 private:
-    /// Refuses a root whose path holds a line feed, before the path is used for anything.
+    /// Refuses a root whose path holds a line feed or another control character, before the
+    /// path is used for anything.
     void requireSupportedRoot() const;
     /// Removes what an interrupted setup left behind: staging folders, partial downloads
     /// without their sidecar, capture files and half-written records. Only ever called under

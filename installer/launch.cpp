@@ -37,6 +37,9 @@ LaunchedGame Installer::launch(bool debug) const
         .environment = std::move(variables),
         .directory = this->game(),
         .output = output.get(),
+        // The game holds the lock too, so a launcher killed outright leaves no room for a
+        // second game until this one and everything it started have ended.
+        .inherited = lock.fd(),
     });
     if (output.reset() != 0) {
         // The game already runs; it keeps running, without the lock.

@@ -175,8 +175,12 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
 {
     requireSupportedRoot();
     requireOwnRoot(root_, catalogue_);
-    // Before the root exists: a root inside the game folder must not leave a trace in it.
+    // Before the root exists: a root inside the game folder must not leave a trace in it, nor
+    // may a source that is missing or unusable. A root that holds an installation is refused
+    // under the lock, whatever the source.
     requireSourceApart(fs::absolute(game));
+    if (!entryExists(record()))
+        gameInput(game);
     createRootFolder(root_);
     const InstallLock lock(lockFile());
     if (entryExists(record()))
@@ -185,7 +189,6 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
 
     try {
         preflight();
-        gameInput(game);
         importGame(game);
         const fs::path codec = prepareAudio(game, audio, cache);
         installRuntime(cache);

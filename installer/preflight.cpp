@@ -1,7 +1,10 @@
 #include "installer/disk_space.h"
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
+
+#include <algorithm>
 
 namespace corvanel {
 
@@ -12,9 +15,15 @@ const char* const needsRosetta = "This Mac needs Rosetta before it can run the c
 
 void Installer::requireSupportedRoot() const
 {
-    // A line feed would split the path in every tool's output and in the log.
-    if (root_.native().find('\n') != std::string::npos)
+    // A line feed would split the path in every tool's output and in the log; the other control
+    // characters (a tab, an escape, a bell) reach the Windows side, which cannot use them.
+    const std::string& path = root_.native();
+    if (path.find('\n') != std::string::npos)
         throw SetupFailure("The installation path contains an unsupported newline.");
+    if (std::any_of(path.begin(), path.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
+        throw SetupFailure("The installation path " + shownPath(root_)
+                           + " contains a control character such as a tab, which the game cannot use. "
+                             "Choose a folder whose path has none, then retry.");
 }
 
 void Installer::preflight() const

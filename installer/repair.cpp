@@ -214,6 +214,12 @@ RepairOutcome Installer::repair(const std::optional<fs::path>& audio, const std:
     const auto parts = missingParts();
     if (parts.empty())
         return RepairOutcome::AlreadyComplete;
+    // The graphics libraries come from the game's own DirectX installer and from nowhere else.
+    std::error_code unreadable;
+    if (needs(parts, InstallationPart::GraphicsLibraries) && !fs::exists(game() / "temp" / "directx.exe", unreadable))
+        throw SetupFailure("The game's DirectX installer temp/directx.exe is missing, and the graphics libraries cannot be "
+                           "restored without it, so nothing was changed. Delete installed.json in " + quotedRoot(root_)
+                           + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.");
 
     report("Repairing your installation");
     for (const auto& part : parts)

@@ -15,7 +15,9 @@
 #include <csignal>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -30,31 +32,56 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double progressInterval = 2.0;
 constexpr double gracePeriod = 3.0;
+/// The most of one program's output that goes into the setup log.
+constexpr std::size_t loggedOutputLimit = 1 << 20;
+/// Room taken for a program's output before it starts, so that its last words (often the
+/// reason it failed) still have somewhere to go on a volume that fills up while it runs.
+constexpr std::size_t reservedOutputBytes = 1 << 16;
 
 double secondsBetween(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double>(to - from).count();
 }
 
-/// Where a child's output goes: the setup log, or a private capture file that is removed
-/// when the run ends, however it ends.
+/// Where a child's output goes: a private capture file that is removed when the run ends,
+/// however it ends. Output meant for the setup log goes into a file without a name, which not even
+/// a killed launcher leaves behind, written from its start over room taken in advance; when the
+/// run ends its lines are copied into the log, each with its control characters escaped, so no
+/// program writes raw bytes there.
 class OutputFile {
 public:
-    OutputFile(fs::path path, bool temporary) : path_(std::move(path)), temporary_(temporary)
+    OutputFile(fs::path path, const std::optional<fs::path>& log) : path_(std::move(path)), named_(!log)
     {
         // Never through a link, never into a pipe, and private like every file the program writes.
         try {
-            fd_ = openOwnFile(path_, O_WRONLY | O_APPEND | O_CREAT | (temporary_ ? O_EXCL : 0));
+            if (log)
+                log_ = openOwnFile(*log, O_WRONLY | O_APPEND | O_CREAT);
+            fd_ = openOwnFile(path_, O_WRONLY | O_CREAT | O_EXCL | (log ? 0 : O_APPEND));
         } catch (const fs::filesystem_error&) {
             throw SetupFailure("Unable to open the setup log.");
+        }
+        if (log) {
+            // Read back through a descriptor of its own, whose offset the program cannot move.
+            try {
+                reader_ = openRegularFile(path_, FinalLink::refuse);
+            } catch (...) {
+                ::unlink(path_.c_str());
+                throw;
+            }
+            ::unlink(path_.c_str());
+            static const std::string room(reservedOutputBytes, '\0');
+            [[maybe_unused]] const auto reserved = ::write(fd_.get(), room.data(), room.size());
+            if (::lseek(fd_.get(), 0, SEEK_SET) != 0)
+                throw std::system_error(errno, std::generic_category(), "Unable to write " + shownPath(path_));
         }
     }
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile()
     {
+        copyToLog();
         fd_.reset();
-        if (temporary_)
+        if (named_)
             ::unlink(path_.c_str());
     }
 
@@ -67,9 +94,36 @@ public:
             throw std::system_error(errno, std::generic_category(), "Unable to write " + shownPath(path_));
     }
 
+    /// Appends the output to the setup log, once, as unstamped escaped lines. Best effort: output
+    /// that cannot be logged is lost, like any log line.
+    void copyToLog() noexcept
+    {
+        if (!log_)
+            return;
+        const UniqueFd log = std::move(log_);
+        try {
+            // The program and this object share one offset: it ends where the output ends.
+            const off_t end = ::lseek(fd_.get(), 0, SEEK_CUR);
+            if (end <= 0)
+                return;
+            const bool truncated = static_cast<std::uintmax_t>(end) > loggedOutputLimit;
+            bool more = false;
+            const std::string text = readAtMost(reader_.get(), path_, truncated ? loggedOutputLimit : static_cast<std::size_t>(end), more);
+            std::string lines = escapedLines(text);
+            if (truncated)
+                lines += "(the rest of the output is left out)\n";
+            if (lines.empty())
+                return;
+            [[maybe_unused]] auto written = ::write(log.get(), lines.data(), lines.size());
+        } catch (const std::exception&) {
+        }
+    }
+
 private:
     fs::path path_;
-    bool temporary_;
+    bool named_;
+    UniqueFd log_; ///< the setup log, while the output is still to be copied there
+    UniqueFd reader_;
     UniqueFd fd_;
 };
 
@@ -138,6 +192,17 @@ std::string quotedArguments(const std::vector<std::string>& arguments)
     return text + "]";
 }
 
+std::string escapedLines(std::string_view output)
+{
+    std::string lines;
+    for (std::size_t start = 0; start < output.size();) {
+        const std::size_t end = std::min(output.find('\n', start), output.size());
+        lines += printable(output.substr(start, end - start)) + "\n";
+        start = end + 1;
+    }
+    return lines;
+}
+
 bool isValidUtf8(std::string_view text)
 {
     size_t i = 0;
@@ -165,7 +230,7 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
                            const RunOptions& options) const
 {
     makeDirectory(root_ / "Logs");
-    OutputFile output(options.capture ? root_ / "Logs" / ("capture-" + newUuid() + ".txt") : log_, options.capture);
+    OutputFile output(root_ / "Logs" / ("capture-" + newUuid() + ".txt"), options.capture ? std::nullopt : std::optional(log_));
 
     appendLog("Starting " + printable(executable) + ": " + quotedArguments(arguments), log_);
     ChildProcess child = ChildProcess::spawn({
@@ -188,6 +253,7 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
             if (child.waitFor(0))
                 break;
             child.terminate(gracePeriod);
+            output.copyToLog();
             appendLog("Timed out after " + elapsed(secondsBetween(start, Clock::now())) + ": " + printable(executable), log_);
             throw SetupFailure(fs::path(executable).filename().string() + " timed out after " + elapsed(options.timeout)
                                + ". Retry setup; details are in the setup log.");
@@ -206,13 +272,14 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
     const double duration = secondsBetween(start, Clock::now());
     if (options.progress)
         options.progress(duration);
+    output.copyToLog();
     appendLog("Finished " + printable(executable) + ", exit " + std::to_string(status) + ", elapsed " + elapsed(duration), log_);
     output.flush();
     std::string text = options.capture ? captured(output) : std::string();
     if (status != 0 && volumeIsFull())
         throw SetupFailure(diskFullMessage);
     if (status != 0)
-        throw SetupFailure(fs::path(executable).filename().string() + " failed (" + std::to_string(status)
+        throw ProgramFailure(fs::path(executable).filename().string() + " failed (" + std::to_string(status)
                            + "). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.");
     return text;
 }

@@ -12,12 +12,15 @@ namespace {
 constexpr int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 volatile sig_atomic_t forwardedGroup = 0;
+volatile sig_atomic_t lastForwardedSignal = 0;
 
 extern "C" void forwardSignal(int signal)
 {
     const int saved = errno;
-    if (forwardedGroup > 0)
+    if (forwardedGroup > 0) {
         ::kill(-static_cast<pid_t>(forwardedGroup), signal);
+        lastForwardedSignal = signal;
+    }
     errno = saved;
 }
 
@@ -40,6 +43,7 @@ SignalForwarding::SignalForwarding()
 
 void SignalForwarding::forwardTo(pid_t group)
 {
+    lastForwardedSignal = 0;
     forwardedGroup = static_cast<sig_atomic_t>(group);
     struct sigaction action {};
     action.sa_handler = forwardSignal;
@@ -54,6 +58,8 @@ void SignalForwarding::forwardTo(pid_t group)
     forwarding_ = true;
     ::pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
+
+int SignalForwarding::lastForwarded() const { return lastForwardedSignal; }
 
 SignalForwarding::~SignalForwarding()
 {

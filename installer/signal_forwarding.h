@@ -24,6 +24,8 @@ public:
     /// Sends the three signals to process group `group` from now on, including any that
     /// arrived while they were held back.
     void forwardTo(pid_t group);
+    /// The last signal sent on to the group; 0 while none was.
+    int lastForwarded() const;
 
 private:
     sigset_t previousMask_{};

@@ -1,10 +1,12 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
+#include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -75,6 +77,20 @@ bool isWithin(const fs::path& inner, const FolderId& outer)
     }
 }
 
+/// Refuses, at once and without waiting on it, a game file that setup could not read to its end:
+/// a pipe, a socket or a device (through a link too), or a file the user may not read.
+void requireReadableGameFile(const fs::path& file)
+{
+    try {
+        openRegularFile(file, FinalLink::follow);
+    } catch (const fs::filesystem_error& error) {
+        if (error.code() == std::errc::permission_denied || error.code() == std::errc::operation_not_permitted)
+            throw SetupFailure("Setup is not allowed to read " + shownPath(file)
+                               + ". Give your account permission to read it, or copy it somewhere you can read, then choose it again.");
+        throw;
+    }
+}
+
 } // namespace
 
 void Installer::requireSourceApart(const fs::path& source) const
@@ -109,12 +125,16 @@ fs::path Installer::gameInput(const fs::path& chosen) const
         const std::string extension = extensionOf(source);
         if (extension == "exe")
             return gameInput(source.parent_path());
-        if (extension == "bin" || extension == "zip")
+        if (extension == "bin" || extension == "zip") {
+            requireReadableGameFile(source);
             return source;
+        }
         throw SetupFailure("Choose your h2pc_installer_2.1 folder, its ZIP, or h2pc_data.bin.");
     }
-    if (entryExists(source / "h2pc_data.bin"))
+    if (entryExists(source / "h2pc_data.bin")) {
+        requireReadableGameFile(source / "h2pc_data.bin");
         return source / "h2pc_data.bin";
+    }
     if (const auto game = locateGame(source)) {
         validateGame(*game);
         return *game;

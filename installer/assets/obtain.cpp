@@ -1,6 +1,7 @@
 #include "installer/assets/byte_count.h"
 #include "installer/assets/partial_sidecar.h"
 #include "installer/assets/response_headers.h"
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/regular_file.h"
@@ -224,7 +225,9 @@ fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::pa
     std::error_code unsearchable;
     if (cache && fs::exists(*cache / asset.name, unsearchable)) {
         const fs::path cached = *cache / asset.name;
-        const std::string cachedFailed = "The cached " + asset.name + " failed verification.";
+        const std::string cachedFailed = "The cached copy of " + asset.name + " in " + shownPath(*cache)
+                                       + " failed verification, so it was not used. Remove it from that folder or "
+                                         "replace it with the supported file, then retry.";
         if (sha256(cached) != asset.sha256)
             throw SetupFailure(cachedFailed);
         // Copied beside the target and renamed into place, so a failed copy leaves no part of

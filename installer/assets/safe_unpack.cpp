@@ -3,6 +3,7 @@
 #include "installer/assets/byte_count.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
+#include "installer/runner.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 
@@ -257,8 +258,17 @@ void Installer::unpackUserArchive(const fs::path& archive, const fs::path& desti
         .timeout = listingTimeLimit,
         .progress = [&](double seconds) { report("Checking " + name + dot + elapsed(seconds)); },
     };
-    const auto names = listingLines(run(tool, {"-tf", archive.string()}, listing));
-    if (names.empty() || !std::all_of(names.begin(), names.end(), [](const std::string& entry) {
+    const std::string noArchive = "The file " + name + " is not an archive setup can read, or it is empty or damaged. "
+                                  "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
+    std::vector<std::string> names;
+    try {
+        names = listingLines(run(tool, {"-tf", archive.string()}, listing));
+    } catch (const ProgramFailure&) {
+        throw SetupFailure(noArchive);
+    }
+    if (names.empty())
+        throw SetupFailure(noArchive);
+    if (!std::all_of(names.begin(), names.end(), [](const std::string& entry) {
             return safeArchiveEntry(decodeListedName(entry));
         }))
         throw SetupFailure(unsafePaths);

@@ -39,6 +39,10 @@ fs::path Installer::prepareAudio(const fs::path& gameSource, const std::optional
     }
 
     report("Downloading and verifying the audio support package");
+    // A cached copy is used instead of a download: what goes wrong with it is not the network's.
+    std::error_code unsearchable;
+    if (cache && fs::exists(*cache / catalogue_.audio.name, unsearchable))
+        return prepareCodec(obtain(catalogue_.audio, cache));
     try {
         return prepareCodec(obtain(catalogue_.audio, cache));
     } catch (const std::exception& error) {
@@ -79,6 +83,12 @@ fs::path Installer::prepareCodec(const fs::path& file) const
     const fs::path staging = root_ / "Audio-import";
     makeDirectory(staging);
     const fs::path target = staging / "wmadmod.dll";
+    // The kept library itself, by any name, is used where it is: it is never removed to be
+    // copied onto itself.
+    std::error_code different;
+    if (digest == catalogue_.codecHash && fs::symlink_status(target, different).type() == fs::file_type::regular
+        && fs::equivalent(file, target, different))
+        return target;
     if (entryExists(target))
         fs::remove_all(target);
 

@@ -134,8 +134,14 @@ void Installer::configurePrefix(const fs::path& codec) const
     makeDirectory(games);
     const fs::path gameLink = games / "Halo 2";
     std::error_code unreadable;
-    if (fs::is_symlink(fs::symlink_status(gameLink, unreadable)))
+    const fs::file_type standing = fs::symlink_status(gameLink, unreadable).type();
+    if (standing == fs::file_type::symlink)
         fs::remove(gameLink);
+    else if (entryExists(gameLink))
+        throw SetupFailure("The private Windows environment holds "
+                           + std::string(standing == fs::file_type::directory ? "a folder" : "a file") + " at "
+                           + shownPath(gameLink) + ", where setup places its link to the game. Move it out of "
+                           + shownPath(prefix()) + ", then retry.");
     fs::create_directory_symlink(fs::absolute(game()).lexically_normal(), gameLink);
 
     for (const auto& [key, name, data] : registrySettings)

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -36,6 +37,8 @@ using testing::TempDir;
 const fs::path program = CORVANEL_BINARY;
 const std::string competing = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 const std::string gameGone = "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
+const std::string notAnArchive = "The file h2pc_data.bin is not an archive setup can read, or it is empty or damaged. "
+                                 "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
 
 bool waitForText(const fs::path& file, const std::string& text, double seconds)
 {
@@ -178,16 +181,18 @@ TEST(ProcessEdge, SetupCreatesPrivateFilesAndClosedFoldersWhateverTheUmask)
         }
         const Seams noSpaceCheck{.freeSpace = {}, .x86Probe = Seams::platform().x86Probe};
         const Installer installer(root, {}, demoCatalogue(), noSpaceCheck);
+        // Not an archive at all: setup creates its folders and files, then fails.
+        testing::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
         const mode_t previous = ::umask(c.umask);
         std::string failure;
         try {
-            installer.install(folder / "no such game", std::nullopt, std::nullopt);
+            installer.install(folder / "source" / "h2pc_data.bin", std::nullopt, std::nullopt);
         } catch (const std::exception& error) {
             failure = describe(error);
         }
         ::umask(previous);
 
-        EXPECT_EQ(failure, gameGone);
+        EXPECT_EQ(failure, notAnArchive);
         if (!c.earlierLog)
             EXPECT_EQ(testing::permissionsOf(folder / "new"), 0755u) << "a missing parent";
         EXPECT_EQ(testing::permissionsOf(root), 0755u);
@@ -250,14 +255,15 @@ TEST(ProcessEdge, AHomeThatIsALinkIsFollowedUnlessItsTargetIsMissing)
         if (c.targetExists)
             fs::create_directories(target);
         fs::create_symlink(target, link);
+        testing::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
 
         std::ostringstream out, err;
-        const int status = runCLI({"corvanel", "--cli", "--install", "--game", (folder / "no such game").string(), "--home",
-                                   link.string()},
+        const int status = runCLI({"corvanel", "--cli", "--install", "--game", (folder / "source" / "h2pc_data.bin").string(),
+                                   "--home", link.string()},
                                   out, err, demoCatalogue());
         EXPECT_EQ(status, 1);
         if (c.targetExists) {
-            EXPECT_EQ(err.str(), gameGone + "\n");
+            EXPECT_EQ(err.str(), notAnArchive + "\n");
             EXPECT_TRUE(fs::exists(target / "launcher.lock"));
         } else {
             EXPECT_EQ(err.str(), "The installation folder " + link.string() + " is a symbolic link to " + target.string()
@@ -316,6 +322,128 @@ TEST(ProcessEdge, AStageThatFillsTheDiskSaysSoAndHowMuchSetupNeeds)
             failure = describe(error);
         }
         EXPECT_EQ(failure, diskFull);
+    }
+}
+
+/// Installs a stand-in game: the runtime's wine is a shell script running `game`.
+void installScriptedGame(const fs::path& root, const std::string& game)
+{
+    testing::makeInstalledState(root);
+    testing::writeText(root / "Runtime/wswine.bundle/bin/wine", "#!/bin/sh\n" + game + "\n");
+}
+
+// The launcher ends the way the game did, in the shell's convention: 128 plus the number of the
+// signal that ended the game, or of the interrupt passed on to a game that then ended cleanly.
+TEST(ProcessEdge, TheLaunchersStatusTellsHowTheGameEnded)
+{
+    const std::string plays = "echo playing; while :; do sleep 0.1; done";
+    const struct {
+        const char* name;
+        std::string game;
+        int sent; ///< sent to the launcher once the game plays; 0 for none
+        int status;
+    } cases[] = {
+        {"the game's own status", "exit 7", 0, 7},
+        {"a clean end", "exit 0", 0, 0},
+        {"ended by SIGTERM", "kill -TERM $$", 0, 128 + SIGTERM},
+        {"ended by SIGHUP", "kill -HUP $$", 0, 128 + SIGHUP},
+        {"ended by SIGKILL", "kill -KILL $$", 0, 128 + SIGKILL},
+        {"Ctrl-C, the game ends cleanly", "trap 'exit 0' INT; " + plays, SIGINT, 130},
+        {"Ctrl-C, the game ends of it", plays, SIGINT, 130},
+        {"a hang-up, the game ends cleanly", "trap 'exit 0' HUP; " + plays, SIGHUP, 128 + SIGHUP},
+        {"a polite kill, the game ends with its own status", "trap 'exit 3' TERM; " + plays, SIGTERM, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder;
+        const fs::path root = folder / "root";
+        installScriptedGame(root, c.game);
+
+        testing::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
+        if (c.sent != 0) {
+            ASSERT_TRUE(waitForText(root / "Logs/halo2.log", "playing", 30)) << "the game started";
+            ASSERT_EQ(::kill(launch.pid(), c.sent), 0);
+        }
+        const auto ended = launch.finish();
+        EXPECT_EQ(ended.status, c.status);
+        EXPECT_EQ(ended.err, "");
+    }
+}
+
+// The game holds the lock itself: a launcher killed outright, which can pass nothing on, leaves
+// no room for a second game or a setup while the first game plays.
+TEST(ProcessEdge, AGameOutlivingAKilledLauncherKeepsTheLock)
+{
+    TempDir folder;
+    const fs::path root = folder / "root";
+    installHeldGame(root);
+    const fs::path gameLog = root / "Logs/halo2.log";
+
+    testing::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
+    ASSERT_TRUE(waitForText(gameLog, "playing", 30)) << "the game started";
+    ASSERT_EQ(::kill(launch.pid(), SIGKILL), 0);
+    EXPECT_EQ(launch.finish().status, -1) << "the launcher is gone";
+
+    try {
+        const LaunchedGame second = Installer(root).launch();
+        ADD_FAILURE() << "a second game started while the first played";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), competing);
+    }
+    std::ostringstream out, err;
+    EXPECT_EQ(runCLI({"corvanel", "--cli", "--repair", "--home", root.string()}, out, err), 1);
+    EXPECT_EQ(err.str(), competing + "\n");
+
+    // Once the game has ended, the root is free again.
+    fs::remove(root / "Install/game/hold.txt");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::optional<InstallLock> lock;
+    while (!lock && std::chrono::steady_clock::now() < deadline) {
+        try {
+            lock.emplace(root / "launcher.lock");
+        } catch (const SetupFailure&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    EXPECT_TRUE(lock) << "the lock came free when the game ended";
+}
+
+// A root on a read-only volume says so, whichever command meets it first.
+TEST(ProcessEdge, AReadOnlyRootIsNamedAsSuch)
+{
+    const struct {
+        const char* name;
+        bool installed;
+        std::vector<std::string> arguments;
+    } cases[] = {
+        {"setup into an empty folder", false, {"--install", "--game", "{source}"}},
+        {"launch", true, {"--launch"}},
+        {"repair", true, {"--repair"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir folder;
+        const fs::path root = folder / "root";
+        fs::create_directories(root);
+        if (c.installed) {
+            testing::makeInstalledState(root);
+            testing::writeText(root / "launcher.lock", "");
+        }
+        testing::writeText(folder / "source" / "h2pc_data.bin", "archive");
+        const auto readOnly = testing::ScratchMount::readOnly(root);
+        if (!readOnly.mounted())
+            GTEST_SKIP() << "cannot mount a read-only folder here: " << readOnly.reason();
+        const std::string before = testing::treeState(root);
+
+        std::vector<std::string> arguments{"corvanel", "--cli"};
+        for (const auto& argument : c.arguments)
+            arguments.push_back(argument == "{source}" ? (folder / "source" / "h2pc_data.bin").string() : argument);
+        arguments.insert(arguments.end(), {"--home", root.string()});
+        std::ostringstream out, err;
+        EXPECT_EQ(runCLI(arguments, out, err, demoCatalogue()), 1);
+        EXPECT_EQ(err.str(), "The installation folder " + root.string()
+                                 + " is read-only, so nothing was changed. Make it writable or choose another folder, then retry.\n");
+        EXPECT_EQ(testing::treeState(root), before);
     }
 }
 

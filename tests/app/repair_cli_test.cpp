@@ -98,6 +98,13 @@ TEST(Repair, RefusesWhatItCannotRepairAndChangesNothing)
              fs::remove_all(root / "Runtime");
          },
          [](const fs::path& root) { return "The game file maps/shared.map is missing" + deleteRecordAdvice(root); }},
+        {"a graphics library missing, and the DirectX installer it comes from",
+         [](const fs::path& root) { fs::remove(root / "Install/game/d3dx9_43.dll"); },
+         [](const fs::path& root) {
+             return "The game's DirectX installer temp/directx.exe is missing, and the graphics libraries cannot be "
+                    "restored without it, so nothing was changed. Delete installed.json in " + root.string()
+                 + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.\n";
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

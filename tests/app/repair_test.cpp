@@ -1,7 +1,9 @@
 // Repair from the command line, on the fixture kit and Debian's real Wine. One full setup is
 // made for the whole suite; every test damages a copy of it.
+#include "installer/install_lock.h"
 #include "installer/installation_record.h"
 #include "installer/installer.h"
+#include "installer/setup_failure.h"
 #include "support/archives.h"
 #include "support/install_process.h"
 #include "support/installation_snapshot.h"
@@ -17,6 +19,7 @@
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace corvanel {
@@ -209,6 +212,44 @@ TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
     EXPECT_FALSE(fs::exists(root() / "Install/game/d3dx9_31.dll"));
     EXPECT_EQ(played.status, 0) << played.err;
 
+    const auto repaired = repair();
+    EXPECT_EQ(repaired.status, 0) << repaired.err;
+    expectRepaired();
+}
+
+// A launcher killed outright leaves its lock with the game it started under Wine: nothing else
+// runs in the root until the game and what it started have ended.
+TEST_F(RepairOnWine, TheGameKeepsTheLockWhenItsLauncherIsKilled)
+{
+    fs::remove(root() / "Install/game/d3dx9_31.dll"); // the game still starts without it
+    const fs::path gameLog = root() / "Logs/halo2.log";
+    const auto logged = testing::readText(gameLog).size();
+    testing::writeText(root() / "Install/game/hold.txt", "");
+    testing::StartedProgram playing(program, {"--cli", "--launch", "--home", root().string()}, scratch());
+    const auto started = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (testing::readText(gameLog).size() <= logged && std::chrono::steady_clock::now() < started)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_GT(testing::readText(gameLog).size(), logged) << "the game started";
+    ASSERT_EQ(::kill(playing.pid(), SIGKILL), 0);
+    EXPECT_EQ(playing.finish().status, -1);
+
+    const auto refused = repair();
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Another launcher is installing or playing Halo 2. Close it before continuing.\n");
+    EXPECT_FALSE(fs::exists(root() / "Install/game/d3dx9_31.dll"));
+
+    fs::remove(root() / "Install/game/hold.txt");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    std::optional<InstallLock> lock;
+    while (!lock && std::chrono::steady_clock::now() < deadline) {
+        try {
+            lock.emplace(root() / "launcher.lock");
+        } catch (const SetupFailure&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    ASSERT_TRUE(lock) << "the lock came free once the game had ended";
+    lock.reset();
     const auto repaired = repair();
     EXPECT_EQ(repaired.status, 0) << repaired.err;
     expectRepaired();

@@ -1,4 +1,5 @@
 #include "app/cli.h"
+#include "installer/child_process.h"
 #include "installer/installer.h"
 #include "support/temp_dir.h"
 
@@ -7,7 +8,9 @@
 #include <sstream>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace corvanel {
 namespace {
@@ -156,6 +159,33 @@ TEST(Status, OnAMissingRootCreatesNothing)
     TempDir parent;
     expectStatus(parent / "Corvanel", false);
     EXPECT_FALSE(fs::exists(parent / "Corvanel"));
+}
+
+// An answer that cannot be written (a full device) fails the command, in process and as a program.
+TEST(Status, AnAnswerThatCannotBeWrittenFailsTheCommand)
+{
+    struct FullDevice : std::streambuf {
+        int overflow(int) override { return traits_type::eof(); }
+        std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+    };
+    TempDir folder;
+    testing::makeInstalledState(folder / "installed");
+    for (const fs::path root : {folder / "installed", folder / "empty"}) {
+        SCOPED_TRACE(root.filename().string());
+        FullDevice device;
+        std::ostream out(&device);
+        std::ostringstream err;
+        EXPECT_EQ(runCLI({"corvanel", "--cli", "--status", "--home", root.string()}, out, err), 1);
+
+        const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(full, 0);
+        const int status = ChildProcess::spawn({.executable = CORVANEL_BINARY,
+                                                .arguments = {"--cli", "--status", "--home", root.string()},
+                                                .output = full})
+                               .wait();
+        ::close(full);
+        EXPECT_EQ(status, 1) << "as a program writing to /dev/full";
+    }
 }
 
 } // namespace

@@ -375,8 +375,8 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         if (!mount.mounted()) {
             std::printf("skipped the read-only volume: %s\n", mount.reason().c_str());
         } else {
-            // The lock file cannot be opened for writing, which reads like a competing launcher.
-            EXPECT_EQ(setUp(root), competingLauncher);
+            EXPECT_EQ(setUp(root), "The installation folder ROOT is read-only, so nothing was changed. Make it "
+                                   "writable or choose another folder, then retry.");
             EXPECT_EQ(testing::treeState(root), before);
         }
     }

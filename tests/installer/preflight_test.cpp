@@ -1,3 +1,4 @@
+#include "installer/display_text.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "support/temp_dir.h"
@@ -55,16 +56,37 @@ TEST(Preflight, NeedsTwelveDecimalGigabytes)
     }
 }
 
-TEST(Preflight, RefusesANewlineInTheRootBeforeLookingAtAnythingElse)
+TEST(Preflight, RefusesControlCharactersInTheRootBeforeLookingAtAnythingElse)
 {
     TempDir folder;
-    for (const fs::path root : {folder / "line\nfeed/Corvanel", folder / "Corvanel\n"}) {
-        SCOPED_TRACE(root.string());
+    const auto control = [&](const fs::path& root) {
+        return "The installation path " + shownPath(root)
+               + " contains a control character such as a tab, which the game cannot use. Choose a folder whose path "
+                 "has none, then retry.";
+    };
+    const struct { const char* name; fs::path root; std::string message; } cases[] = {
+        {"a line feed inside", folder / "line\nfeed/Corvanel", newline},
+        {"a line feed at the end", folder / "Corvanel\n", newline},
+        {"a tab", folder / "Halo\t2/Corvanel", control(folder / "Halo\t2/Corvanel")},
+        {"an escape", folder / "Corvanel\x1b[2J", control(folder / "Corvanel\x1b[2J")},
+        {"a bell", folder / "Corvanel\a", control(folder / "Corvanel\a")},
+        {"the first control character", folder / "\x01/Corvanel", control(folder / "\x01/Corvanel")},
+        {"a carriage return", folder / "Corvanel\r", control(folder / "Corvanel\r")},
+        {"a delete", folder / "Corvanel\x7f", control(folder / "Corvanel\x7f")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         bool asked = false;
         Seams seams{.freeSpace = [&](const fs::path&) { asked = true; return std::optional<std::uintmax_t>(0); },
                     .x86Probe = {"/bin/false"}};
-        EXPECT_EQ(failureOf(installerFor(root, seams)), newline);
+        EXPECT_EQ(failureOf(installerFor(c.root, seams)), c.message);
         EXPECT_FALSE(asked);
+        try {
+            installerFor(c.root, seams).install(folder / "no game", std::nullopt, std::nullopt);
+            ADD_FAILURE() << "setup went ahead";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), c.message) << "setup refuses the path first";
+        }
     }
     EXPECT_TRUE(testing::treeOf(folder.path()).empty()) << "nothing was created";
 }

@@ -295,11 +295,13 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
 
     const Seams noSpaceCheck{.freeSpace = {}, .x86Probe = Seams::platform().x86Probe};
     const Installer installer(root, {}, demoCatalogue(), noSpaceCheck);
-    const fs::path missing = folder / "no such game";
+    // Not an archive at all: setup gets as far as the lock and the sweep, then fails.
+    const fs::path notAnArchive = folder / "source" / "h2pc_data.bin";
+    testing::writeText(notAnArchive, "not an archive");
     {
         const InstallLock running(installer.lockFile());
         try {
-            installer.install(missing, std::nullopt, std::nullopt);
+            installer.install(notAnArchive, std::nullopt, std::nullopt);
             ADD_FAILURE() << "setup ran while another held the lock";
         } catch (const SetupFailure& failure) {
             EXPECT_EQ(failure.message(), competingLauncher);
@@ -307,7 +309,7 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
         EXPECT_EQ(leftoversIn(root), leftovers);
     }
 
-    EXPECT_THROW(installer.install(missing, std::nullopt, std::nullopt), SetupFailure);
+    EXPECT_THROW(installer.install(notAnArchive, std::nullopt, std::nullopt), SetupFailure);
     EXPECT_EQ(leftoversIn(root), std::vector<std::string>{});
     for (const auto& name : kept)
         EXPECT_EQ(testing::readText(root / name), "kept") << name;

@@ -23,7 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempDir;
 
-const std::string gameGone = "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
+const std::string notAnArchive = "The file h2pc_data.bin is not an archive setup can read, or it is empty or damaged. "
+                                 "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
 
 std::string foreignFolder(const fs::path& root, const std::string& entry)
 {
@@ -37,12 +38,15 @@ Seams plentyOfSpace()
                  .x86Probe = Seams::platform().x86Probe};
 }
 
-/// Setup of a game that is not there on `root`: what it raised, as the user reads it.
-std::string setUpMissingGame(const fs::path& root)
+/// Setup on `root` of a game file that is not an archive at all, which gets as far as the lock
+/// and the sweep: what it raised, as the user reads it.
+std::string setUpNotAnArchive(const fs::path& root)
 {
     const Installer installer(root, {}, demoCatalogue(), plentyOfSpace());
+    const fs::path notAnArchive = root.parent_path() / "source" / "h2pc_data.bin";
+    testing::writeText(notAnArchive, "not an archive");
     try {
-        installer.install(root.parent_path() / "no such game", std::nullopt, std::nullopt);
+        installer.install(notAnArchive, std::nullopt, std::nullopt);
     } catch (const std::exception& error) {
         return describe(error);
     }
@@ -100,7 +104,7 @@ TEST(RootTrust, AFolderWithAnythingSetupDidNotCreateIsRefusedBeforeAnythingChang
         }
         const std::string before = testing::treeState(root);
 
-        EXPECT_EQ(setUpMissingGame(root), foreignFolder(root, c.named));
+        EXPECT_EQ(setUpNotAnArchive(root), foreignFolder(root, c.named));
         EXPECT_EQ(testing::treeState(root), before) << "no lock file, no log, nothing swept";
         canary.expectUntouched();
     }
@@ -154,7 +158,7 @@ TEST(RootTrust, AFreshEmptyOrEarlierRootOfOursIsAcceptedAndOnlyItsLeftoversAreSw
         const fs::path root = folder / "root";
         c.arrange(root);
 
-        EXPECT_EQ(setUpMissingGame(root), gameGone);
+        EXPECT_EQ(setUpNotAnArchive(root), notAnArchive);
         EXPECT_EQ(testing::leftoversIn(root), std::vector<std::string>{});
         for (const auto& name : c.kept)
             if (name != "Logs/setup.log" && name != "launcher.lock")

@@ -383,5 +383,38 @@ TEST(WineEnvironment, PathsAreAbsoluteForARelativeRoot)
     EXPECT_EQ(environment.at("DYLD_FALLBACK_LIBRARY_PATH"), (fs::current_path() / "relative/Corvanel/Runtime/lib").string() + ":/usr/lib");
 }
 
+// What a program prints reaches the setup log with its control characters and stray bytes
+// escaped, however the run ends: no program writes raw bytes into the log.
+TEST_F(Runner, ProgramOutputIsEscapedOnItsWayIntoTheSetupLog)
+{
+    const std::string script = R"(printf 'colour \033[31mred\033[0m\n'; printf 'bell \a tab \t return \r\n' >&2; printf 'byte \377 end')";
+    const struct {
+        const char* name;
+        std::string script;
+        double timeout;
+        std::string last; ///< how the log's line after the output begins
+    } cases[] = {
+        {"a finished run", script, 900, "Finished /bin/sh, exit 0, elapsed 0s"},
+        {"a timed-out run", script + "; sleep 30", 1, "Timed out after "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(installer.log());
+        try {
+            installer.run("/bin/sh", {"-c", c.script}, {.timeout = c.timeout});
+        } catch (const SetupFailure&) {
+        }
+        const auto lines = logLines(installer);
+        ASSERT_EQ(lines.size(), 5u) << testing::readText(installer.log());
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 1), (std::vector<std::string>{
+                                                                                     "colour \\e[31mred\\e[0m",
+                                                                                     "bell \\x07 tab \\t return \\r",
+                                                                                     "byte \\xff end",
+                                                                                 }));
+        EXPECT_EQ(lines.back().rfind(c.last, 0), 0u) << lines.back();
+        EXPECT_EQ(logFolder(), std::vector<std::string>{"setup.log"}) << "no output file is left";
+    }
+}
+
 } // namespace
 } // namespace corvanel

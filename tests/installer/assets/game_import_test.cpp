@@ -26,6 +26,8 @@ using testing::writeText;
 
 constexpr const char* onlyRegularItems = "Game imports must contain regular files and folders, without symbolic links.";
 constexpr const char* unsafePaths = "The selected archive contains unsafe file paths.";
+constexpr const char* emptyArchive = "The file empty.bin is not an archive setup can read, or it is empty or damaged. "
+                                     "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
 constexpr const char* notInArchive = "The archive does not contain Halo 2. Select h2pc_data.bin from installer 2.1.";
 constexpr const char* configuration = "[H2ConfigurationVersion:1]\nskip_intro = true\nfps_limit = 60\n";
 
@@ -94,7 +96,7 @@ TEST_F(GameImportTest, HostileArchivesAreRefusedWithoutTouchingAnythingOutside)
         {"drive-letter", "drive-letter.zip", unsafePaths},
         {"drive-letter-tar", "drive-letter-tar.bin", unsafePaths},
         {"warning", "warning.bin", unsafePaths},
-        {"empty", "empty.bin", unsafePaths},
+        {"empty", "empty.bin", emptyArchive},
         {"symlink-write", "symlink-write.bin", onlyRegularItems},
         {"symlink-left", "symlink-left.zip", onlyRegularItems},
         {"symlink-inside", "symlink-inside.zip", onlyRegularItems},

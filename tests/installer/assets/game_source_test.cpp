@@ -2,10 +2,19 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
+#include "installer/child_process.h"
 #include "support/archives.h"
+#include "support/hostile_files.h"
+#include "support/program.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace corvanel {
 namespace {
@@ -87,6 +96,127 @@ TEST_F(GameSourceTest, ResolvesEveryKindOfChoice)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.source);
         EXPECT_EQ(outcome(temp / c.source), c.outcome);
+    }
+}
+
+/// A listening socket bound at `path`, closed when dropped.
+class BoundSocket {
+public:
+    explicit BoundSocket(const fs::path& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.native().copy(address.sun_path, sizeof address.sun_path - 1);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 1) != 0)
+            throw std::runtime_error("cannot bind a socket at " + path.string());
+    }
+    BoundSocket(const BoundSocket&) = delete;
+    BoundSocket& operator=(const BoundSocket&) = delete;
+    ~BoundSocket() { ::close(fd_); }
+
+private:
+    int fd_;
+};
+
+std::string onlyRegular(const fs::path& path, const char* kind)
+{
+    return "Only regular files can be used, but " + shownPath(path) + " is " + kind + ". Choose a regular file and try again.";
+}
+
+// A source that could never be read to its end is refused at once, by name and kind, before
+// setup creates anything: nothing waits on a pipe and nothing reaches the archiver.
+TEST_F(GameSourceTest, APipeSocketOrDeviceAsTheSourceIsRefusedAtOnce)
+{
+    const testing::ReleasedFifo pipe(temp / "pipe.zip");
+    fs::create_directories(temp / "folder");
+    const testing::ReleasedFifo inner(temp / "folder" / "h2pc_data.bin");
+    writeText(temp / "folder" / "h2pc_installer.exe", "MZ");
+    const BoundSocket socket(temp / "socket.zip");
+    fs::create_symlink("/dev/zero", temp / "zero.zip");
+    fs::create_symlink("/dev/null", temp / "null.bin");
+    const struct { fs::path source; std::string outcome; } cases[] = {
+        {temp / "pipe.zip", onlyRegular(temp / "pipe.zip", "a named pipe")},
+        {temp / "folder", onlyRegular(temp / "folder" / "h2pc_data.bin", "a named pipe")},
+        {temp / "folder" / "h2pc_installer.exe", onlyRegular(temp / "folder" / "h2pc_data.bin", "a named pipe")},
+        {temp / "socket.zip", onlyRegular(temp / "socket.zip", "a socket")},
+        {temp / "zero.zip", onlyRegular(temp / "zero.zip", "a device")},
+        {temp / "null.bin", onlyRegular(temp / "null.bin", "a device")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        EXPECT_EQ(outcome(c.source), c.outcome);
+        try {
+            installer.install(c.source, std::nullopt, std::nullopt);
+            ADD_FAILURE() << "setup went ahead";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), c.outcome);
+        }
+        EXPECT_FALSE(entryExists(installer.root())) << "nothing was created";
+    }
+    EXPECT_EQ(pipe.readersReleased(), 0) << "the pipe was opened";
+    EXPECT_EQ(inner.readersReleased(), 0) << "the pipe in the folder was opened";
+}
+
+// A missing source leaves no root behind either.
+TEST_F(GameSourceTest, AMissingSourceCreatesNothing)
+{
+    try {
+        installer.install(temp / "vanished" / "h2pc_data.bin", std::nullopt, std::nullopt);
+        ADD_FAILURE() << "setup went ahead";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), noLongerAvailable);
+    }
+    EXPECT_FALSE(entryExists(installer.root()));
+}
+
+// A file the user may not read is named as such, not left to the archiver to fail on. The
+// test runs itself again as the user nobody, for whom permissions count.
+TEST(GameSourceAccess, AFileTheUserMayNotReadIsNamed)
+{
+    if (::geteuid() == 0) {
+        const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+        auto probe = asNobody;
+        probe.push_back("/bin/true");
+        if (!::getpwnam("nobody") || !fs::exists("/usr/bin/setpriv") || testing::runProgram(probe) != 0)
+            GTEST_SKIP() << "this machine does not allow switching to the user nobody";
+        TempDir scratch;
+        const fs::path log = scratch / "unprivileged.log";
+        const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        ASSERT_GE(output, 0);
+        auto command = asNobody;
+        command.push_back(fs::read_symlink("/proc/self/exe").string());
+        command.push_back("--gtest_filter=GameSourceAccess.*");
+        const int status = ChildProcess::spawn({.executable = command.front(),
+                                                .arguments = {command.begin() + 1, command.end()},
+                                                .output = output})
+                               .wait();
+        ::close(output);
+        EXPECT_EQ(status, 0) << testing::readText(log);
+        return;
+    }
+    TempDir temp;
+    writeText(temp / "h2pc_installer_2.1.zip", "PK");
+    writeText(temp / "installer" / "h2pc_data.bin", "7z");
+    for (const fs::path file : {temp / "h2pc_installer_2.1.zip", temp / "installer" / "h2pc_data.bin"})
+        fs::permissions(file, fs::perms::none);
+    const auto refusal = [](const fs::path& file) {
+        return "Setup is not allowed to read " + shownPath(file)
+               + ". Give your account permission to read it, or copy it somewhere you can read, then choose it again.";
+    };
+    const struct { fs::path source; fs::path named; } cases[] = {
+        {temp / "h2pc_installer_2.1.zip", temp / "h2pc_installer_2.1.zip"},
+        {temp / "installer", temp / "installer" / "h2pc_data.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        const Installer installer(temp / "root");
+        try {
+            installer.install(c.source, std::nullopt, std::nullopt);
+            ADD_FAILURE() << "setup went ahead";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), refusal(c.named));
+        }
+        EXPECT_FALSE(entryExists(installer.root())) << "nothing was created";
     }
 }
 

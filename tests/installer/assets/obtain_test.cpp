@@ -166,7 +166,9 @@ TEST_F(Obtain, AWrongCachedCopyStopsBeforeAnyDownload)
         installer.obtain(asset, cache);
         FAIL() << "the wrong cached copy was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The cached engine.tar.xz failed verification.");
+        EXPECT_EQ(failure.message(), "The cached copy of engine.tar.xz in " + shownPath(cache)
+                                         + " failed verification, so it was not used. Remove it from that folder or "
+                                           "replace it with the supported file, then retry.");
     }
 
     EXPECT_FALSE(entryExists(target()));
@@ -244,7 +246,9 @@ TEST(ObtainAudio, AWrongCachedPackageIsNamedInTheFailure)
         installer.obtain(demoCatalogue().audio, dir / "cache");
         FAIL() << "the wrong package was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The cached MPSetup.exe failed verification.");
+        EXPECT_EQ(failure.message(), "The cached copy of MPSetup.exe in " + shownPath(dir / "cache")
+                                         + " failed verification, so it was not used. Remove it from that folder or "
+                                           "replace it with the supported file, then retry.");
     }
     EXPECT_FALSE(entryExists(dir / "root" / "Downloads" / "MPSetup.exe"));
 }

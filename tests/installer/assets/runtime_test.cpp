@@ -1,3 +1,4 @@
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
@@ -261,7 +262,9 @@ TEST_F(InstallRuntime, AWrongCachedArchiveStopsBeforeAnythingIsStaged)
         installerFor(catalogue).installRuntime(archives.cache);
         ADD_FAILURE() << "no failure";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The cached wine-stable-11.0_1-osx64.tar.xz failed verification.");
+        EXPECT_EQ(failure.message(), "The cached copy of wine-stable-11.0_1-osx64.tar.xz in " + shownPath(archives.cache)
+                                         + " failed verification, so it was not used. Remove it from that folder or "
+                                           "replace it with the supported file, then retry.");
     }
     EXPECT_FALSE(fs::exists(root / "Runtime"));
     EXPECT_TRUE(stagingFolders(root).empty());

@@ -19,6 +19,8 @@ using ::testing::HasSubstr;
 
 constexpr const char* onlyRegularItems = "Game imports must contain regular files and folders, without symbolic links.";
 constexpr const char* unsafePaths = "The selected archive contains unsafe file paths.";
+constexpr const char* emptyArchive = "The file empty.bin is not an archive setup can read, or it is empty or damaged. "
+                                     "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
 
 TEST(SafeArchiveEntry, KeepsEveryNameInsideTheDestination)
 {
@@ -193,7 +195,7 @@ TEST_F(UnpackTest, ListsExtractsAndReportsTheAmountUnpacked)
 TEST_F(UnpackTest, RefusedListingCreatesNothing)
 {
     const struct { const char* kind; const char* message; } cases[] = {
-        {"empty", unsafePaths},
+        {"empty", emptyArchive},
         {"fifo", onlyRegularItems},
         {"device", onlyRegularItems},
         {"symlink-hardlink", onlyRegularItems},
@@ -216,16 +218,26 @@ TEST_F(UnpackTest, RefusedListingCreatesNothing)
     }
 }
 
-TEST_F(UnpackTest, UnreadableArchiveRaisesTheToolFailure)
+TEST_F(UnpackTest, AFileTheArchiverCannotReadIsNamedAsNoArchive)
 {
-    testing::writeText(temp / "broken.zip", "this is not an archive");
-    try {
-        installer.unpackUserArchive(temp / "broken.zip", temp / "out");
-        FAIL() << "unpacked";
-    } catch (const SetupFailure& failure) {
-        EXPECT_THAT(failure.message(), ::testing::StartsWith("bsdtar failed (1). Open the setup log for details."));
+    std::string zeros(1 << 16, '\0');
+    const struct { const char* name; std::string content; } cases[] = {
+        {"broken.zip", "this is not an archive"},
+        {"h2pc_data.bin", zeros},
+        {"cut.zip", "PK\x03\x04" + zeros.substr(0, 100)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::writeText(temp / c.name, c.content);
+        try {
+            installer.unpackUserArchive(temp / c.name, temp / "out");
+            ADD_FAILURE() << "unpacked";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), "The file " + std::string(c.name) + " is not an archive setup can read, or it "
+                                         "is empty or damaged. Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.");
+        }
+        EXPECT_FALSE(fs::exists(temp / "out"));
     }
-    EXPECT_FALSE(fs::exists(temp / "out"));
 }
 
 TEST_F(UnpackTest, RejectSymlinksRefusesLinksAndSpecialFilesAtAnyDepth)

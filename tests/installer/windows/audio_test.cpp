@@ -178,7 +178,7 @@ TEST_F(Audio, ChosenFileIsUsedAloneAndAWrongOneFailsAtOnce)
     EXPECT_EQ(testing::startedPrograms(setup), 1);
 }
 
-TEST_F(Audio, DownloadPathWrapsEveryFailure)
+TEST_F(Audio, DownloadFailuresAreWrappedAndACachedCopySpeaksForItself)
 {
     fs::create_directories(folder());
     fs::create_symlink(package(), folder() / "MPSetup.exe"); // ignored: only a link
@@ -191,7 +191,9 @@ TEST_F(Audio, DownloadPathWrapsEveryFailure)
         installer(offline).prepareAudio(folder(), std::nullopt, cache);
         FAIL() << "a damaged cached package was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), downloadFailed + "The cached MPSetup.exe failed verification.");
+        EXPECT_EQ(failure.message(), "The cached copy of MPSetup.exe in " + shownPath(cache)
+                                         + " failed verification, so it was not used. Remove it from that folder or "
+                                           "replace it with the supported file, then retry.");
     }
     EXPECT_EQ(reports_, std::vector<std::string>{downloading});
 
@@ -203,7 +205,7 @@ TEST_F(Audio, DownloadPathWrapsEveryFailure)
                                                       "quarantined a file, review its report before retrying.");
     }
 
-    // A package that is the catalogue's but holds another library fails verification, wrapped too.
+    // A cached package that is the catalogue's but holds another library fails verification.
     const fs::path parts = temp_ / "parts";
     writeText(parts / "WMADMOD.DLL", "another decoder");
     const fs::path cabinet = temp_ / "other" / "MPSetup.exe";
@@ -215,7 +217,7 @@ TEST_F(Audio, DownloadPathWrapsEveryFailure)
         installer(repackaged).prepareAudio(folder(), std::nullopt, cabinet.parent_path());
         FAIL() << "a package with another library was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), downloadFailed + "Audio codec verification failed.");
+        EXPECT_EQ(failure.message(), "Audio codec verification failed.");
     }
     EXPECT_EQ(readText(result()), "another decoder") << "the failed result stays for inspection";
 }
@@ -285,6 +287,26 @@ TEST_F(Audio, TheLibraryIsWrittenWithOwnerOnlyWriteWhateverTheUmask)
         expectVerifiedResult(installer().prepareAudio(folder(), source, std::nullopt));
         EXPECT_EQ(testing::permissionsOf(result()), 0644u);
     }
+}
+
+// The kept library may itself be chosen, by its own path or by another name for it: it is used
+// where it is, never removed or moved.
+TEST_F(Audio, TheKeptLibraryCanBeChosenAndStays)
+{
+    const Installer setup = installer();
+    expectVerifiedResult(setup.prepareAudio(folder(), library(), std::nullopt));
+    fs::create_directory_symlink(root() / "Audio-import", temp_ / "kept-folder");
+    fs::create_symlink(result(), temp_ / "kept.dll");
+    fs::create_hard_link(result(), temp_ / "second-name.dll");
+    const fs::path names[] = {result(), root() / "Audio-import" / "." / "wmadmod.dll", temp_ / "kept-folder" / "wmadmod.dll",
+                              temp_ / "kept.dll", temp_ / "second-name.dll"};
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(setup.prepareAudio(folder(), name, std::nullopt), result());
+        EXPECT_EQ(readText(result()), readText(library()));
+        EXPECT_TRUE(fs::exists(name));
+    }
+    EXPECT_EQ(testing::startedPrograms(setup), 0);
 }
 
 } // namespace
