@@ -1,5 +1,6 @@
 #include "installer/child_process.h"
 
+#include "installer/platform.h"
 #include "installer/unique_fd.h"
 
 #include <algorithm>
@@ -15,11 +16,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#if defined(__linux__)
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#endif
 
 extern char** environ;
 
@@ -63,6 +61,7 @@ struct ChildSetup {
     const char* directory;
     int output;
     bool endsWithLauncher;
+    bool restrictedUmask;
     pid_t launcher;
     int errorPipe;
 };
@@ -79,13 +78,10 @@ struct ChildSetup {
 [[noreturn]] void startChild(const ChildSetup& setup)
 {
     auto fail = [&setup]() { failChild(setup.errorPipe); };
-#if defined(__linux__)
-    if (setup.endsWithLauncher) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != setup.launcher)
-            ::_exit(127);
-    }
-#endif
+    if (setup.endsWithLauncher && platform::endWithParent() && ::getppid() != setup.launcher)
+        ::_exit(127);
+    if (setup.restrictedUmask)
+        ::umask(::umask(0) | 022);
     ::setpgid(0, 0);
     struct sigaction defaultAction {};
     defaultAction.sa_handler = SIG_DFL;
@@ -108,16 +104,6 @@ struct ChildSetup {
         fail();
     ::execve(setup.argv[0], setup.argv, setup.envp);
     failChild(setup.errorPipe);
-}
-
-int openPidfd(pid_t pid)
-{
-#if defined(__linux__) && defined(SYS_pidfd_open)
-    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); // always close-on-exec
-#else
-    (void)pid;
-    return -1;
-#endif
 }
 
 /// Milliseconds until `deadline`, rounded up so that a wait never wakes up just before it.
@@ -167,7 +153,7 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
     const pid_t launcher = ::getpid();
 
     int errorPipe[2];
-    if (::pipe2(errorPipe, O_CLOEXEC) != 0)
+    if (!platform::closeOnExecPipe(errorPipe))
         throw systemError(errno, "Unable to start " + request.executable);
     UniqueFd errorReader(errorPipe[0]);
     UniqueFd errorWriter(errorPipe[1]);
@@ -176,7 +162,8 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
     if (pid < 0)
         throw systemError(errno, "Unable to start " + request.executable);
     if (pid == 0)
-        startChild({argv.data(), envp.data(), directory, output, request.endsWithLauncher, launcher, errorWriter.get()});
+        startChild({argv.data(), envp.data(), directory, output, request.endsWithLauncher, request.restrictedUmask,
+                    launcher, errorWriter.get()});
 
     errorWriter.reset();
     int childError = 0;
@@ -191,7 +178,7 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
     return ChildProcess(pid);
 }
 
-ChildProcess::ChildProcess(pid_t pid) : pid_(pid), pidfd_(openPidfd(pid)) {}
+ChildProcess::ChildProcess(pid_t pid) : pid_(pid), pidfd_(platform::processHandle(pid)) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),

@@ -19,6 +19,9 @@ struct SpawnRequest {
     /// The child is killed when the thread that started it ends, even by a crash or SIGKILL of
     /// the launcher (Linux), so no tool keeps writing into a root nobody watches any more.
     bool endsWithLauncher = false;
+    /// The child creates files with at most the permissions 0755/0644 (a umask of at least 022),
+    /// whatever the launcher's own umask; Wine creates the prefix with the caller's.
+    bool restrictedUmask = false;
 };
 
 /// One child process in a process group of its own. A child that is still running when its
@@ -60,7 +63,7 @@ private:
     void release() noexcept;
 
     pid_t pid_ = -1;
-    int pidfd_ = -1;
+    int pidfd_ = -1; ///< readable once the child ends; -1 where the system has none
     bool ended_ = false;
     std::optional<int> status_;
 };

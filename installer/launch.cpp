@@ -37,6 +37,7 @@ LaunchedGame Installer::launch(bool debug) const
         .environment = std::move(variables),
         .directory = this->game(),
         .output = output.get(),
+        .restrictedUmask = true,
     });
     if (output.reset() != 0) {
         // The game already runs; it keeps running, without the lock.

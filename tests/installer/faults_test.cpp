@@ -306,8 +306,7 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
     const fs::path source = kit / "h2pc_installer_2.1";
     const fs::path audio = kit / "windows" / "MPSetup.exe";
     const std::string sourceBefore = testing::treeState(source);
-    const std::string rosetta = "This Mac needs Rosetta before it can run the compatibility engine. Install Rosetta "
-                                "through macOS, then retry. The setup guide includes instructions.";
+    const std::string rosetta = platform::x86Missing();
 
     /// Runs setup on the broken root and checks what every case must hold.
     const auto setUp = [&](const fs::path& root, const std::optional<fs::path>& withAudio = {}) {
@@ -329,7 +328,7 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         testing::writeText(root / "Logs", "not a folder");
         const std::string earlierGame = testing::treeState(root / "Install" / "game");
         // The program that tests for x86-64 support cannot be started without a log, and the
-        // test cannot tell that apart from a missing Rosetta.
+        // test cannot tell that apart from a computer without x86-64 support.
         EXPECT_EQ(setUp(root), rosetta);
         EXPECT_EQ(testing::readText(root / "Logs"), "not a folder");
         EXPECT_EQ(testing::treeState(root / "Install" / "game"), earlierGame);
