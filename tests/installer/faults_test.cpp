@@ -7,6 +7,7 @@
 #include "support/archives.h"
 #include "support/installation_snapshot.h"
 #include "support/scratch_mount.h"
+#include "support/runtime_choice.h"
 #include "support/temp_dir.h"
 
 #include "demo_catalogue.h"
@@ -309,8 +310,9 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
     const std::string rosetta = platform::x86Missing();
 
     /// Runs setup on the broken root and checks what every case must hold.
-    const auto setUp = [&](const fs::path& root, const std::optional<fs::path>& withAudio = {}) {
-        const Installer installer(root, {}, demoCatalogue(), plentyOfSpace());
+    const auto setUp = [&](const fs::path& root, const std::optional<fs::path>& withAudio = {},
+                           Seams seams = plentyOfSpace()) {
+        const Installer installer(root, {}, demoCatalogue(), std::move(seams));
         const std::string failure = failureOf(installer, source, withAudio);
         EXPECT_FALSE(installer.isInstalled());
         EXPECT_EQ(testing::treeState(source), sourceBefore);
@@ -341,8 +343,9 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         testing::writeText(root / "Runtime" / "wswine.bundle" / "bin" / "wine", "an earlier runtime");
         const std::string earlierRuntime = testing::treeState(root / "Runtime");
         const std::string cause = "Unable to create the folder ROOT/Downloads: Not a directory.";
+        // With the audio package chosen, only a downloaded runtime still needs the folder.
         if (withAudio)
-            EXPECT_EQ(setUp(root, audio), cause);
+            EXPECT_EQ(setUp(root, audio, testing::downloadedRuntime(plentyOfSpace())), cause);
         else
             EXPECT_EQ(setUp(root), "Audio setup could not finish. Check your internet connection and retry. You can "
                                    "also place the supported MPSetup.exe in your installer folder or select it under "
