@@ -84,6 +84,19 @@ TEST_F(Runner, QuickSuccessLogsOneStartAndOneFinishAndReportsAtOnceAndAtTheEnd)
     EXPECT_LT(calls[1].wall, 0.5) << "the end is seen at once, not at the next poll";
 }
 
+// Wine creates the prefix with its caller's umask: every program runs with one of at least 022.
+TEST_F(Runner, ProgramsRunWithAUmaskOfAtLeast022WhateverTheCallers)
+{
+    const struct { mode_t callers; const char* seen; } cases[] = {{0000, "0022"}, {0002, "0022"}, {0027, "0027"}, {0077, "0077"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seen);
+        const mode_t before = ::umask(c.callers);
+        const std::string seen = installer.run("/bin/sh", {"-c", "umask"}, {.capture = true});
+        ::umask(before);
+        EXPECT_EQ(seen, std::string(c.seen) + "\n");
+    }
+}
+
 TEST_F(Runner, NonZeroStatusNamesTheProgramAndItsStatus)
 {
     const struct {
