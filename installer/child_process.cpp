@@ -178,11 +178,11 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
     return ChildProcess(pid);
 }
 
-ChildProcess::ChildProcess(pid_t pid) : pid_(pid), pidfd_(platform::processHandle(pid)) {}
+ChildProcess::ChildProcess(pid_t pid) : pid_(pid), endHandle_(platform::processHandle(pid)) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
-      pidfd_(std::exchange(other.pidfd_, -1)),
+      endHandle_(std::exchange(other.endHandle_, -1)),
       ended_(std::exchange(other.ended_, true)),
       status_(std::exchange(other.status_, 0))
 {
@@ -193,7 +193,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
     if (this != &other) {
         release();
         pid_ = std::exchange(other.pid_, -1);
-        pidfd_ = std::exchange(other.pidfd_, -1);
+        endHandle_ = std::exchange(other.endHandle_, -1);
         ended_ = std::exchange(other.ended_, true);
         status_ = std::exchange(other.status_, 0);
     }
@@ -210,9 +210,9 @@ void ChildProcess::release() noexcept
         while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
-    if (pidfd_ >= 0)
-        ::close(pidfd_);
-    pidfd_ = -1;
+    if (endHandle_ >= 0)
+        ::close(endHandle_);
+    endHandle_ = -1;
     pid_ = -1;
 }
 
@@ -234,8 +234,8 @@ bool ChildProcess::waitFor(double seconds)
         const int left = millisecondsUntil(deadline);
         if (left <= 0)
             return false;
-        if (pidfd_ >= 0) {
-            pollfd watch{pidfd_, POLLIN, 0};
+        if (endHandle_ >= 0) {
+            pollfd watch{endHandle_, POLLIN, 0};
             ::poll(&watch, 1, left);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 10)));
@@ -273,9 +273,9 @@ int ChildProcess::terminate(double grace)
 
 void ChildProcess::detach() noexcept
 {
-    if (pidfd_ >= 0)
-        ::close(pidfd_);
-    pidfd_ = -1;
+    if (endHandle_ >= 0)
+        ::close(endHandle_);
+    endHandle_ = -1;
     pid_ = -1;
 }
 

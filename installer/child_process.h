@@ -63,7 +63,7 @@ private:
     void release() noexcept;
 
     pid_t pid_ = -1;
-    int pidfd_ = -1; ///< readable once the child ends; -1 where the system has none
+    int endHandle_ = -1; ///< readable once the child ends; -1 where the system has none
     bool ended_ = false;
     std::optional<int> status_;
 };
