@@ -2,6 +2,7 @@
 
 #include "app/app_delegate.h"
 #include "installer/assets/catalogue.h"
+#include "installer/platform.h"
 
 #include <QApplication>
 #include <QDir>
@@ -83,8 +84,8 @@ void prepareApplication()
     QFont::insertSubstitutions(QStringLiteral("Trebuchet MS"),
                                {QStringLiteral("Open Sans"), QStringLiteral("Noto Sans"), QStringLiteral("DejaVu Sans")});
     if (!QFontDatabase::families().contains(QStringLiteral("Material Icons")))
-        QFontDatabase::addApplicationFont(
-            QStringLiteral("/usr/share/fonts/truetype/material-design-icons-iconfont/MaterialIcons-Regular.ttf"));
+        for (const auto& file : platform::iconFontFiles())
+            QFontDatabase::addApplicationFont(QString::fromStdString(file.string()));
 }
 
 } // namespace corvanel

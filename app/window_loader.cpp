@@ -2,6 +2,7 @@
 // command-line runs start without loading Qt at all.
 
 #include "app/window_entry.h"
+#include "installer/platform.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -100,7 +101,7 @@ std::optional<std::string> missingDisplay()
 fs::path windowModule()
 {
     std::error_code error;
-    const fs::path here = fs::read_symlink("/proc/self/exe", error).parent_path();
+    const fs::path here = platform::executablePath().parent_path();
     for (const fs::path& candidate : {here / "libcorvanel_window.so", here / ".." / CORVANEL_MODULE_DIR / "libcorvanel_window.so"})
         if (fs::exists(candidate, error))
             return candidate;

@@ -1,5 +1,6 @@
 #include "installer/child_process.h"
 
+#include "installer/platform.h"
 #include "installer/unique_fd.h"
 
 #include <algorithm>
@@ -15,11 +16,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#if defined(__linux__)
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#endif
 
 extern char** environ;
 
@@ -64,6 +62,7 @@ struct ChildSetup {
     int output;
     int inherited;
     bool endsWithLauncher;
+    bool restrictedUmask;
     pid_t launcher;
     int errorPipe;
 };
@@ -80,13 +79,10 @@ struct ChildSetup {
 [[noreturn]] void startChild(const ChildSetup& setup)
 {
     auto fail = [&setup]() { failChild(setup.errorPipe); };
-#if defined(__linux__)
-    if (setup.endsWithLauncher) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != setup.launcher)
-            ::_exit(127);
-    }
-#endif
+    if (setup.endsWithLauncher && platform::endWithParent() && ::getppid() != setup.launcher)
+        ::_exit(127);
+    if (setup.restrictedUmask)
+        ::umask(::umask(0) | 022);
     ::setpgid(0, 0);
     struct sigaction defaultAction {};
     defaultAction.sa_handler = SIG_DFL;
@@ -114,16 +110,6 @@ struct ChildSetup {
         fail();
     ::execve(setup.argv[0], setup.argv, setup.envp);
     failChild(setup.errorPipe);
-}
-
-int openPidfd(pid_t pid)
-{
-#if defined(__linux__) && defined(SYS_pidfd_open)
-    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); // always close-on-exec
-#else
-    (void)pid;
-    return -1;
-#endif
 }
 
 /// Milliseconds until `deadline`, rounded up so that a wait never wakes up just before it.
@@ -182,7 +168,7 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
     const pid_t launcher = ::getpid();
 
     int errorPipe[2];
-    if (::pipe2(errorPipe, O_CLOEXEC) != 0)
+    if (!platform::closeOnExecPipe(errorPipe))
         throw systemError(errno, "Unable to start " + request.executable);
     UniqueFd errorReader(errorPipe[0]);
     UniqueFd errorWriter(errorPipe[1]);
@@ -191,7 +177,8 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
     if (pid < 0)
         throw systemError(errno, "Unable to start " + request.executable);
     if (pid == 0)
-        startChild({argv.data(), envp.data(), directory, output, inherited, request.endsWithLauncher, launcher, errorWriter.get()});
+        startChild({argv.data(), envp.data(), directory, output, inherited, request.endsWithLauncher,
+                    request.restrictedUmask, launcher, errorWriter.get()});
 
     errorWriter.reset();
     int childError = 0;
@@ -206,11 +193,11 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
     return ChildProcess(pid);
 }
 
-ChildProcess::ChildProcess(pid_t pid) : pid_(pid), pidfd_(openPidfd(pid)) {}
+ChildProcess::ChildProcess(pid_t pid) : pid_(pid), endHandle_(platform::processHandle(pid)) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
-      pidfd_(std::exchange(other.pidfd_, -1)),
+      endHandle_(std::exchange(other.endHandle_, -1)),
       ended_(std::exchange(other.ended_, true)),
       status_(std::exchange(other.status_, 0)),
       endingSignal_(std::exchange(other.endingSignal_, std::nullopt))
@@ -222,7 +209,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
     if (this != &other) {
         release();
         pid_ = std::exchange(other.pid_, -1);
-        pidfd_ = std::exchange(other.pidfd_, -1);
+        endHandle_ = std::exchange(other.endHandle_, -1);
         ended_ = std::exchange(other.ended_, true);
         status_ = std::exchange(other.status_, 0);
         endingSignal_ = std::exchange(other.endingSignal_, std::nullopt);
@@ -240,9 +227,9 @@ void ChildProcess::release() noexcept
         while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
-    if (pidfd_ >= 0)
-        ::close(pidfd_);
-    pidfd_ = -1;
+    if (endHandle_ >= 0)
+        ::close(endHandle_);
+    endHandle_ = -1;
     pid_ = -1;
 }
 
@@ -264,8 +251,8 @@ bool ChildProcess::waitFor(double seconds)
         const int left = millisecondsUntil(deadline);
         if (left <= 0)
             return false;
-        if (pidfd_ >= 0) {
-            pollfd watch{pidfd_, POLLIN, 0};
+        if (endHandle_ >= 0) {
+            pollfd watch{endHandle_, POLLIN, 0};
             ::poll(&watch, 1, left);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 10)));
@@ -305,9 +292,9 @@ int ChildProcess::terminate(double grace)
 
 void ChildProcess::detach() noexcept
 {
-    if (pidfd_ >= 0)
-        ::close(pidfd_);
-    pidfd_ = -1;
+    if (endHandle_ >= 0)
+        ::close(endHandle_);
+    endHandle_ = -1;
     pid_ = -1;
 }
 

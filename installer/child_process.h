@@ -22,6 +22,9 @@ struct SpawnRequest {
     /// A descriptor the program keeps open under its own number, and with it whatever it holds
     /// (a lock, say), for as long as the program or anything it starts lives; -1 for none.
     int inherited = -1;
+    /// The child creates files with at most the permissions 0755/0644 (a umask of at least 022),
+    /// whatever the launcher's own umask; Wine creates the prefix with the caller's.
+    bool restrictedUmask = false;
 };
 
 /// One child process in a process group of its own. A child that is still running when its
@@ -65,7 +68,7 @@ private:
     void release() noexcept;
 
     pid_t pid_ = -1;
-    int pidfd_ = -1;
+    int endHandle_ = -1; ///< readable once the child ends; -1 where the system has none
     bool ended_ = false;
     std::optional<int> status_;
     std::optional<int> endingSignal_;

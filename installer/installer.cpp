@@ -40,9 +40,29 @@ bool Installer::isInstalled() const
     if (!record || record->format != 1)
         return false;
     return entryExists(game() / "halo2.exe")
-        && ::access(wine().c_str(), X_OK) == 0
+        && wineIsPresent()
         && entryExists(prefix() / "system.reg")
         && entryExists(prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll");
+}
+
+fs::path Installer::wine() const
+{
+    if (!usesSystemWine())
+        return root_ / "Runtime" / "wswine.bundle" / "bin" / "wine";
+    if (foundWine_)
+        return foundWine_->loader;
+    const auto recorded = InstallationRecord::read(record());
+    if (!recorded)
+        return {};
+    return SystemWine::recordedLoader(recorded->engine).value_or(fs::path());
+}
+
+bool Installer::wineIsPresent() const
+{
+    const fs::path loader = wine();
+    if (loader.empty() || ::access(loader.c_str(), X_OK) != 0)
+        return false;
+    return !usesSystemWine() || ::access((loader.parent_path() / "wineserver").c_str(), X_OK) == 0;
 }
 
 void Installer::makeDirectory(const fs::path& folder)

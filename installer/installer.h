@@ -1,8 +1,10 @@
 #pragma once
 
 #include "installer/assets/catalogue.h"
+#include "installer/assets/system_wine.h"
 #include "installer/child_process.h"
 #include "installer/install_lock.h"
+#include "installer/platform.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -34,6 +36,9 @@ struct RunOptions {
 struct Seams {
     std::function<std::optional<std::uintmax_t>(const fs::path&)> freeSpace;
     std::vector<std::string> x86Probe; ///< program, then its arguments
+    /// The Wine loaders setup tries, in order, when the runtime is the Wine installed on this
+    /// computer; nothing when the verified runtime is downloaded and unpacked below the root.
+    std::optional<std::vector<fs::path>> systemWine = platform::systemWineSearch();
     static Seams platform();
 };
 
@@ -45,13 +50,14 @@ struct MissingPart {
     InstallationPart part;
     std::string item;        ///< what it is, as a phrase: "the compatibility runtime"
     std::string description; ///< one sentence saying what is wrong
+    std::string advice = {};  ///< a sentence saying what the user does before a repair; often empty
 };
 
 /// How a repair ended when it did not fail.
 enum class RepairOutcome { AlreadyComplete, Repaired };
 
 /// One sentence naming every missing item, e.g. "The compatibility runtime and the audio
-/// decoder are missing or damaged."; empty for none.
+/// decoder are missing or damaged.", then each part's advice once; empty for none.
 std::string describeMissingParts(const std::vector<MissingPart>& parts);
 
 /// A started game and the install lock held for its lifetime.
@@ -74,7 +80,11 @@ public:
     fs::path game() const { return root_ / "Install" / "game"; }
     fs::path prefix() const { return root_ / "Install" / "prefix"; }
     fs::path runtime() const { return root_ / "Runtime"; }
-    fs::path wine() const { return root_ / "Runtime" / "wswine.bundle" / "bin" / "wine"; }
+    /// The Wine loader setup, launch and repair use: the one unpacked below the root, or the
+    /// Wine of this computer that this setup found or the record names (empty when none does).
+    fs::path wine() const;
+    /// Whether the runtime is the Wine installed on this computer rather than a download.
+    bool usesSystemWine() const { return seams_.systemWine.has_value(); }
     fs::path log() const { return log_; }
     fs::path record() const { return root_ / "installed.json"; }
     fs::path lockFile() const { return root_ / "launcher.lock"; }
@@ -99,6 +109,7 @@ public:
     // Downloads and the compatibility runtime.
     static std::string sha256(const fs::path& file);
     fs::path obtain(const RuntimeAsset& asset, const std::optional<fs::path>& cache) const;
+    /// Makes the runtime ready: finds this computer's Wine, or downloads and unpacks the verified one.
     void installRuntime(const std::optional<fs::path>& cache) const;
 
     // The user's game.
@@ -146,6 +157,16 @@ private:
     void requireSourceApart(const fs::path& source) const;
     /// Writes a fresh installed.json in one atomic step.
     void writeRecord() const;
+    /// The record's engine for a record written now.
+    std::string engineName() const;
+    /// Finds the Wine of this computer that setup uses, checking its version and 32-bit side.
+    void locateSystemWine() const;
+    /// Downloads, verifies and unpacks the runtime below the root.
+    void unpackRuntime(const std::optional<fs::path>& cache) const;
+    /// Whether the Wine `wine()` names is there, with its server.
+    bool wineIsPresent() const;
+    /// Fails when a system Wine lacks its 32-bit side.
+    void requireWineThirtyTwoBitSide() const;
     /// The verified decoder library for a repair of the prefix.
     fs::path repairAudio(const std::optional<fs::path>& audio, const std::optional<fs::path>& cache) const;
     /// Whether the root's volume is so nearly full that a failure just seen is put down to it.
@@ -156,6 +177,8 @@ private:
     Report report_;
     Catalogue catalogue_;
     Seams seams_;
+    /// The Wine of this computer found by this setup or repair, before the record names it.
+    mutable std::optional<SystemWine> foundWine_;
 };
 
 } // namespace corvanel

@@ -40,6 +40,7 @@ LaunchedGame Installer::launch(bool debug) const
         // The game holds the lock too, so a launcher killed outright leaves no room for a
         // second game until this one and everything it started have ended.
         .inherited = lock.fd(),
+        .restrictedUmask = true,
     });
     if (output.reset() != 0) {
         // The game already runs; it keeps running, without the lock.

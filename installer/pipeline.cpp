@@ -209,10 +209,21 @@ void Installer::writeRecord() const
     const InstallationRecord finished{
         .format = 1,
         .launcherVersion = std::string(version),
-        .engine = catalogue_.engine.name,
+        .engine = engineName(),
         .installedAt = InstallationRecord::secondsSinceReferenceDate(std::chrono::system_clock::now()),
     };
     writeFileAtomically(record(), finished.encode());
+}
+
+std::string Installer::engineName() const
+{
+    if (!usesSystemWine())
+        return catalogue_.engine.name;
+    if (foundWine_)
+        return foundWine_->engine();
+    // A repair that left the runtime alone keeps the Wine the record names.
+    const auto recorded = InstallationRecord::read(record());
+    return recorded ? recorded->engine : std::string();
 }
 
 } // namespace corvanel

@@ -2,16 +2,12 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
+#include "installer/platform.h"
 #include "installer/setup_failure.h"
 
 #include <algorithm>
 
 namespace corvanel {
-
-namespace {
-const char* const needsRosetta = "This Mac needs Rosetta before it can run the compatibility engine. Install Rosetta "
-                                 "through macOS, then retry. The setup guide includes instructions.";
-} // namespace
 
 void Installer::requireSupportedRoot() const
 {
@@ -37,11 +33,11 @@ void Installer::preflight() const
 
     const auto& probe = seams_.x86Probe;
     if (probe.empty())
-        throw SetupFailure(needsRosetta);
+        throw SetupFailure(platform::x86Missing());
     try {
         run(probe.front(), {probe.begin() + 1, probe.end()}, {.timeout = 20});
     } catch (const std::exception&) {
-        throw SetupFailure(needsRosetta);
+        throw SetupFailure(platform::x86Missing());
     }
 }
 

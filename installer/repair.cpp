@@ -117,6 +117,12 @@ std::string describeMissingParts(const std::vector<MissingPart>& parts)
         return "";
     std::string text = itemsWithVerb(parts) + " missing or damaged.";
     text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    std::vector<std::string> advice;
+    for (const auto& part : parts)
+        if (!part.advice.empty() && std::find(advice.begin(), advice.end(), part.advice) == advice.end())
+            advice.push_back(part.advice);
+    for (const auto& sentence : advice)
+        text += " " + sentence;
     return text;
 }
 
@@ -130,9 +136,17 @@ std::vector<MissingPart> Installer::missingParts() const
         parts.push_back({InstallationPart::GameFiles, "the game file " + file,
                          "The game file " + file + " is missing from the game folder."});
 
-    if (::access(wine().c_str(), X_OK) != 0 || !entryExists(runtime() / "lib" / "libinotify.0.dylib"))
+    if (usesSystemWine()) {
+        if (!wineIsPresent())
+            parts.push_back({InstallationPart::Runtime, "Wine",
+                             wine().empty() ? "The installation record names no Wine."
+                                            : "Wine is no longer at " + printable(wine().string()) + ".",
+                             "Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 "
+                             "wine32:i386) before repairing."});
+    } else if (!wineIsPresent() || !entryExists(runtime() / "lib" / "libinotify.0.dylib")) {
         parts.push_back({InstallationPart::Runtime, "the compatibility runtime",
                          "The compatibility runtime is missing or incomplete."});
+    }
 
     for (const auto& graphics : graphicsLibraries) {
         const std::string library = graphics.library;

@@ -5,6 +5,7 @@
 #include "installer/file_ops.h"
 #include "installer/regular_file.h"
 #include "installer/installer.h"
+#include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 
@@ -240,6 +241,7 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
         .directory = options.directory,
         .output = output.fd(),
         .endsWithLauncher = true,
+        .restrictedUmask = true,
     });
 
     // The child is watched through its process descriptor, so its end is seen at once; the
@@ -302,17 +304,17 @@ Environment Installer::environment() const
         if (equals == std::string_view::npos)
             continue;
         std::string name(line.substr(0, equals));
-        if (name.starts_with("WINE") || name.starts_with("DYLD_"))
+        if (name.starts_with("WINE") || platform::isForeignWineVariable(name))
             continue;
         result.emplace(std::move(name), std::string(line.substr(equals + 1)));
     }
     result["WINEPREFIX"] = fs::absolute(prefix()).string();
     result["WINEARCH"] = "win64";
-    result["DYLD_FALLBACK_LIBRARY_PATH"] = fs::absolute(runtime() / "lib").string() + ":/usr/lib";
     result["WINEPRELOADERAPPNAME"] = "Halo 2";
     result["WINEDEBUG"] = "-all";
-    result["MVK_CONFIG_LOG_LEVEL"] = "1";
     result["WINEDLLOVERRIDES"] = "mscoree,mshtml=;wmadmod,xlive,d3dx9_31,d3dx9_43,d3dcompiler_43=n,b";
+    for (auto& [name, value] : platform::wineVariables(runtime()))
+        result[name] = std::move(value);
     return result;
 }
 

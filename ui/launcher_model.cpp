@@ -1,5 +1,6 @@
 #include "ui/launcher_model.h"
 
+#include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 
@@ -111,6 +112,9 @@ QString LauncherModel::gamePath() const { return gameURL_.toLocalFile(); }
 QString LauncherModel::audioName() const { return shownName(audioURL_); }
 QString LauncherModel::audioPath() const { return audioURL_.toLocalFile(); }
 QString LauncherModel::version() const { return text(std::string(Installer::version)); }
+QString LauncherModel::computerNoun() const { return text(platform::computerNoun()); }
+QString LauncherModel::systemName() const { return text(platform::systemName()); }
+QString LauncherModel::requirements() const { return text(platform::requirements()); }
 QString LauncherModel::root() const { return text(installer_.root().string()); }
 QString LauncherModel::prefix() const { return text(installer_.prefix().string()); }
 

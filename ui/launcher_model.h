@@ -87,6 +87,10 @@ private:
     Q_PROPERTY(QString audioName READ audioName NOTIFY audioURLChanged)
     Q_PROPERTY(QString audioPath READ audioPath NOTIFY audioURLChanged)
     Q_PROPERTY(QString version READ version CONSTANT)
+    /// The platform's words: the computer's noun ("Mac"), the system's name, its requirements.
+    Q_PROPERTY(QString computerNoun READ computerNoun CONSTANT)
+    Q_PROPERTY(QString systemName READ systemName CONSTANT)
+    Q_PROPERTY(QString requirements READ requirements CONSTANT)
     Q_PROPERTY(QString root READ root CONSTANT)
     Q_PROPERTY(QString prefix READ prefix CONSTANT)
 
@@ -117,6 +121,9 @@ public:
     QString audioName() const;
     QString audioPath() const;
     QString version() const;
+    QString computerNoun() const;
+    QString systemName() const;
+    QString requirements() const;
     QString root() const;
     QString prefix() const;
 

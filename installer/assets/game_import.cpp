@@ -1,5 +1,6 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
+#include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "installer/staging_folder.h"
 #include "installer/unique_fd.h"
@@ -36,7 +37,7 @@ void copyBytes(int from, int to, const fs::path& source)
     for (;;) {
         ssize_t done;
         if (inKernel) {
-            done = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+            done = platform::copyInKernel(from, to, 1 << 30);
             if (done < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
                 inKernel = false;
                 continue;

@@ -1,7 +1,12 @@
+#include "installer/display_text.h"
 #include "installer/installer.h"
+#include "installer/installation_record.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
+#include "installer/setup_log.h"
 #include "installer/staging_folder.h"
+
+#include <string_view>
 
 #include <unistd.h>
 
@@ -11,6 +16,31 @@ namespace {
 
 constexpr double unpackTimeLimit = 900;
 constexpr double versionCheckTimeLimit = 30;
+
+const char* const noWine
+    = "Corvanel needs Wine 8.0 or later, and none was found on this computer. Install your distribution's Wine (on "
+      "Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install wine wine64 wine32:i386), then retry.";
+
+const char* const noThirtyTwoBitSide
+    = "Wine's 32-bit side is not installed, and Halo 2 is a 32-bit game. Install it (on Debian: sudo dpkg "
+      "--add-architecture i386, sudo apt update, sudo apt install wine32:i386), then retry.";
+
+std::string tooOldWine(std::string_view versionLine)
+{
+    std::string_view version = versionLine.substr(std::string_view("wine-").size());
+    version = version.substr(0, version.find(' '));
+    return "The Wine on this computer is version " + std::string(version)
+         + ", but Corvanel needs 8.0 or later. Update Wine, then retry.";
+}
+
+/// The first line of a program's output, without surrounding white space.
+std::string firstLine(const std::string& output)
+{
+    std::string line = output.substr(0, output.find('\n'));
+    const auto begin = line.find_first_not_of(" \t\r");
+    const auto end = line.find_last_not_of(" \t\r");
+    return begin == std::string::npos ? std::string() : line.substr(begin, end - begin + 1);
+}
 
 bool isExecutableFile(const fs::path& file)
 {
@@ -33,6 +63,63 @@ void gatherLibraries(const fs::path& libraries, const fs::path& destination)
 } // namespace
 
 void Installer::installRuntime(const std::optional<fs::path>& cache) const
+{
+    if (usesSystemWine())
+        locateSystemWine();
+    else
+        unpackRuntime(cache);
+}
+
+void Installer::locateSystemWine() const
+{
+    report("Checking the Wine installed on this computer");
+    foundWine_.reset();
+    std::optional<std::string> tooOld;
+    bool lacksThirtyTwoBitSide = false;
+    for (const fs::path& candidate : *seams_.systemWine) {
+        const fs::path loader = preferredLoader(candidate);
+        if (!isExecutableFile(loader) || !isExecutableFile(loader.parent_path() / "wineserver"))
+            continue;
+        std::string versionLine;
+        try {
+            versionLine = firstLine(run(loader.string(), {"--version"},
+                                        {.environment = environment(), .capture = true, .timeout = versionCheckTimeLimit}));
+        } catch (const std::exception&) {
+            continue; // does not run here: the next one may
+        }
+        if (!wineVersion(versionLine))
+            continue;
+        if (!isSupportedWine(versionLine)) {
+            tooOld = tooOld.value_or(versionLine);
+            continue;
+        }
+        if (!hasThirtyTwoBitSide(loader)) {
+            appendLog("No 32-bit side beside " + printable(loader.string()), log());
+            lacksThirtyTwoBitSide = true;
+            continue;
+        }
+        foundWine_ = SystemWine{loader, versionLine};
+        break;
+    }
+    if (!foundWine_) {
+        if (lacksThirtyTwoBitSide)
+            throw SetupFailure(noThirtyTwoBitSide);
+        if (tooOld)
+            throw SetupFailure(tooOldWine(*tooOld));
+        throw SetupFailure(noWine);
+    }
+    appendLog("Using " + printable(foundWine_->engine()), log());
+    if (platform::emulatesThirtyTwoBit())
+        report("This computer runs 32-bit programs only through emulation, so setup and the game will be slow here");
+}
+
+void Installer::requireWineThirtyTwoBitSide() const
+{
+    if (usesSystemWine() && !hasThirtyTwoBitSide(wine()))
+        throw SetupFailure(noThirtyTwoBitSide);
+}
+
+void Installer::unpackRuntime(const std::optional<fs::path>& cache) const
 {
     report("Downloading and verifying the compatibility runtime \u00B7 about 341 MB");
     const fs::path engine = obtain(catalogue_.engine, cache);

@@ -118,6 +118,7 @@ void Installer::configurePrefix(const fs::path& codec) const
         endEarlierSession(runServer);
         completeDriveLinks(prefix());
     }
+    requireWineThirtyTwoBitSide();
     runWine({"wineboot", "-u"}, 300);
 
     std::vector<fs::path> drives;

@@ -4,6 +4,7 @@
 #include "installer/installer.h"
 #include "support/archives.h"
 #include "support/digest.h"
+#include "support/runtime_choice.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -208,7 +209,8 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
         const fs::path root = folder / c.name;
         makeCompleteRoot(root);
         c.damage(root);
-        const Installer installer(root, {}, standInCatalogue());
+        // The unpacked runtime's own checks; the computer's Wine has its own tests.
+        const Installer installer(root, {}, standInCatalogue(), testing::downloadedRuntime());
 
         const auto parts = installer.missingParts();
         ASSERT_EQ(parts.size(), 1u);
@@ -222,7 +224,7 @@ TEST(Repair, ListsEveryPartOfAnEmptiedRootInCheckingOrder)
 {
     TempDir folder;
     writeText(folder / "root/installed.json", testing::validRecordText());
-    const auto parts = Installer(folder / "root", {}, standInCatalogue()).missingParts();
+    const auto parts = Installer(folder / "root", {}, standInCatalogue(), testing::downloadedRuntime()).missingParts();
 
     std::vector<std::string> descriptions;
     for (const auto& part : parts)
@@ -249,6 +251,7 @@ TEST(Repair, SumsUpWhatIsMissingInOneSentence)
     const MissingPart runtime{InstallationPart::Runtime, "the compatibility runtime", ""};
     const MissingPart registry{InstallationPart::WindowsEnvironment, "the private Windows environment", ""};
     const MissingPart decoder{InstallationPart::AudioDecoder, "the audio decoder", ""};
+    const MissingPart wine{InstallationPart::Runtime, "Wine", "", "Install Wine first."};
     const struct {
         std::vector<MissingPart> parts;
         std::string sentence;
@@ -259,6 +262,7 @@ TEST(Repair, SumsUpWhatIsMissingInOneSentence)
         {{runtime, decoder}, "The compatibility runtime and the audio decoder are missing or damaged."},
         {{runtime, registry, decoder, registry},
          "The compatibility runtime, the private Windows environment and the audio decoder are missing or damaged."},
+        {{wine, decoder, wine}, "Wine and the audio decoder are missing or damaged. Install Wine first."},
     };
     for (const auto& c : cases)
         EXPECT_EQ(describeMissingParts(c.parts), c.sentence);

@@ -8,6 +8,7 @@
 #include "support/install_process.h"
 #include "support/installation_snapshot.h"
 #include "support/program.h"
+#include "support/runtime_choice.h"
 #include "support/temp_dir.h"
 
 #include "demo_catalogue.h"
@@ -20,7 +21,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <thread>
+
+#include <sys/stat.h>
 
 namespace corvanel {
 namespace {
@@ -47,6 +51,8 @@ fs::path userFolder(const fs::path& root)
     throw std::runtime_error("the prefix has no user folder");
 }
 
+const std::string checkingWine = "Checking the Wine installed on this computer";
+
 bool contains(const std::vector<std::string>& lines, const std::string& line)
 {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -57,9 +63,12 @@ protected:
     static void SetUpTestSuite()
     {
         folder = std::make_unique<TempDir>();
+        // Set up as a user whose umask lets everyone write: the root must not follow it.
+        const mode_t callers = ::umask(0);
         setup = corvanel({"--install", "--game", (kit / "h2pc_installer_2.1").string(), "--cache",
                           (kit / "cache").string(), "--home", original().string()},
                          folder->path());
+        ::umask(callers);
         testing::waitForWine(original());
     }
     static void TearDownTestSuite() { folder.reset(); }
@@ -97,6 +106,17 @@ protected:
     fs::path root() const { return *copy / "root"; }
     fs::path scratch() const { return copy->path(); }
     Installer installer() const { return Installer(root(), {}, demoCatalogue()); }
+    /// Where the record says Wine is after `loseWine`: a place that never holds one.
+    static fs::path goneWine() { return *folder / "gone" / "bin" / "wine64"; }
+
+    /// Makes the record name a Wine that is no longer there, as when Wine was removed after setup.
+    void loseWine() const
+    {
+        auto record = InstallationRecord::read(root() / "installed.json");
+        ASSERT_TRUE(record);
+        record->engine = SystemWine{goneWine(), "wine-8.0 (Debian 8.0~repack-4)"}.engine();
+        testing::writeText(root() / "installed.json", record->encode());
+    }
     fs::path savedGame() const { return userFolder(root()) / "Saved Games/Halo 2/slot1.sav"; }
 
     testing::ProgramOutcome repair() const { return corvanel({"--repair", "--home", root().string()}, scratch()); }
@@ -112,7 +132,9 @@ protected:
         const auto record = InstallationRecord::decode(testing::readText(root() / "installed.json"));
         ASSERT_TRUE(record);
         EXPECT_EQ(record->format, 1);
-        EXPECT_EQ(record->engine, "WS12WineCX24.0.7_7.tar.xz");
+        EXPECT_TRUE(std::regex_match(record->engine, std::regex(R"(wine-[0-9]+\.[0-9]+.* at /.+)"))) << record->engine;
+        const auto loader = SystemWine::recordedLoader(record->engine);
+        EXPECT_TRUE(loader && fs::exists(*loader)) << record->engine;
     }
 
     static std::unique_ptr<TempDir> folder;
@@ -127,7 +149,7 @@ testing::ProgramOutcome RepairOnWine::setup;
 // Each lost part is rebuilt by its own stage and no other: the stages' headlines show which ran.
 TEST_F(RepairOnWine, RebuildsEachLostPartAndNothingElse)
 {
-    const std::string runtime = "Unpacking the verified runtime";
+    const std::string runtime = checkingWine;
     const std::string graphics = "Preparing the game's graphics libraries";
     const std::string prefix = "Creating your private Windows environment";
     const struct {
@@ -136,7 +158,7 @@ TEST_F(RepairOnWine, RebuildsEachLostPartAndNothingElse)
         std::string found;
         std::vector<std::string> ran;
     } cases[] = {
-        {"runtime", "Runtime", "The compatibility runtime is missing or incomplete.", {runtime}},
+        {"Wine", "", "Wine is no longer at " + goneWine().string() + ".", {runtime}},
         {"system registry", "Install/prefix/system.reg", "The private Windows environment is missing its system registry.", {prefix}},
         {"audio decoder", "Install/prefix/drive_c/windows/syswow64/wmadmod.dll",
          "The audio decoder is missing from the private Windows environment.", {prefix}},
@@ -148,7 +170,10 @@ TEST_F(RepairOnWine, RebuildsEachLostPartAndNothingElse)
         if (&c != &cases[0]) {
             ASSERT_NO_FATAL_FAILURE(freshCopy());
         }
-        fs::remove_all(root() / c.lost);
+        if (*c.lost)
+            fs::remove_all(root() / c.lost);
+        else
+            ASSERT_NO_FATAL_FAILURE(loseWine());
 
         const auto outcome = repair();
         EXPECT_EQ(outcome.status, 0) << outcome.err;
@@ -167,7 +192,7 @@ TEST_F(RepairOnWine, RebuildsEachLostPartAndNothingElse)
 
 TEST_F(RepairOnWine, RestoresEverythingLostAtOnceFromTheKeptDownloads)
 {
-    fs::remove_all(root() / "Runtime");
+    ASSERT_NO_FATAL_FAILURE(loseWine());
     fs::remove_all(root() / "Audio-import");
     fs::remove(root() / "Install/prefix/system.reg");
     fs::remove(root() / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll");
@@ -255,6 +280,49 @@ TEST_F(RepairOnWine, TheGameKeepsTheLockWhenItsLauncherIsKilled)
     expectRepaired();
 }
 
+// Wine removed after setup leaves a damaged installation that names Wine; repair can do nothing
+// until a Wine is there again, then finishes as usual with it.
+TEST_F(RepairOnWine, WineGoneAfterSetupIsDamageThatRepairMendsOnceWineIsBack)
+{
+    ASSERT_NO_FATAL_FAILURE(loseWine());
+    EXPECT_EQ(corvanel({"--status", "--home", root().string()}, scratch()).out, "not installed\n");
+    EXPECT_EQ(describeMissingParts(installer().missingParts()),
+              "Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install "
+              "wine wine64 wine32:i386) before repairing.");
+
+    const std::string recordBefore = testing::readText(root() / "installed.json");
+    const Installer withoutWine(root(), {}, demoCatalogue(), testing::wineAt({goneWine()}));
+    try {
+        withoutWine.repair(std::nullopt, std::nullopt);
+        ADD_FAILURE() << "repaired without any Wine";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(),
+                  "Corvanel needs Wine 8.0 or later, and none was found on this computer. Install your distribution's "
+                  "Wine (on Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install wine wine64 "
+                  "wine32:i386), then retry.");
+    }
+    EXPECT_EQ(testing::readText(root() / "installed.json"), recordBefore);
+
+    const auto repaired = repair();
+    EXPECT_EQ(repaired.status, 0) << repaired.err;
+    const auto printed = testing::linesOf(repaired.out);
+    EXPECT_TRUE(contains(printed, checkingWine)) << repaired.out;
+    EXPECT_EQ(printed.back(), "Ready to play");
+    expectRepaired();
+}
+
+// Wine creates its files with its caller's umask; setup ran under umask 000.
+TEST_F(RepairOnWine, NothingInTheRootIsWorldWritableWhateverTheCallersUmask)
+{
+    std::vector<std::string> writable;
+    for (auto entry = fs::recursive_directory_iterator(original()); entry != fs::recursive_directory_iterator(); ++entry) {
+        struct stat status {};
+        if (::lstat(entry->path().c_str(), &status) == 0 && !S_ISLNK(status.st_mode) && (status.st_mode & S_IWOTH))
+            writable.push_back(fs::relative(entry->path(), original()).string());
+    }
+    EXPECT_EQ(writable, std::vector<std::string>{});
+}
+
 // Lost game files are beyond repair; the advice it gives instead brings them back with the save kept.
 TEST_F(RepairOnWine, LostGameFilesAreLeftToSetupWhichKeepsTheSaves)
 {
@@ -278,13 +346,13 @@ TEST_F(RepairOnWine, LostGameFilesAreLeftToSetupWhichKeepsTheSaves)
 // A repair ended by force at any of these points leaves a root that the next repair finishes.
 TEST_F(RepairOnWine, ARepairKilledMidwayIsFinishedByTheNext)
 {
-    for (const char* killedAt : {"Unpacking the verified runtime", "Creating your private Windows environment",
+    for (const char* killedAt : {"Checking the Wine installed on this computer", "Creating your private Windows environment",
                                  "Installing your verified audio decoder"}) {
         SCOPED_TRACE(killedAt);
-        if (std::string(killedAt) != "Unpacking the verified runtime") {
+        if (killedAt != checkingWine) {
             ASSERT_NO_FATAL_FAILURE(freshCopy());
         }
-        fs::remove_all(root() / "Runtime");
+        ASSERT_NO_FATAL_FAILURE(loseWine());
         fs::remove(root() / "Install/prefix/system.reg");
         const std::string recordBefore = testing::readText(root() / "installed.json");
 

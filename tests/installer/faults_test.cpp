@@ -7,6 +7,7 @@
 #include "support/archives.h"
 #include "support/installation_snapshot.h"
 #include "support/scratch_mount.h"
+#include "support/runtime_choice.h"
 #include "support/temp_dir.h"
 
 #include "demo_catalogue.h"
@@ -306,12 +307,12 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
     const fs::path source = kit / "h2pc_installer_2.1";
     const fs::path audio = kit / "windows" / "MPSetup.exe";
     const std::string sourceBefore = testing::treeState(source);
-    const std::string rosetta = "This Mac needs Rosetta before it can run the compatibility engine. Install Rosetta "
-                                "through macOS, then retry. The setup guide includes instructions.";
+    const std::string rosetta = platform::x86Missing();
 
     /// Runs setup on the broken root and checks what every case must hold.
-    const auto setUp = [&](const fs::path& root, const std::optional<fs::path>& withAudio = {}) {
-        const Installer installer(root, {}, demoCatalogue(), plentyOfSpace());
+    const auto setUp = [&](const fs::path& root, const std::optional<fs::path>& withAudio = {},
+                           Seams seams = plentyOfSpace()) {
+        const Installer installer(root, {}, demoCatalogue(), std::move(seams));
         const std::string failure = failureOf(installer, source, withAudio);
         EXPECT_FALSE(installer.isInstalled());
         EXPECT_EQ(testing::treeState(source), sourceBefore);
@@ -329,7 +330,7 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         testing::writeText(root / "Logs", "not a folder");
         const std::string earlierGame = testing::treeState(root / "Install" / "game");
         // The program that tests for x86-64 support cannot be started without a log, and the
-        // test cannot tell that apart from a missing Rosetta.
+        // test cannot tell that apart from a computer without x86-64 support.
         EXPECT_EQ(setUp(root), rosetta);
         EXPECT_EQ(testing::readText(root / "Logs"), "not a folder");
         EXPECT_EQ(testing::treeState(root / "Install" / "game"), earlierGame);
@@ -342,8 +343,9 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         testing::writeText(root / "Runtime" / "wswine.bundle" / "bin" / "wine", "an earlier runtime");
         const std::string earlierRuntime = testing::treeState(root / "Runtime");
         const std::string cause = "Unable to create the folder ROOT/Downloads: Not a directory.";
+        // With the audio package chosen, only a downloaded runtime still needs the folder.
         if (withAudio)
-            EXPECT_EQ(setUp(root, audio), cause);
+            EXPECT_EQ(setUp(root, audio, testing::downloadedRuntime(plentyOfSpace())), cause);
         else
             EXPECT_EQ(setUp(root), "Audio setup could not finish. Check your internet connection and retry. You can "
                                    "also place the supported MPSetup.exe in your installer folder or select it under "

@@ -220,14 +220,23 @@ TEST(FixtureKit, RuntimeArchivesHoldTheEngineLoaderAndTheLibraryFolder)
         EXPECT_EQ(bytes(kit / "cache" / name), bytes(kit / "runtime" / name)) << name;
 }
 
+// The demo differs from the shipped program only in its audio package; the tests of the
+// download-and-unpack runtime also trust the kit's runtime archives.
 TEST(FixtureKit, DemoCatalogueTrustsExactlyTheKitAtLocalAddresses)
 {
     const Catalogue& demo = demoCatalogue();
+    const Catalogue& downloads = runtimeDownloadCatalogue();
     const Catalogue& release = releaseCatalogue();
+    for (const auto& [asset, shipped] : {std::pair{&demo.engine, &release.engine}, std::pair{&demo.libraries, &release.libraries}}) {
+        EXPECT_EQ(asset->name, shipped->name);
+        EXPECT_EQ(asset->url, shipped->url);
+        EXPECT_EQ(asset->sha256, shipped->sha256);
+    }
     const struct { const RuntimeAsset& asset; const RuntimeAsset& shipped; fs::path file; } cases[] = {
-        {demo.engine, release.engine, kit / "runtime/WS12WineCX24.0.7_7.tar.xz"},
-        {demo.libraries, release.libraries, kit / "runtime/wine-stable-11.0_1-osx64.tar.xz"},
+        {downloads.engine, release.engine, kit / "runtime/WS12WineCX24.0.7_7.tar.xz"},
+        {downloads.libraries, release.libraries, kit / "runtime/wine-stable-11.0_1-osx64.tar.xz"},
         {demo.audio, release.audio, kit / "windows/MPSetup.exe"},
+        {downloads.audio, release.audio, kit / "windows/MPSetup.exe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.asset.name);
@@ -239,6 +248,8 @@ TEST(FixtureKit, DemoCatalogueTrustsExactlyTheKitAtLocalAddresses)
     }
     EXPECT_EQ(demo.codecHash, digest(kit / "windows/wmadmod.dll"));
     EXPECT_EQ(demo.mediaPackageHash, demo.audio.sha256);
+    EXPECT_EQ(downloads.codecHash, demo.codecHash);
+    EXPECT_EQ(downloads.mediaPackageHash, demo.mediaPackageHash);
 }
 
 TEST(FixtureKit, OnlyTheDemoProgramCarriesTheDemoCatalogue)

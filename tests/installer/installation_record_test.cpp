@@ -57,7 +57,7 @@ TEST(InstallationRecord, OnlyOneObjectWithinTheSizeLimitCounts)
 {
     testing::TempDir root;
     testing::makeInstalledState(root.path());
-    const std::string valid = testing::validRecordText();
+    const std::string valid = testing::readText(root / "installed.json");
     const size_t limit = InstallationRecord::sizeLimit;
     const struct { const char* what; std::string content; bool installed; } cases[] = {
         {"the record alone", valid, true},

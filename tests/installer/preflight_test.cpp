@@ -1,5 +1,6 @@
 #include "installer/display_text.h"
 #include "installer/installer.h"
+#include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "support/temp_dir.h"
 
@@ -17,8 +18,8 @@ using testing::TempDir;
 
 const std::string noSpace = "Setup needs at least 12 GB of available disk space. Free some space and retry.";
 const std::string newline = "The installation path contains an unsupported newline.";
-const std::string rosetta = "This Mac needs Rosetta before it can run the compatibility engine. Install Rosetta through "
-                            "macOS, then retry. The setup guide includes instructions.";
+// The platform's sentence for a computer that cannot run x86-64 programs.
+const std::string rosetta = platform::x86Missing();
 
 Seams fake(std::optional<std::uintmax_t> space, std::vector<std::string> probe = {"/bin/true"})
 {

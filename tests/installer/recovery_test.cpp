@@ -8,6 +8,7 @@
 #include "support/install_process.h"
 #include "support/installation_snapshot.h"
 #include "support/registry_rows.h"
+#include "support/runtime_choice.h"
 #include "support/temp_dir.h"
 
 #include "demo_catalogue.h"
@@ -75,7 +76,8 @@ protected:
         for (const auto& asset : fs::directory_iterator(kit / "cache"))
             fs::copy_file(asset.path(), server_->folder() / asset.path().filename());
         trust_ = std::make_unique<testing::ScopedEnvironmentVariable>("CURL_CA_BUNDLE", server_->caBundle().string());
-        catalogue_ = demoCatalogue();
+        // The download-and-unpack runtime: its slow download and its staging are what get interrupted.
+        catalogue_ = runtimeDownloadCatalogue();
         catalogue_.engine.url = server_->url("/slow/" + catalogue_.engine.name);
         catalogue_.libraries.url = server_->url("/file/" + catalogue_.libraries.name);
         catalogue_.audio.url = server_->url("/file/" + catalogue_.audio.name);
@@ -106,7 +108,8 @@ protected:
     /// downloaded, no cache.
     static InstallRequest request(const fs::path& root, std::string holdAt = "")
     {
-        return InstallRequest{.root = root, .game = source, .catalogue = catalogue_, .holdAt = std::move(holdAt)};
+        return InstallRequest{.root = root, .game = source, .catalogue = catalogue_, .seams = testing::downloadedRuntime(),
+                              .holdAt = std::move(holdAt)};
     }
 
     static inline std::unique_ptr<testing::HttpsServer> server_;
@@ -124,7 +127,7 @@ protected:
 TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinishesIt)
 {
     const fs::path root = *folder_ / "killed";
-    const Installer installer(root);
+    const Installer installer(root, {}, catalogue_, testing::downloadedRuntime());
     const fs::path partial = root / "Downloads" / (catalogue_.engine.name + ".partial");
     const auto engineSize = fs::file_size(kit / "cache" / catalogue_.engine.name);
 
@@ -227,7 +230,7 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
 TEST_F(Recovery, AKillJustBeforeTheRecordIsRepairedAndOneJustAfterLeavesAnInstalledRoot)
 {
     const fs::path root = reference();
-    const Installer installer(root);
+    const Installer installer(root, {}, catalogue_, testing::downloadedRuntime());
     testing::waitForWine(root);
     const std::string record = testing::readText(installer.record());
     fs::remove(installer.record());

@@ -2,6 +2,7 @@
 // launcher; the game itself keeps the user's display.
 
 #include "installer/installer.h"
+#include "support/runtime_choice.h"
 #include "support/scoped_variable.h"
 #include "support/temp_dir.h"
 
@@ -54,7 +55,8 @@ protected:
     const ScopedVariable x{"DISPLAY", ":77"};
     const ScopedVariable wayland{"WAYLAND_DISPLAY", "wayland-77"};
     const ScopedVariable record{"CALLS", calls.c_str()};
-    const Installer installer{temp / "root"};
+    // The unpacked runtime's place holds the stand-in Wine.
+    const Installer installer{temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime()};
 };
 
 TEST_F(SetupDisplay, EveryWineCommandOfThePrefixStageRunsWithoutADisplay)

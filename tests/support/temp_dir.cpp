@@ -68,10 +68,17 @@ std::string validRecordText()
 
 void makeInstalledState(const fs::path& root)
 {
-    writeText(root / "installed.json", validRecordText());
+    // The stand-in Wine serves both runtimes: the unpacked one's place, and the record names it.
+    const fs::path wine = fs::absolute(root / "Runtime/wswine.bundle/bin/wine");
+    writeText(root / "installed.json",
+              InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = "wine-8.0 (stand-in) at " + wine.string(),
+                                 .installedAt = 786'625'592.25}
+                  .encode());
     writeText(root / "Install/game/halo2.exe", "MZ");
-    writeText(root / "Runtime/wswine.bundle/bin/wine", "#!/bin/sh\n");
-    fs::permissions(root / "Runtime/wswine.bundle/bin/wine", fs::perms(0755));
+    for (const char* program : {"wine", "wineserver"}) {
+        writeText(wine.parent_path() / program, "#!/bin/sh\n");
+        fs::permissions(wine.parent_path() / program, fs::perms(0755));
+    }
     writeText(root / "Install/prefix/system.reg", "WINE REGISTRY Version 2\n");
     writeText(root / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll", "MZ");
 }

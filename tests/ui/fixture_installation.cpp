@@ -45,8 +45,11 @@ void writeText(const fs::path& file, const QString& text)
 
 void writeInstallation(const fs::path& root, const QString& wineBody)
 {
+    // The stand-in Wine sits where the unpacked runtime keeps it, and the record names it.
+    const fs::path wine = fs::absolute(root / "Runtime" / "wswine.bundle" / "bin" / "wine");
     writeText(root / "installed.json",
-              R"({"format":1,"launcherVersion":"0.2.1","engine":"WS12WineCX24.0.7_7.tar.xz","installedAt":700000000})");
+              QStringLiteral(R"({"format":1,"launcherVersion":"0.2.1","engine":"wine-8.0 (stand-in) at %1","installedAt":700000000})")
+                  .arg(QString::fromStdString(wine.string())));
     const fs::path game = root / "Install" / "game";
     const fs::path prefix = root / "Install" / "prefix";
     writeText(game / "halo2.exe", "MZ");
@@ -62,9 +65,10 @@ void writeInstallation(const fs::path& root, const QString& wineBody)
     fs::remove(prefix / "drive_c" / "Games" / "Halo 2");
     fs::create_directory_symlink(fs::absolute(game).lexically_normal(), prefix / "drive_c" / "Games" / "Halo 2");
     writeText(root / "Runtime" / "lib" / "libinotify.0.dylib", "");
-    const fs::path wine = root / "Runtime" / "wswine.bundle" / "bin" / "wine";
     writeText(wine, "#!/bin/sh\n" + wineBody + "\n");
-    fs::permissions(wine, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    writeText(wine.parent_path() / "wineserver", "#!/bin/sh\n");
+    for (const auto& program : {wine, wine.parent_path() / "wineserver"})
+        fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
     fs::create_directories(root / "Logs");
 }
 

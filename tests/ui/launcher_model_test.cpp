@@ -509,7 +509,7 @@ private slots:
         QTest::addColumn<QString>("status");
         using Phase = LauncherModel::Phase;
         QTest::newRow("complete") << "" << Phase::Play << "" << true << false << installed;
-        QTest::newRow("runtime") << "Runtime" << Phase::Repair << "The compatibility runtime is missing or damaged." << true
+        QTest::newRow("runtime") << "Runtime" << Phase::Repair << "Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing." << true
                                  << false << repairPrompt;
         QTest::newRow("graphics library") << "Install/game/d3dx9_43.dll" << Phase::Repair
                                           << "The graphics library d3dx9_43.dll is missing or damaged." << true << false
@@ -583,7 +583,7 @@ private slots:
         });
         QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
         QCOMPARE(model.missingParts(),
-                 QStringLiteral("The compatibility runtime and the private Windows environment are missing or damaged."));
+                 QStringLiteral("Wine and the private Windows environment are missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
         QVERIFY(model.repairUsesAudio());
         model.selectAudio();
         QList<LauncherModel::Phase> seen;
@@ -610,7 +610,7 @@ private slots:
             QCOMPARE(statuses.last(), repairNeedsAttention);
             QCOMPARE(model.error(),
                      QStringLiteral("The compatibility runtime could not be downloaded. Check your internet connection, then retry."));
-            QCOMPARE(model.missingParts(), QStringLiteral("The compatibility runtime is missing or damaged."));
+            QCOMPARE(model.missingParts(), QStringLiteral("Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
             QVERIFY(!model.repairUsesAudio());
             QCOMPARE(model.ready(), false);
         } else {
@@ -666,7 +666,7 @@ private slots:
         QCOMPARE(phase.count(), 1);
         QCOMPARE(model.ready(), false);
         QCOMPARE(model.status(), repairPrompt);
-        QCOMPARE(model.missingParts(), QStringLiteral("The compatibility runtime is missing or damaged."));
+        QCOMPARE(model.missingParts(), QStringLiteral("Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
         QVERIFY(lockIsFree(home.root()));
     }
 

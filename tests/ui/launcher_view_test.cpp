@@ -180,8 +180,8 @@ private slots:
         QCOMPARE(w.window()->minimumSize(), QSize(860, 690));
         QCOMPARE(text(w, "headerVersion"), QStringLiteral("UNOFFICIAL BETA / 0.2.1"));
         QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Install Halo 2"));
-        QCOMPARE(text(w, "titleEyebrow"), QStringLiteral("HALO 2 FOR WINDOWS VISTA / MAC SETUP"));
-        QCOMPARE(text(w, "headline"), QStringLiteral("Bring your game.\nPlay it on your Mac."));
+        QCOMPARE(text(w, "titleEyebrow"), QStringLiteral("HALO 2 FOR WINDOWS VISTA / LINUX SETUP"));
+        QCOMPARE(text(w, "headline"), QStringLiteral("Bring your game.\nPlay it on your computer."));
         QCOMPARE(text(w, "subtitle"), QStringLiteral("One folder. We’ll take care of the rest."));
         QVERIFY(shown(w, "installScreen"));
         QVERIFY(!shown(w, "progressScreen"));
@@ -389,7 +389,7 @@ private slots:
         QVERIFY(!shown(w, "playScreen"));
         QCOMPARE(text(w, "repairHeading"), QStringLiteral("Your installation needs repair"));
         QCOMPARE(text(w, "missingParts"),
-                 QStringLiteral("The compatibility runtime and the audio decoder are missing or damaged."));
+                 QStringLiteral("Wine and the audio decoder are missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
         QCOMPARE(text(w, "repairAdvice"),
                  QStringLiteral("Repair downloads and rebuilds only what is missing. Your game files and saves stay as they are."));
         QVERIFY(shown(w, "repairAdvanced")); // the decoder is rebuilt: a local audio package helps

@@ -22,7 +22,7 @@ Card {
             }
             Text {
                 id: installed
-                text: "Installed on this Mac"
+                text: "Installed on this " + screen.model.computerNoun
                 color: HaloTheme.accent
                 font.family: HaloTheme.display
                 font.bold: true

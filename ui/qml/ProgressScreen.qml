@@ -49,7 +49,7 @@ Card {
             Layout.fillWidth: true
             text: screen.model.repairing
                   ? "Keep the launcher open. Only the missing parts are downloaded and rebuilt; your game files and saves stay as they are."
-                  : "Keep the launcher open. Unpacking the game can take several minutes, even on a fast Mac. The amount unpacked and elapsed time update while extraction runs."
+                  : "Keep the launcher open. Unpacking the game can take several minutes, even on a fast " + screen.model.computerNoun + ". The amount unpacked and elapsed time update while extraction runs."
             lineSpacing: 4
         }
         HaloButtonStyle {

@@ -63,7 +63,7 @@ Item {
             Eyebrow { text: "SYSTEM REQUIREMENTS" }
             BodyText {
                 objectName: "requirements"
-                text: "macOS 14 or later\n12 GB available space\nRosetta on Apple silicon"
+                text: sidebar.model.requirements
                 font.pixelSize: 11
                 lineSpacing: 6
                 wrapMode: Text.NoWrap

@@ -16,12 +16,12 @@ ColumnLayout {
         objectName: "titleEyebrow"
         text: block.installed ? "YOUR INSTALLATION / READY"
               : block.repairing ? "YOUR INSTALLATION / NEEDS REPAIR"
-              : "HALO 2 FOR WINDOWS VISTA / MAC SETUP"
+              : "HALO 2 FOR WINDOWS VISTA / " + block.model.systemName.toUpperCase() + " SETUP"
     }
     GlowText {
         objectName: "headline"
         Layout.fillWidth: true
-        text: block.installed || block.repairing ? "Welcome back." : "Bring your game.\nPlay it on your Mac."
+        text: block.installed || block.repairing ? "Welcome back." : "Bring your game.\nPlay it on your " + block.model.computerNoun + "."
         font.family: HaloTheme.display
         font.bold: true
         font.pixelSize: 38

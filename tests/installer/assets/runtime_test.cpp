@@ -3,6 +3,7 @@
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
+#include "support/runtime_choice.h"
 #include "support/temp_dir.h"
 
 #include "demo_catalogue.h"
@@ -117,7 +118,8 @@ class InstallRuntime : public ::testing::Test {
 protected:
     Installer installerFor(const Catalogue& catalogue)
     {
-        return Installer(root, [this](const std::string& line) { reports.push_back(line); }, catalogue);
+        return Installer(root, [this](const std::string& line) { reports.push_back(line); }, catalogue,
+                         testing::downloadedRuntime());
     }
     std::string setupLog() const { return testing::readText(root / "Logs" / "setup.log"); }
 
@@ -274,7 +276,7 @@ TEST_F(InstallRuntime, InstallsTheFixtureKitRuntimeFromItsCacheFolder)
 {
     const fs::path kitCache = fs::path(CORVANEL_FIXTURES_DIR) / "cache";
     const auto kitBefore = snapshot(kitCache);
-    const Installer installer = installerFor(demoCatalogue());
+    const Installer installer = installerFor(runtimeDownloadCatalogue());
 
     installer.installRuntime(kitCache);
 

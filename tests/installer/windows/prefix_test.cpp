@@ -6,6 +6,7 @@
 #include "installer/setup_failure.h"
 #include "installer/windows/windows_kit.h"
 #include "support/registry_rows.h"
+#include "support/runtime_choice.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +62,8 @@ protected:
                               CORVANEL_SOURCE_DIR "/tests/installer/windows/decoder_stand_in.c", "-ladvapi32",
                               std::string("-DREGISTERED_PATH=\"") + path + "\""});
         try {
-            Installer(root(), [](const std::string& line) { firstReports_.push_back(line); })
+            Installer(root(), [](const std::string& line) { firstReports_.push_back(line); }, releaseCatalogue(),
+                      testing::downloadedRuntime())
                 .configurePrefix(testing::fixture("windows/wmadmod.dll"));
             savedAtReturn_ = entryExists(installer().prefix() / "system.reg");
             writeText(installer().record(), InstallationRecord{.launcherVersion = "test", .engine = "test"}.encode());
@@ -85,7 +87,7 @@ protected:
     void TearDown() override { stopWineServer("-w"); }
 
     static fs::path root() { return temp_->path() / "root"; }
-    static Installer installer() { return Installer(root()); }
+    static Installer installer() { return Installer(root(), {}, releaseCatalogue(), testing::downloadedRuntime()); }
     static fs::path standIn(const std::string& name) { return temp_->path() / (name + ".dll"); }
     static fs::path dosdevices() { return installer().prefix() / "dosdevices"; }
     static fs::path gameLink() { return installer().prefix() / "drive_c" / "Games" / "Halo 2"; }
@@ -360,7 +362,7 @@ TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testing::TempDir temp;
-        const Installer installer(temp / "root");
+        const Installer installer(temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime());
         testing::copyFixtureGame(installer.root());
         installScriptedWine(installer, c.wineboot, c.readBack, c.wineserver);
         writeText(temp / "wmadmod.dll", "decoder");
@@ -397,7 +399,7 @@ TEST(PrefixWithScriptedWine, AnEarlierPrefixWithALinkWhereWineWritesIsRefused)
     for (const char* folder : {"dosdevices", "drive_c"}) {
         SCOPED_TRACE(folder);
         testing::TempDir temp;
-        const Installer installer(temp / "root");
+        const Installer installer(temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime());
         testing::copyFixtureGame(installer.root());
         installScriptedWine(installer, makePrefix, registeredDecoder, saves);
         fs::create_directories(temp / "outside");
@@ -422,7 +424,7 @@ TEST(PrefixWithScriptedWine, AnEarlierPrefixWithALinkWhereWineWritesIsRefused)
 TEST(PrefixWithScriptedWine, AnEarlierServerThatOutlastsTheWaitIsEnded)
 {
     testing::TempDir temp;
-    const Installer installer(temp / "root");
+    const Installer installer(temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime());
     testing::copyFixtureGame(installer.root());
     fs::create_directories(installer.prefix());
     const std::string ended = (temp / "ended").string();
@@ -469,7 +471,7 @@ void installWineWithoutA32BitLoader(const Installer& installer, const fs::path& 
 TEST(PrefixWithout32BitPrograms, RealWinebootThatLeavesThe32BitSideOutFailsAtThatStage)
 {
     testing::TempDir temp;
-    const Installer installer(temp / "root");
+    const Installer installer(temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime());
     testing::copyFixtureGame(installer.root());
     installWineWithoutA32BitLoader(installer, temp / "wine");
 
@@ -497,4 +499,36 @@ TEST(PrefixWithout32BitPrograms, RealWinebootThatLeavesThe32BitSideOutFailsAtTha
 }
 
 } // namespace
+} // namespace corvanel
+
+namespace corvanel {
+
+// A Wine of this computer whose 32-bit side went away after setup: the stage says what to
+// install before it runs anything, rather than after wineboot.
+TEST(PrefixWithSystemWine, AWineWithoutIts32BitSideStopsBeforeWineboot)
+{
+    testing::TempDir temp;
+    const fs::path loader = temp / "usr/lib/wine/wine64";
+    for (const fs::path& program : {loader, loader.parent_path() / "wineserver"}) {
+        writeText(program, "#!/bin/sh\nexit 0\n");
+        fs::permissions(program, fs::perms(0755));
+    }
+    const Installer installer(temp / "root", {}, releaseCatalogue(), testing::wineAt({loader}));
+    testing::copyFixtureGame(installer.root());
+    writeText(installer.record(),
+              InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = SystemWine{loader, "wine-8.0"}.engine()}
+                  .encode());
+
+    try {
+        installer.configurePrefix(testing::fixture("windows/wmadmod.dll"));
+        FAIL() << "a Wine without its 32-bit side ran wineboot";
+    } catch (const SetupFailure& failure) {
+        EXPECT_EQ(failure.message(), "Wine's 32-bit side is not installed, and Halo 2 is a 32-bit game. Install it (on "
+                                     "Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install "
+                                     "wine32:i386), then retry.");
+    }
+    const std::string log = fs::exists(installer.log()) ? readText(installer.log()) : "";
+    EXPECT_EQ(log.find(R"(["wineboot", "-u"])"), std::string::npos);
+}
+
 } // namespace corvanel
