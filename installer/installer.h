@@ -142,6 +142,8 @@ private:
     /// Refuses a root inside the chosen game folder, which the copy would carry into itself, and
     /// a source inside the root's own layout, which setup replaces or removes.
     void requireSourceApart(const fs::path& source) const;
+    /// Says in one progress line which parts an earlier, unfinished setup left that this one replaces.
+    void reportReplacedParts() const;
     /// Writes a fresh installed.json in one atomic step.
     void writeRecord() const;
     /// The verified decoder library for a repair of the prefix.

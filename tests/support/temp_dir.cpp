@@ -2,6 +2,7 @@
 
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
+#include "support/stand_in_prefix.h"
 
 #include <algorithm>
 #include <chrono>
@@ -69,11 +70,17 @@ std::string validRecordText()
 void makeInstalledState(const fs::path& root)
 {
     writeText(root / "installed.json", validRecordText());
-    writeText(root / "Install/game/halo2.exe", "MZ");
+    for (const char* file : {"halo2.exe", "xlive.dll", "d3dx9_31.dll", "d3dx9_43.dll", "D3DCompiler_43.dll"})
+        writeText(root / "Install/game" / file, "MZ");
+    for (const char* map : {"shared.map", "mainmenu.map", "single_player_shared.map"})
+        writeText(root / "Install/game/maps" / map, "map");
     writeText(root / "Runtime/wswine.bundle/bin/wine", "#!/bin/sh\n");
     fs::permissions(root / "Runtime/wswine.bundle/bin/wine", fs::perms(0755));
-    writeText(root / "Install/prefix/system.reg", "WINE REGISTRY Version 2\n");
+    writeText(root / "Runtime/lib/libinotify.0.dylib", "");
+    writeStandInPrefix(root / "Install/prefix");
     writeText(root / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll", "MZ");
+    fs::create_directories(root / "Install/prefix/drive_c/Games");
+    fs::create_directory_symlink(fs::absolute(root / "Install/game"), root / "Install/prefix/drive_c/Games/Halo 2");
 }
 
 bool processGone(pid_t pid, double seconds)
