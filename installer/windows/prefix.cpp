@@ -90,6 +90,15 @@ void forgetUnfinishedBoot(const fs::path& prefix)
         fs::remove(prefix / ".update-timestamp");
 }
 
+/// Removes a registry file that Wine could not load or would wait on (empty, cut short, a
+/// folder, a pipe): Wine sets up a missing one afresh, and our rows are written again after.
+void discardDamagedRegistry(const fs::path& prefix)
+{
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"})
+        if (entryExists(prefix / name) && !RegistryFile::read(prefix / name))
+            removeTreeQuietly(prefix / name);
+}
+
 /// Turns the links Wine makes from the profile's folders (Documents, Desktop, ...) to the home
 /// folder into empty folders of the prefix, so that what the game writes there stays inside it.
 void keepUserFoldersInside(const fs::path& prefix)
@@ -146,6 +155,7 @@ void Installer::configurePrefix(const fs::path& codec) const
         if (isOwnFolder(prefix() / "dosdevices"))
             mendDriveLinks(prefix());
         forgetUnfinishedBoot(prefix());
+        discardDamagedRegistry(prefix());
     }
     runWine({"wineboot", "-u"}, 300);
 
