@@ -1,6 +1,7 @@
 #include "installer/file_ops.h"
 
 #include "installer/display_text.h"
+#include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 
 #include <cerrno>
@@ -123,6 +124,14 @@ void writeFileAtomically(const fs::path& file, std::string_view content)
         ::unlink(aside.c_str());
         throw fs::filesystem_error("Unable to replace", file, error);
     }
+}
+
+void requireOwnLayout(const fs::path& root)
+{
+    for (const char* folder : {"Install", "Runtime", "Logs", "Downloads", "Audio-import", "Install/game", "Install/prefix"})
+        refuseLinkedFolder(root / folder);
+    for (const char* file : {"launcher.lock", "Logs/setup.log", "Logs/halo2.log"})
+        refusePlantedFile(root / file);
 }
 
 std::string readFile(const fs::path& file)

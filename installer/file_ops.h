@@ -26,6 +26,10 @@ void createRootFolder(const std::filesystem::path& root);
 /// writes into must be its own, never a way out of the root.
 void refuseLinkedFolder(const std::filesystem::path& folder);
 
+/// Raises SetupFailure when a folder of the root's layout is a link or a file the program
+/// writes is not a plain file of its own: what setup and repair write must stay inside `root`.
+void requireOwnLayout(const std::filesystem::path& root);
+
 /// Writes `content` beside `file` and renames it into place, so readers see the old file or
 /// the new one, never a part. Raises std::filesystem::filesystem_error.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view content);

@@ -3,13 +3,12 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
+#include "installer/installed_parts.h"
 #include "installer/platform.h"
 #include "installer/setup_log.h"
 
 #include <system_error>
 #include <utility>
-
-#include <unistd.h>
 
 namespace corvanel {
 
@@ -39,10 +38,7 @@ bool Installer::isInstalled() const
     const auto record = InstallationRecord::read(this->record());
     if (!record || record->format != 1)
         return false;
-    return entryExists(game() / "halo2.exe")
-        && wineIsPresent()
-        && entryExists(prefix() / "system.reg")
-        && entryExists(prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll");
+    return missingGameFiles(game()).empty() && damagedParts(*this).empty();
 }
 
 fs::path Installer::wine() const

@@ -144,6 +144,9 @@ public:
     /// The game files of `folder` that the game needs and lacks, in a fixed order.
     static std::vector<std::string> missingGameFiles(const fs::path& folder);
 
+    /// Whether the Wine `wine()` names is there, with its server.
+    bool wineIsPresent() const;
+
 private:
     /// Refuses a root whose path holds a line feed or another control character, before the
     /// path is used for anything.
@@ -155,6 +158,8 @@ private:
     /// Refuses a root inside the chosen game folder, which the copy would carry into itself, and
     /// a source inside the root's own layout, which setup replaces or removes.
     void requireSourceApart(const fs::path& source) const;
+    /// Says in one progress line which parts an earlier, unfinished setup left that this one replaces.
+    void reportReplacedParts() const;
     /// Writes a fresh installed.json in one atomic step.
     void writeRecord() const;
     /// The record's engine for a record written now.
@@ -163,8 +168,6 @@ private:
     void locateSystemWine() const;
     /// Downloads, verifies and unpacks the runtime below the root.
     void unpackRuntime(const std::optional<fs::path>& cache) const;
-    /// Whether the Wine `wine()` names is there, with its server.
-    bool wineIsPresent() const;
     /// Fails when a system Wine lacks its 32-bit side.
     void requireWineThirtyTwoBitSide() const;
     /// The verified decoder library for a repair of the prefix.

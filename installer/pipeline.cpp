@@ -121,10 +121,7 @@ void requireOwnRoot(const fs::path& root, const Catalogue& catalogue)
     struct stat status {};
     if (::stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
         return; // nothing there yet, or nothing that could be written into
-    for (const char* folder : {"Install", "Runtime", "Logs", "Downloads", "Audio-import", "Install/game", "Install/prefix"})
-        refuseLinkedFolder(root / folder);
-    for (const char* file : {"launcher.lock", "Logs/setup.log", "Logs/halo2.log"})
-        refusePlantedFile(root / file);
+    requireOwnLayout(root);
 
     for (const LayoutFolder& layout : layoutOf(catalogue)) {
         const fs::path folder = root / layout.path;
@@ -189,6 +186,7 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
 
     try {
         preflight();
+        reportReplacedParts();
         importGame(game);
         const fs::path codec = prepareAudio(game, audio, cache);
         installRuntime(cache);
@@ -202,6 +200,19 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
         throw;
     }
     report("Ready to play");
+}
+
+void Installer::reportReplacedParts() const
+{
+    std::vector<std::string> parts;
+    if (entryExists(this->game()))
+        parts.push_back("game files");
+    if (entryExists(runtime()))
+        parts.push_back("compatibility runtime");
+    if (parts.size() == 1)
+        report("Replacing the " + parts[0] + " left by an earlier setup");
+    else if (parts.size() == 2)
+        report("Replacing the " + parts[0] + " and the " + parts[1] + " left by an earlier setup");
 }
 
 void Installer::writeRecord() const

@@ -1,6 +1,7 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
+#include "installer/installed_parts.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "installer/windows/graphics_libraries.h"
@@ -14,7 +15,7 @@ namespace corvanel {
 
 namespace {
 
-enum class RecordState { Absent, Folder, Unreadable, OtherFormat, Valid };
+enum class RecordState { Absent, Folder, Oversized, Unreadable, OtherFormat, Valid };
 
 struct RecordCheck {
     RecordState state;
@@ -29,19 +30,15 @@ RecordCheck checkRecord(const fs::path& record)
     std::error_code error;
     if (fs::is_directory(fs::symlink_status(record, error)))
         return {RecordState::Folder};
-    // Only a regular file is read; a device or pipe in its place could be endless.
-    if (!fs::is_regular_file(record, error))
+    if (fs::is_regular_file(record, error) && fs::file_size(record, error) > InstallationRecord::sizeLimit && !error)
+        return {RecordState::Oversized};
+    // Read as status and launch read it: a device, a pipe or an endless file is never read whole.
+    const auto decoded = InstallationRecord::read(record);
+    if (!decoded)
         return {RecordState::Unreadable};
-    try {
-        const auto decoded = InstallationRecord::decode(readFile(record));
-        if (!decoded)
-            return {RecordState::Unreadable};
-        if (decoded->format != 1)
-            return {RecordState::OtherFormat, decoded->format};
-        return {RecordState::Valid, decoded->format};
-    } catch (const std::exception&) {
-        return {RecordState::Unreadable};
-    }
+    if (decoded->format != 1)
+        return {RecordState::OtherFormat, decoded->format};
+    return {RecordState::Valid, decoded->format};
 }
 
 std::optional<MissingPart> recordProblem(const RecordCheck& check)
@@ -52,6 +49,7 @@ std::optional<MissingPart> recordProblem(const RecordCheck& check)
         return MissingPart{InstallationPart::Record, item, "The installation record installed.json is missing."};
     case RecordState::Folder:
         return MissingPart{InstallationPart::Record, item, "The installation record installed.json is a folder, not a file."};
+    case RecordState::Oversized:
     case RecordState::Unreadable:
         return MissingPart{InstallationPart::Record, item, "The installation record installed.json cannot be read."};
     case RecordState::OtherFormat:
@@ -136,42 +134,11 @@ std::vector<MissingPart> Installer::missingParts() const
         parts.push_back({InstallationPart::GameFiles, "the game file " + file,
                          "The game file " + file + " is missing from the game folder."});
 
-    if (usesSystemWine()) {
-        if (!wineIsPresent())
-            parts.push_back({InstallationPart::Runtime, "Wine",
-                             wine().empty() ? "The installation record names no Wine."
-                                            : "Wine is no longer at " + printable(wine().string()) + ".",
-                             "Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 "
-                             "wine32:i386) before repairing."});
-    } else if (!wineIsPresent() || !entryExists(runtime() / "lib" / "libinotify.0.dylib")) {
-        parts.push_back({InstallationPart::Runtime, "the compatibility runtime",
-                         "The compatibility runtime is missing or incomplete."});
-    }
-
-    for (const auto& graphics : graphicsLibraries) {
-        const std::string library = graphics.library;
-        if (!entryExists(game() / library))
-            parts.push_back({InstallationPart::GraphicsLibraries, "the graphics library " + library,
-                             "The graphics library " + library + " is missing from the game folder."});
-    }
-
-    const std::string environmentItem = "the private Windows environment";
-    if (!entryExists(prefix() / "system.reg"))
-        parts.push_back({InstallationPart::WindowsEnvironment, environmentItem,
-                         "The private Windows environment is missing its system registry."});
-    if (!entryExists(prefix() / "user.reg"))
-        parts.push_back({InstallationPart::WindowsEnvironment, environmentItem,
-                         "The private Windows environment is missing its user registry."});
-    std::error_code noLink;
-    if (fs::read_symlink(prefix() / "drive_c" / "Games" / "Halo 2", noLink) != fs::absolute(game()).lexically_normal())
-        parts.push_back({InstallationPart::WindowsEnvironment, environmentItem,
-                         "The private Windows environment no longer leads to the game folder."});
+    const auto damaged = damagedParts(*this);
+    parts.insert(parts.end(), damaged.begin(), damaged.end());
 
     const fs::path decoder = prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll";
-    if (!entryExists(decoder))
-        parts.push_back({InstallationPart::AudioDecoder, "the audio decoder",
-                         "The audio decoder is missing from the private Windows environment."});
-    else if (!holdsVerified(decoder, catalogue_.codecHash))
+    if (isWindowsBinary(decoder) && !holdsVerified(decoder, catalogue_.codecHash))
         parts.push_back({InstallationPart::AudioDecoder, "the audio decoder",
                          "The audio decoder in the private Windows environment is not the verified one."});
     return parts;
@@ -202,6 +169,7 @@ RepairOutcome Installer::repair(const std::optional<fs::path>& audio, const std:
         = "There is no installation to repair in " + quotedRoot(root_) + ". Set up Halo 2 first.";
     if (!entryExists(record()))
         throw SetupFailure(noInstallation);
+    requireOwnLayout(root_);
     const InstallLock lock(lockFile());
     sweepLeftovers();
 
@@ -212,6 +180,9 @@ RepairOutcome Installer::repair(const std::optional<fs::path>& audio, const std:
     case RecordState::Folder:
         throw SetupFailure("The installation record installed.json is a folder, so nothing was changed. Move it out of "
                            + quotedRoot(root_) + ", then set up Halo 2 again.");
+    case RecordState::Oversized:
+        throw SetupFailure("The installation record installed.json is far larger than any record Corvanel writes, so "
+                           "nothing was changed. Move it out of " + quotedRoot(root_) + ", then set up Halo 2 again.");
     case RecordState::OtherFormat:
         throw SetupFailure("This installation was recorded in format " + std::to_string(recorded.format)
                            + ", which this version of Corvanel cannot repair, so nothing was changed. Update Corvanel, then retry.");

@@ -1,36 +1,19 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
+#include "installer/installed_parts.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 #include "installer/windows/lower_case.h"
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvanel {
 
 namespace {
-
-struct RegistryValue {
-    const char* key;
-    const char* name;
-    const char* data;
-};
-
-/// Written as REG_SZ in this order; the numbers too are text values.
-constexpr RegistryValue registrySettings[] = {
-    {R"(HKCU\Software\Wine)", "Version", "win7"},
-    {R"(HKCU\Software\Wine\Direct3D)", "renderer", "gl"},
-    {R"(HKCU\Software\Wine\Direct3D)", "VideoMemorySize", "2048"},
-    {R"(HKCU\Software\Wine\Mac Driver)", "RetinaMode", "N"},
-    {R"(HKCU\SOFTWARE\Microsoft\Halo 2\Video Settings)", "DisplayMode", "1"},
-    {R"(HKLM\Software\WOW6432Node\Microsoft\Microsoft Games\Halo 2\1.0)", "GameInstallDir", R"(C:\Games\Halo 2\)"},
-    {R"(HKCU\Software\Wine\DllOverrides)", "wmadmod", "native,builtin"},
-};
-
-constexpr const char* decoderRegistration
-    = R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)";
 
 /// Wine keeps the registry in its server and writes it out only when the server exits, a few
 /// seconds after the last command; this bounds the wait for that.
@@ -61,17 +44,69 @@ void requireThirtyTwoBitSide(const fs::path& prefix, const fs::path& log)
                            "computer may be unable to run 32-bit programs. Open the setup log for details.");
 }
 
-/// Wine makes the C: and Z: links only in the moment it creates `dosdevices`; a setup ended in
-/// that moment leaves a prefix that never gets them. Puts back whichever is missing.
-void completeDriveLinks(const fs::path& prefix)
+/// Refuses a drive folder that holds anything besides links: Wine's drives are all links, so
+/// a folder or a file there is someone's own, and is never removed.
+void refuseForeignDriveEntries(const fs::path& dosdevices)
 {
-    const fs::path dosdevices = prefix / "dosdevices";
     if (!isOwnFolder(dosdevices))
         return;
+    for (const auto& entry : fs::directory_iterator(dosdevices)) {
+        if (!fs::is_symlink(entry.symlink_status()))
+            throw SetupFailure("The private Windows environment's drive folder holds " + shownPath(entry.path())
+                               + ", which is not a drive link, so it was left as it is. Move it out of "
+                               + shownPath(dosdevices) + ", then retry.");
+    }
+}
+
+/// Leaves exactly the C: and Z: links, each leading to its own target: Wine makes them only in
+/// the moment it creates `dosdevices`, so a run ended in that moment leaves a prefix without
+/// them, and any other drive would show the game the rest of the computer.
+void mendDriveLinks(const fs::path& prefix)
+{
+    const fs::path dosdevices = prefix / "dosdevices";
+    refuseForeignDriveEntries(dosdevices);
     Installer::makeDirectory(prefix / "drive_c");
+    const std::pair<const char*, fs::path> drives[] = {{"c:", prefix / "drive_c"}, {"z:", "/"}};
+    std::vector<fs::path> links;
+    for (const auto& entry : fs::directory_iterator(dosdevices))
+        links.push_back(entry.path());
+    for (const auto& link : links) {
+        const auto drive = std::find_if(std::begin(drives), std::end(drives),
+                                        [&](const auto& known) { return link.filename() == known.first; });
+        if (drive == std::end(drives) || !sameEntry(link, drive->second))
+            fs::remove(link);
+    }
     for (const auto& [name, target] : {std::pair{"c:", "../drive_c"}, std::pair{"z:", "/"}})
         if (!entryExists(dosdevices / name))
             fs::create_symlink(target, dosdevices / name);
+}
+
+/// Wine marks a prefix as current before its set-up has copied the core libraries; a set-up
+/// stopped in between (by a full disk or a forced quit) would never be finished. Without the
+/// mark the next run sets the prefix up again.
+void forgetUnfinishedBoot(const fs::path& prefix)
+{
+    if (!prefixWasBooted(prefix))
+        fs::remove(prefix / ".update-timestamp");
+}
+
+/// Removes a registry file that Wine could not load or would wait on (empty, cut short, a
+/// folder, a pipe): Wine sets up a missing one afresh, and our rows are written again after.
+void discardDamagedRegistry(const fs::path& prefix)
+{
+    for (const char* name : {"system.reg", "user.reg", "userdef.reg"})
+        if (entryExists(prefix / name) && !RegistryFile::read(prefix / name))
+            removeTreeQuietly(prefix / name);
+}
+
+/// Turns the links Wine makes from the profile's folders (Documents, Desktop, ...) to the home
+/// folder into empty folders of the prefix, so that what the game writes there stays inside it.
+void keepUserFoldersInside(const fs::path& prefix)
+{
+    for (const auto& link : linkedUserFolders(prefix)) {
+        fs::remove(link);
+        createFolders(link);
+    }
 }
 
 /// A Wine server left by an earlier run of this prefix (a setup that failed a moment ago, or one
@@ -114,21 +149,19 @@ void Installer::configurePrefix(const fs::path& codec) const
     // Wine follows these two wherever they lead; everything below them is Wine's own.
     refuseLinkedFolder(prefix() / "dosdevices");
     refuseLinkedFolder(prefix() / "drive_c");
+    refuseForeignDriveEntries(prefix() / "dosdevices");
     if (isOwnFolder(prefix())) {
         endEarlierSession(runServer);
-        completeDriveLinks(prefix());
+        if (isOwnFolder(prefix() / "dosdevices"))
+            mendDriveLinks(prefix());
+        forgetUnfinishedBoot(prefix());
+        discardDamagedRegistry(prefix());
     }
     requireWineThirtyTwoBitSide();
     runWine({"wineboot", "-u"}, 300);
 
-    std::vector<fs::path> drives;
-    for (const auto& entry : fs::directory_iterator(prefix() / "dosdevices"))
-        drives.push_back(entry.path());
-    for (const auto& drive : drives) {
-        const std::string name = drive.filename().string();
-        if (name != "c:" && name != "z:")
-            fs::remove_all(drive);
-    }
+    mendDriveLinks(prefix());
+    keepUserFoldersInside(prefix());
     requireThirtyTwoBitSide(prefix(), log());
 
     const fs::path games = prefix() / "drive_c" / "Games";

@@ -245,6 +245,11 @@ TEST(EndToEndRecovery, AFailureInTheLastStageLeavesNoRecordAndARetrySucceeds)
     fs::remove(blocker);
     const auto retried = install(kit / "h2pc_installer_2.1", root, folder.path());
     EXPECT_EQ(retried.status, 0) << retried.err << testing::readText(root / "Logs" / "setup.log");
+    // What the failed run left is replaced as a whole, and the retry says so, once.
+    const auto replacing = "Replacing the game files and the compatibility runtime left by an earlier setup";
+    const auto retriedLines = testing::linesOf(retried.out);
+    EXPECT_EQ(std::count(retriedLines.begin(), retriedLines.end(), replacing), 1) << retried.out;
+    EXPECT_EQ(failed.out.find("Replacing"), std::string::npos) << failed.out;
     EXPECT_EQ(corvanel({"--status", "--home", root.string()}, folder.path()).out, "installed\n");
     for (const auto& entry : fs::directory_iterator(root))
         EXPECT_EQ(entry.path().filename().string().find("-staging-"), std::string::npos) << entry.path();

@@ -5,12 +5,16 @@
 #include "support/archives.h"
 #include "support/digest.h"
 #include "support/runtime_choice.h"
+#include "support/program.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <sstream>
+
+#include <sys/stat.h>
 
 namespace corvanel {
 namespace {
@@ -29,17 +33,20 @@ Catalogue standInCatalogue()
     return catalogue;
 }
 
+/// Removes from `file` each line that contains `text`.
+void eraseLineWith(const fs::path& file, const std::string& text)
+{
+    std::string kept;
+    for (const auto& line : testing::linesOf(testing::readText(file)))
+        if (line.find(text) == std::string::npos)
+            kept += line + "\n";
+    writeText(file, kept);
+}
+
 /// Everything repair looks at, in place and valid.
 void makeCompleteRoot(const fs::path& root)
 {
     testing::makeInstalledState(root);
-    for (const char* file : {"xlive.dll", "maps/shared.map", "maps/mainmenu.map", "maps/single_player_shared.map",
-                             "d3dx9_31.dll", "d3dx9_43.dll", "D3DCompiler_43.dll"})
-        writeText(root / "Install/game" / file, file);
-    writeText(root / "Runtime/lib/libinotify.0.dylib", "");
-    writeText(root / "Install/prefix/user.reg", "WINE REGISTRY Version 2\n");
-    fs::create_directories(root / "Install/prefix/drive_c/Games");
-    fs::create_directory_symlink(fs::absolute(root / "Install/game"), root / "Install/prefix/drive_c/Games/Halo 2");
     writeText(root / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll", decoderBytes);
     writeText(root / "launcher.lock", "");
     fs::permissions(root / "launcher.lock", fs::perms::owner_read | fs::perms::owner_write); // as the launcher makes it
@@ -154,8 +161,8 @@ TEST(Repair, IsRefusedWhileAnotherLauncherHoldsTheRoot)
     EXPECT_EQ(testing::treeState(folder / "root"), before);
 }
 
-// Each damage is found by the part that rebuilds it, with the installed-state test agreeing
-// wherever it looks at the same thing.
+// Each damage is found by the part that rebuilds it, and the installed-state test, which reads
+// the same table, no longer counts the root as installed; only the decoder's digest is repair's alone.
 TEST(Repair, NamesEachMissingOrDamagedPart)
 {
     TempDir folder;
@@ -179,19 +186,70 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
         {"wine not executable", [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0644)); },
          InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", false},
         {"runtime libraries removed", [](const fs::path& r) { fs::remove_all(r / "Runtime/lib"); },
-         InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", true},
+         InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", false},
+        {"wine is a folder",
+         [](const fs::path& r) {
+             fs::remove(r / "Runtime/wswine.bundle/bin/wine");
+             fs::create_directories(r / "Runtime/wswine.bundle/bin/wine");
+         },
+         InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", false},
+        {"wine is an empty executable", [](const fs::path& r) { writeText(r / "Runtime/wswine.bundle/bin/wine", ""); },
+         InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", false},
+        {"graphics library emptied", [](const fs::path& r) { writeText(r / "Install/game/d3dx9_43.dll", ""); },
+         InstallationPart::GraphicsLibraries, "The graphics library d3dx9_43.dll is missing from the game folder.", false},
         {"graphics library removed", [](const fs::path& r) { fs::remove(r / "Install/game/D3DCompiler_43.dll"); },
-         InstallationPart::GraphicsLibraries, "The graphics library D3DCompiler_43.dll is missing from the game folder.", true},
+         InstallationPart::GraphicsLibraries, "The graphics library D3DCompiler_43.dll is missing from the game folder.", false},
         {"system registry removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/system.reg"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+        {"system registry emptied", [](const fs::path& r) { writeText(r / "Install/prefix/system.reg", ""); },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+        {"system registry is a folder",
+         [](const fs::path& r) {
+             fs::remove(r / "Install/prefix/system.reg");
+             fs::create_directories(r / "Install/prefix/system.reg/x");
+         },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+        {"system registry is a named pipe",
+         [](const fs::path& r) {
+             fs::remove(r / "Install/prefix/system.reg");
+             ASSERT_EQ(::mkfifo((r / "Install/prefix/system.reg").c_str(), 0600), 0);
+         },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+        {"system registry without our machine setting",
+         [](const fs::path& r) { eraseLineWith(r / "Install/prefix/system.reg", "GameInstallDir"); },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
         {"user registry removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/user.reg"); },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", true},
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", false},
+        {"user registry without one of our settings",
+         [](const fs::path& r) { eraseLineWith(r / "Install/prefix/user.reg", "VideoMemorySize"); },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", false},
+        {"core library missing", [](const fs::path& r) { fs::remove(r / "Install/prefix/drive_c/windows/system32/kernel32.dll"); },
+         InstallationPart::WindowsEnvironment, "The private Windows environment was not set up completely.", false},
+        {"drive C: removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/dosdevices/c:"); },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its drive C: or Z:.", false},
+        {"drive Z: removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/dosdevices/z:"); },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its drive C: or Z:.", false},
+        {"drive C: leads elsewhere",
+         [](const fs::path& r) {
+             fs::remove(r / "Install/prefix/dosdevices/c:");
+             fs::create_symlink("/tmp", r / "Install/prefix/dosdevices/c:");
+         },
+         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its drive C: or Z:.", false},
+        {"a user folder leads home",
+         [](const fs::path& r) {
+             fs::remove(r / "Install/prefix/drive_c/users/player/Documents");
+             fs::create_directory_symlink(r, r / "Install/prefix/drive_c/users/player/Documents");
+         },
+         InstallationPart::WindowsEnvironment, "The private Windows environment's user folders lead outside it.", false},
         {"game link points elsewhere",
          [](const fs::path& r) {
              fs::remove(r / "Install/prefix/drive_c/Games/Halo 2");
              fs::create_directory_symlink("/elsewhere/Install/game", r / "Install/prefix/drive_c/Games/Halo 2");
          },
-         InstallationPart::WindowsEnvironment, "The private Windows environment no longer leads to the game folder.", true},
+         InstallationPart::WindowsEnvironment, "The private Windows environment no longer leads to the game folder.", false},
+        {"decoder not registered",
+         [](const fs::path& r) { eraseLineWith(r / "Install/prefix/system.reg", "wmadmod.dll"); },
+         InstallationPart::AudioDecoder, "The audio decoder is not registered in the private Windows environment.", false},
         {"decoder removed", [&](const fs::path& r) { fs::remove(r / syswow64 / "wmadmod.dll"); },
          InstallationPart::AudioDecoder, "The audio decoder is missing from the private Windows environment.", false},
         {"decoder replaced", [&](const fs::path& r) { writeText(r / syswow64 / "wmadmod.dll", "MZ other"); },
@@ -202,7 +260,7 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
              fs::remove(r / syswow64 / "wmadmod.dll");
              fs::create_symlink(r / "verified.dll", r / syswow64 / "wmadmod.dll");
          },
-         InstallationPart::AudioDecoder, "The audio decoder in the private Windows environment is not the verified one.", true},
+         InstallationPart::AudioDecoder, "The audio decoder in the private Windows environment is not the verified one.", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -241,6 +299,8 @@ TEST(Repair, ListsEveryPartOfAnEmptiedRootInCheckingOrder)
                                 "The graphics library D3DCompiler_43.dll is missing from the game folder.",
                                 "The private Windows environment is missing its system registry.",
                                 "The private Windows environment is missing its user registry.",
+                                "The private Windows environment was not set up completely.",
+                                "The private Windows environment is missing its drive C: or Z:.",
                                 "The private Windows environment no longer leads to the game folder.",
                                 "The audio decoder is missing from the private Windows environment.",
                             }));
@@ -266,6 +326,101 @@ TEST(Repair, SumsUpWhatIsMissingInOneSentence)
     };
     for (const auto& c : cases)
         EXPECT_EQ(describeMissingParts(c.parts), c.sentence);
+}
+
+} // namespace
+} // namespace corvanel
+
+namespace corvanel {
+namespace {
+
+// A layout folder that leads out of the root is refused before anything is written, whatever
+// is damaged inside it; what the link leads to is left exactly as it was.
+TEST(Repair, RefusesLinkedLayoutFoldersAndLeavesWhatTheyLeadToUntouched)
+{
+    for (const char* linked : {"Install", "Install/prefix", "Install/game", "Runtime"}) {
+        SCOPED_TRACE(linked);
+        TempDir folder;
+        const fs::path root = folder / "root";
+        makeCompleteRoot(root);
+        fs::remove(root / "Install/prefix/system.reg");
+        fs::remove(root / "Install/game/d3dx9_43.dll");
+        fs::remove(root / "Runtime/lib/libinotify.0.dylib");
+        const fs::path outside = folder / "elsewhere";
+        fs::rename(root / linked, outside);
+        fs::create_directory_symlink(outside, root / linked);
+        const std::string canary = testing::treeState(outside);
+
+        const Outcome outcome = repairCli(root);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, "Corvanel cannot write into " + (root / linked).string()
+                                   + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.\n");
+        EXPECT_EQ(testing::treeState(outside), canary);
+    }
+}
+
+// A record far larger than any record written is refused at once, never read whole.
+TEST(Repair, RefusesAHugeRecordQuickly)
+{
+    TempDir folder;
+    const fs::path root = folder / "root";
+    makeCompleteRoot(root);
+    fs::remove(root / "Runtime/lib/libinotify.0.dylib");
+    fs::resize_file(root / "installed.json", std::uintmax_t{3} << 30); // sparse: no blocks written
+    const std::string before = testing::treeState(root);
+
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome outcome = repairCli(root);
+    const auto took = std::chrono::steady_clock::now() - started;
+
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "The installation record installed.json is far larger than any record Corvanel writes, so nothing "
+                           "was changed. Move it out of " + root.string() + ", then set up Halo 2 again.\n");
+    EXPECT_EQ(testing::treeState(root), before);
+    // Reading 3 GiB, even of zeros, takes many seconds; the refusal only looks at the size.
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_FALSE(Installer(root, {}, standInCatalogue()).isInstalled());
+}
+
+// Wine's drives are links; a real folder or file among them is somebody's own and stays.
+TEST(Repair, RefusesARealEntryAmongTheDrivesAndKeepsIt)
+{
+    for (const bool isFolder : {true, false}) {
+        SCOPED_TRACE(isFolder ? "folder" : "file");
+        TempDir folder;
+        const fs::path root = folder / "root";
+        makeCompleteRoot(root);
+        fs::remove(root / "Install/prefix/dosdevices/c:");
+        const fs::path own = root / "Install/prefix/dosdevices/e:";
+        if (isFolder)
+            writeText(own / "notes.txt", "mine");
+        else
+            writeText(own, "mine");
+
+        const Outcome outcome = repairCli(root);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, "The private Windows environment's drive folder holds " + own.string()
+                                   + ", which is not a drive link, so it was left as it is. Move it out of "
+                                   + own.parent_path().string() + ", then retry.\n");
+        EXPECT_EQ(testing::readText(isFolder ? own / "notes.txt" : own), "mine");
+    }
+}
+
+// The prefix's game link may be written through another path to the same folder.
+TEST(Repair, AGameLinkThroughAnotherPathToTheSameFolderIsWhole)
+{
+    TempDir folder;
+    const fs::path root = folder / "root";
+    makeCompleteRoot(root);
+    fs::create_directory_symlink(root, folder / "shortcut");
+    const fs::path link = root / "Install/prefix/drive_c/Games/Halo 2";
+    fs::remove(link);
+    fs::create_directory_symlink(folder / "shortcut/Install/game", link);
+
+    const Installer throughLink(folder / "shortcut", {}, standInCatalogue());
+    EXPECT_EQ(describeMissingParts(throughLink.missingParts()), "");
+    EXPECT_TRUE(throughLink.isInstalled());
+    EXPECT_EQ(describeMissingParts(Installer(root, {}, standInCatalogue()).missingParts()), "");
 }
 
 } // namespace

@@ -217,7 +217,6 @@ TEST_F(RepairOnWine, ACompleteInstallationIsLeftUntouched)
 
 TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
 {
-    fs::remove(root() / "Install/game/d3dx9_31.dll"); // the game still starts without it
     const fs::path gameLog = root() / "Logs/halo2.log";
     const auto logged = testing::readText(gameLog).size();
     testing::writeText(root() / "Install/game/hold.txt", "");
@@ -226,6 +225,7 @@ TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
     while (testing::readText(gameLog).size() <= logged && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_GT(testing::readText(gameLog).size(), logged) << "the game started";
+    fs::remove(root() / "Install/game/d3dx9_31.dll"); // lost while the game plays
 
     const auto refused = repair();
     fs::remove(root() / "Install/game/hold.txt");
@@ -366,6 +366,134 @@ TEST_F(RepairOnWine, ARepairKilledMidwayIsFinishedByTheNext)
         testing::waitForToolsUsing(root());
         testing::waitForWine(root());
         EXPECT_EQ(testing::readText(root() / "installed.json"), recordBefore) << "the record only changes at the end";
+
+        const auto second = repair();
+        EXPECT_EQ(second.status, 0) << second.err;
+        EXPECT_EQ(testing::linesOf(second.out).back(), "Ready to play");
+        expectRepaired();
+    }
+}
+
+/// How often `text` occurs in the setup log below `root`.
+std::size_t timesLogged(const fs::path& root, const std::string& text)
+{
+    const std::string log = testing::readText(root / "Logs/setup.log");
+    std::size_t count = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+        ++count;
+    return count;
+}
+
+/// Removes from `file` each line that contains `text`.
+void eraseLinesWith(const fs::path& file, const std::string& text)
+{
+    std::string kept;
+    for (const auto& line : testing::linesOf(testing::readText(file)))
+        if (line.find(text) == std::string::npos)
+            kept += line + "\n";
+    testing::writeText(file, kept);
+}
+
+// Parts that are there but not whole count as missing, and repair makes them whole again.
+TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
+{
+    const fs::path prefix = "Install/prefix";
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> damage;
+        std::string found;
+    } cases[] = {
+        {"drive C: removed", [&](const fs::path& r) { fs::remove(r / prefix / "dosdevices/c:"); },
+         "The private Windows environment is missing its drive C: or Z:."},
+        {"drive Z: removed", [&](const fs::path& r) { fs::remove(r / prefix / "dosdevices/z:"); },
+         "The private Windows environment is missing its drive C: or Z:."},
+        {"system registry emptied", [&](const fs::path& r) { testing::writeText(r / prefix / "system.reg", ""); },
+         "The private Windows environment is missing its system registry."},
+        {"system registry is a named pipe",
+         [&](const fs::path& r) {
+             fs::remove(r / prefix / "system.reg");
+             ASSERT_EQ(::mkfifo((r / prefix / "system.reg").c_str(), 0600), 0);
+         },
+         "The private Windows environment is missing its system registry."},
+        {"our settings lost from the user registry",
+         [&](const fs::path& r) { eraseLinesWith(r / prefix / "user.reg", "\"VideoMemorySize\""); },
+         "The private Windows environment is missing its user registry."},
+        {"decoder registration lost",
+         [&](const fs::path& r) { eraseLinesWith(r / prefix / "system.reg", "syswow64\\\\wmadmod.dll"); },
+         "The audio decoder is not registered in the private Windows environment."},
+        {"core library lost after Wine marked the prefix current",
+         [&](const fs::path& r) { fs::remove(r / prefix / "drive_c/windows/system32/kernel32.dll"); },
+         "The private Windows environment was not set up completely."},
+        {"runtime loader emptied",
+         [](const fs::path& r) { testing::writeText(r / "Runtime/wswine.bundle/bin/wine", ""); },
+         "The compatibility runtime is missing or incomplete."},
+        {"a user folder leads out of the prefix",
+         [&](const fs::path& r) {
+             const fs::path documents = userFolder(r) / "Documents";
+             fs::remove_all(documents);
+             fs::create_directory_symlink(r.parent_path(), documents);
+         },
+         "The private Windows environment's user folders lead outside it."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (&c != &cases[0]) {
+            ASSERT_NO_FATAL_FAILURE(freshCopy());
+        }
+        c.damage(root());
+        EXPECT_EQ(corvanel({"--status", "--home", root().string()}, scratch()).out, "not installed\n");
+
+        const auto outcome = repair();
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        const auto printed = testing::linesOf(outcome.out);
+        ASSERT_GE(printed.size(), 3u) << outcome.out;
+        EXPECT_EQ(printed[0], "Repairing your installation");
+        EXPECT_TRUE(contains(printed, c.found)) << outcome.out;
+        EXPECT_EQ(printed.back(), "Ready to play");
+        expectRepaired();
+    }
+}
+
+// A repair stopped by a signal while Wine works is finished by the next one, which must not
+// take the half-done prefix for a whole one.
+TEST_F(RepairOnWine, ARepairStoppedWhileWineWorksIsFinishedByTheNext)
+{
+    const fs::path prefix = "Install/prefix";
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> damage;
+        std::string stoppedAt; ///< a text of the log line of the program the signal stops
+        int signal;
+    } cases[] = {
+        {"decoder lost, stopped while it registers", [&](const fs::path& r) {
+             fs::remove(r / prefix / "drive_c/windows/syswow64/wmadmod.dll");
+         }, "regsvr32.exe\", \"/s\"", SIGKILL},
+        {"user registry lost, stopped at the first setting", [&](const fs::path& r) {
+             fs::remove(r / prefix / "user.reg");
+         }, "[\"reg\", \"add\"", SIGINT},
+        {"core library lost, stopped while Wine sets the prefix up", [&](const fs::path& r) {
+             fs::remove(r / prefix / "drive_c/windows/system32/kernel32.dll");
+         }, "[\"wineboot\", \"-u\"]", SIGTERM},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (&c != &cases[0]) {
+            ASSERT_NO_FATAL_FAILURE(freshCopy());
+        }
+        c.damage(root());
+        const std::size_t before = timesLogged(root(), c.stoppedAt);
+
+        testing::StartedProgram first(program, {"--cli", "--repair", "--home", root().string()}, scratch());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+        while (timesLogged(root(), c.stoppedAt) == before && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_GT(timesLogged(root(), c.stoppedAt), before) << "the repair reached the program";
+        ::kill(first.pid(), c.signal);
+        const auto stopped = first.finish();
+        EXPECT_FALSE(contains(testing::linesOf(stopped.out), "Ready to play")) << stopped.out;
+        testing::waitForToolsUsing(root());
+        testing::waitForWine(root());
+        EXPECT_NE(describeMissingParts(installer().missingParts()), "") << "the stopped work is still to do";
 
         const auto second = repair();
         EXPECT_EQ(second.status, 0) << second.err;

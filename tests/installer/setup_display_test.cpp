@@ -39,7 +39,8 @@ void writeRecordingWine(const Installer& installer)
 {
     writeProgram(installer.wine(), std::string(recordLine) + R"(
 case "$1" in
-  wineboot) mkdir -p "$WINEPREFIX/dosdevices/c:" "$WINEPREFIX/dosdevices/z:" "$WINEPREFIX/drive_c/windows/syswow64"
+  wineboot) mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c/windows/syswow64"
+            ln -s ../drive_c "$WINEPREFIX/dosdevices/c:"; ln -s / "$WINEPREFIX/dosdevices/z:"
             touch "$WINEPREFIX/drive_c/windows/syswow64/regsvr32.exe" "$WINEPREFIX/drive_c/windows/syswow64/rundll32.exe" ;;
   reg) [ "$2" = query ] && echo 'Default REG_SZ C:\windows\syswow64\wmadmod.dll' ;;
 esac

@@ -2,6 +2,7 @@
 
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
+#include "support/stand_in_prefix.h"
 
 #include <algorithm>
 #include <chrono>
@@ -74,13 +75,19 @@ void makeInstalledState(const fs::path& root)
               InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = "wine-8.0 (stand-in) at " + wine.string(),
                                  .installedAt = 786'625'592.25}
                   .encode());
-    writeText(root / "Install/game/halo2.exe", "MZ");
+    for (const char* file : {"halo2.exe", "xlive.dll", "d3dx9_31.dll", "d3dx9_43.dll", "D3DCompiler_43.dll"})
+        writeText(root / "Install/game" / file, "MZ");
+    for (const char* map : {"shared.map", "mainmenu.map", "single_player_shared.map"})
+        writeText(root / "Install/game/maps" / map, "map");
     for (const char* program : {"wine", "wineserver"}) {
         writeText(wine.parent_path() / program, "#!/bin/sh\n");
         fs::permissions(wine.parent_path() / program, fs::perms(0755));
     }
-    writeText(root / "Install/prefix/system.reg", "WINE REGISTRY Version 2\n");
+    writeText(root / "Runtime/lib/libinotify.0.dylib", "");
+    writeStandInPrefix(root / "Install/prefix");
     writeText(root / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll", "MZ");
+    fs::create_directories(root / "Install/prefix/drive_c/Games");
+    fs::create_directory_symlink(fs::absolute(root / "Install/game"), root / "Install/prefix/drive_c/Games/Halo 2");
 }
 
 bool processGone(pid_t pid, double seconds)

@@ -1,6 +1,7 @@
 #include "fixture_installation.h"
 
 #include "installer/windows/graphics_libraries.h"
+#include "support/stand_in_prefix.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -54,12 +55,11 @@ void writeInstallation(const fs::path& root, const QString& wineBody)
     const fs::path prefix = root / "Install" / "prefix";
     writeText(game / "halo2.exe", "MZ");
     writeText(game / "xlive.dll", "MZ");
+    writeStandInPrefix(prefix);
     for (const char* map : {"shared.map", "mainmenu.map", "single_player_shared.map"})
         writeText(game / "maps" / map, "map");
     for (const auto& graphics : graphicsLibraries)
         writeText(game / graphics.library, "MZ");
-    writeText(prefix / "system.reg", "WINE REGISTRY Version 2\n");
-    writeText(prefix / "user.reg", "WINE REGISTRY Version 2\n");
     writeText(prefix / "drive_c" / "windows" / "syswow64" / "wmadmod.dll", decoderContent);
     fs::create_directories(prefix / "drive_c" / "Games");
     fs::remove(prefix / "drive_c" / "Games" / "Halo 2");

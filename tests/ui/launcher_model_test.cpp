@@ -561,7 +561,9 @@ private slots:
         QFETCH(QList<LauncherModel::Phase>, phases);
         DataHome home;
         writeDamagedInstallation(home.root(), "Runtime");
-        fs::remove(home.root() / "Install" / "prefix" / "user.reg");
+        const fs::path userRegistry = home.root() / "Install" / "prefix" / "user.reg";
+        const fs::path keptRegistry = home.path() / "user.reg";
+        fs::rename(userRegistry, keptRegistry);
         Panels panels;
         panels.answers = {QUrl::fromLocalFile("/media/MPSetup.exe")};
         std::promise<void> release;
@@ -570,12 +572,12 @@ private slots:
         LauncherModel model({
             .catalogue = fixtureCatalogue(),
             .choose = panels.seam(),
-            .repair = [&audioSeen, released, fails](const Installer& installer, const std::optional<fs::path>& audio) {
+            .repair = [&audioSeen, released, fails, &keptRegistry](const Installer& installer, const std::optional<fs::path>& audio) {
                 audioSeen = audio;
                 installer.report("Repairing your installation");
                 released.wait();
                 // The environment comes back either way; the runtime only when the repair succeeds.
-                corvanel::testing::writeText(installer.prefix() / "user.reg", "WINE REGISTRY Version 2\n");
+                fs::copy_file(keptRegistry, installer.prefix() / "user.reg");
                 if (fails)
                     throw SetupFailure("The compatibility runtime could not be downloaded. Check your internet connection, then retry.");
                 writeInstallation(installer.root());
