@@ -243,10 +243,13 @@ TEST(EndToEndRecovery, AFailureInTheLastStageLeavesNoRecordAndARetrySucceeds)
     EXPECT_EQ(corvanel({"--status", "--home", root.string()}, folder.path()).out, "not installed\n");
 
     fs::remove(blocker);
+    // Where the computer's own Wine is the runtime, the failed run left no runtime folder behind.
+    const auto replacing = fs::exists(root / "Runtime")
+                               ? "Replacing the game files and the compatibility runtime left by an earlier setup"
+                               : "Replacing the game files left by an earlier setup";
     const auto retried = install(kit / "h2pc_installer_2.1", root, folder.path());
     EXPECT_EQ(retried.status, 0) << retried.err << testing::readText(root / "Logs" / "setup.log");
     // What the failed run left is replaced as a whole, and the retry says so, once.
-    const auto replacing = "Replacing the game files and the compatibility runtime left by an earlier setup";
     const auto retriedLines = testing::linesOf(retried.out);
     EXPECT_EQ(std::count(retriedLines.begin(), retriedLines.end(), replacing), 1) << retried.out;
     EXPECT_EQ(failed.out.find("Replacing"), std::string::npos) << failed.out;

@@ -246,15 +246,16 @@ TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
 // runs in the root until the game and what it started have ended.
 TEST_F(RepairOnWine, TheGameKeepsTheLockWhenItsLauncherIsKilled)
 {
-    fs::remove(root() / "Install/game/d3dx9_31.dll"); // the game still starts without it
     const fs::path gameLog = root() / "Logs/halo2.log";
     const auto logged = testing::readText(gameLog).size();
     testing::writeText(root() / "Install/game/hold.txt", "");
     testing::StartedProgram playing(program, {"--cli", "--launch", "--home", root().string()}, scratch());
-    const auto started = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto started = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (testing::readText(gameLog).size() <= logged && std::chrono::steady_clock::now() < started)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_GT(testing::readText(gameLog).size(), logged) << "the game started";
+    // Something for repair to do once it gets the lock; a launch would have refused to start without it.
+    fs::remove(root() / "Install/game/d3dx9_31.dll");
     ASSERT_EQ(::kill(playing.pid(), SIGKILL), 0);
     EXPECT_EQ(playing.finish().status, -1);
 
@@ -398,6 +399,9 @@ void eraseLinesWith(const fs::path& file, const std::string& text)
 TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
 {
     const fs::path prefix = "Install/prefix";
+    // A Wine the record names that cannot start anything; repair finds this computer's own again.
+    const testing::TempDir elsewhere;
+    const fs::path emptyWine = elsewhere / "wine64";
     const struct {
         const char* name;
         std::function<void(const fs::path&)> damage;
@@ -424,9 +428,18 @@ TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
         {"core library lost after Wine marked the prefix current",
          [&](const fs::path& r) { fs::remove(r / prefix / "drive_c/windows/system32/kernel32.dll"); },
          "The private Windows environment was not set up completely."},
-        {"runtime loader emptied",
-         [](const fs::path& r) { testing::writeText(r / "Runtime/wswine.bundle/bin/wine", ""); },
-         "The compatibility runtime is missing or incomplete."},
+        {"the recorded Wine emptied",
+         [&](const fs::path& r) {
+             for (const char* program : {"wine64", "wineserver"}) {
+                 testing::writeText(emptyWine.parent_path() / program, "");
+                 fs::permissions(emptyWine.parent_path() / program, fs::perms(0755));
+             }
+             auto record = InstallationRecord::read(r / "installed.json");
+             ASSERT_TRUE(record);
+             record->engine = SystemWine{emptyWine, "wine-8.0"}.engine();
+             testing::writeText(r / "installed.json", record->encode());
+         },
+         "Wine is no longer at " + emptyWine.string() + "."},
         {"a user folder leads out of the prefix",
          [&](const fs::path& r) {
              const fs::path documents = userFolder(r) / "Documents";

@@ -208,7 +208,6 @@ TEST(SystemWine, InstalledStateAndMissingPartsFollowTheRecordedWine)
     testing::writeText(installer.record(), InstallationRecord{.format = 1, .launcherVersion = "0.2.1",
                                                               .engine = SystemWine{loader, "wine-8.0"}.engine()}
                                                .encode());
-    testing::writeText(installer.prefix() / "user.reg", "WINE REGISTRY Version 2\n");
     EXPECT_TRUE(installer.isInstalled());
     EXPECT_EQ(installer.wine(), loader);
 
