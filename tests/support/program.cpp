@@ -1,10 +1,17 @@
 #include "support/program.h"
 
+#include "support/archives.h"
 #include "support/temp_dir.h"
+
+#include "installer/child_process.h"
+#include "installer/unique_fd.h"
 
 #include <atomic>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
+
+#include <pwd.h>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -77,6 +84,30 @@ std::vector<std::string> linesOf(const std::string& text)
         if (!line.empty())
             lines.push_back(line);
     return lines;
+}
+
+namespace {
+const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+}
+
+bool canRunAsNobody()
+{
+    if (::geteuid() != 0 || !::getpwnam("nobody") || !std::filesystem::exists("/usr/bin/setpriv"))
+        return false;
+    auto probe = asNobody;
+    probe.push_back("/bin/true");
+    return runProgram(probe) == 0;
+}
+
+int rerunAsNobody(const std::string& filter, const std::filesystem::path& log)
+{
+    const UniqueFd output(::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (output.get() < 0)
+        throw std::system_error(errno, std::generic_category(), "Unable to open " + log.string());
+    std::vector<std::string> arguments(asNobody.begin() + 1, asNobody.end());
+    arguments.push_back(std::filesystem::read_symlink("/proc/self/exe").string());
+    arguments.push_back("--gtest_filter=" + filter);
+    return ChildProcess::spawn({.executable = asNobody.front(), .arguments = arguments, .output = output.get()}).wait();
 }
 
 } // namespace corvanel::testing

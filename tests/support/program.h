@@ -50,6 +50,13 @@ private:
 ProgramOutcome runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                           const std::filesystem::path& scratch);
 
+/// Whether this process may run programs as the user nobody (it is root, and the system lets it).
+bool canRunAsNobody();
+
+/// Runs this test program again as the user nobody with a GoogleTest filter; its output goes to
+/// `log`. Returns the exit status.
+int rerunAsNobody(const std::string& filter, const std::filesystem::path& log);
+
 /// The non-empty lines of `text`.
 std::vector<std::string> linesOf(const std::string& text);
 

@@ -3,6 +3,7 @@
 #include "installer/setup_failure.h"
 #include "support/archives.h"
 #include "support/hostile_files.h"
+#include "support/program.h"
 #include "support/temp_dir.h"
 
 #include <gmock/gmock.h>
@@ -142,26 +143,11 @@ TEST_F(GameImportTest, UnprivilegedUserGetsTheSameResults)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "already running unprivileged: the other tests cover it";
-    const passwd* nobody = ::getpwnam("nobody");
-    if (!nobody || !fs::exists("/usr/bin/setpriv"))
-        GTEST_SKIP() << "no user nobody or no setpriv on this machine";
-    const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
-    auto probe = asNobody;
-    probe.push_back("/bin/true");
-    if (testing::runProgram(probe) != 0)
+    if (!testing::canRunAsNobody())
         GTEST_SKIP() << "this machine does not allow switching to the user nobody";
-
     const fs::path log = temp / "unprivileged.log";
-    const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ASSERT_GE(output, 0);
-    auto command = asNobody;
-    command.push_back(fs::read_symlink("/proc/self/exe").string());
-    command.push_back("--gtest_filter=GameImportTest.*:UnpackTest.*:-GameImportTest.UnprivilegedUserGetsTheSameResults");
-    const int status = ChildProcess::spawn({.executable = command.front(),
-                                            .arguments = {command.begin() + 1, command.end()},
-                                            .output = output})
-                           .wait();
-    ::close(output);
+    const int status = testing::rerunAsNobody(
+        "GameImportTest.*:UnpackTest.*:-GameImportTest.UnprivilegedUserGetsTheSameResults", log);
     EXPECT_EQ(status, 0) << testing::readText(log);
 }
 

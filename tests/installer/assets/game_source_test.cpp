@@ -174,23 +174,11 @@ TEST_F(GameSourceTest, AMissingSourceCreatesNothing)
 TEST(GameSourceAccess, AFileTheUserMayNotReadIsNamed)
 {
     if (::geteuid() == 0) {
-        const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
-        auto probe = asNobody;
-        probe.push_back("/bin/true");
-        if (!::getpwnam("nobody") || !fs::exists("/usr/bin/setpriv") || testing::runProgram(probe) != 0)
+        if (!testing::canRunAsNobody())
             GTEST_SKIP() << "this machine does not allow switching to the user nobody";
         TempDir scratch;
         const fs::path log = scratch / "unprivileged.log";
-        const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        ASSERT_GE(output, 0);
-        auto command = asNobody;
-        command.push_back(fs::read_symlink("/proc/self/exe").string());
-        command.push_back("--gtest_filter=GameSourceAccess.*");
-        const int status = ChildProcess::spawn({.executable = command.front(),
-                                                .arguments = {command.begin() + 1, command.end()},
-                                                .output = output})
-                               .wait();
-        ::close(output);
+        const int status = testing::rerunAsNobody("GameSourceAccess.*", log);
         EXPECT_EQ(status, 0) << testing::readText(log);
         return;
     }
