@@ -1,4 +1,6 @@
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
+#include "installer/installed_parts.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/regular_file.h"
@@ -24,6 +26,14 @@ constexpr const char* packagedLibrary = "WMADMOD.DLL";
 
 /// The verified library is readable by everyone and writable by its owner alone.
 constexpr mode_t libraryMode = 0644;
+
+/// Whether `file` is one of the entries of `folder` itself, by whatever path it was named.
+bool liesIn(const fs::path& file, const fs::path& folder)
+{
+    std::error_code unresolved;
+    const fs::path real = fs::canonical(file, unresolved);
+    return !unresolved && sameEntry(real.parent_path(), folder);
+}
 
 } // namespace
 
@@ -89,6 +99,12 @@ fs::path Installer::prepareCodec(const fs::path& file) const
     if (digest == catalogue_.codecHash && fs::symlink_status(target, different).type() == fs::file_type::regular
         && fs::equivalent(file, target, different))
         return target;
+    // Anything else in that folder would be replaced by the result (the package at the
+    // library's place, or at the member's name): it is the user's file and stays untouched.
+    if (liesIn(file, staging) || sameEntry(file, target))
+        throw SetupFailure("The audio file you selected, " + shownPath(file)
+                           + ", is inside Corvanel's own folder, where setup replaces it. Copy it to another "
+                             "folder, then select it there.");
     if (entryExists(target))
         fs::remove_all(target);
 

@@ -220,8 +220,21 @@ void waitForWine(const fs::path& root)
     const fs::path wineserver = installer.wine().parent_path() / "wineserver";
     if (!fs::exists(wineserver) || !fs::exists(installer.prefix()))
         return;
-    ChildProcess::spawn({.executable = wineserver.string(), .arguments = {"-w"}, .environment = installer.environment()})
-        .wait();
+    const auto server = [&](const char* option) {
+        return ChildProcess::spawn(
+            {.executable = wineserver.string(), .arguments = {option}, .environment = installer.environment()});
+    };
+    // A server whose first client was killed before it connected never ends by itself: Wine
+    // arms its exit timer only when a last process ends. One that outlasts a generous wait is
+    // told to end, as the next setup of the prefix would do.
+    ChildProcess waiting = server("-w");
+    if (waiting.waitFor(120))
+        return;
+    server("-k").waitFor(60);
+    if (!waiting.waitFor(60)) {
+        waiting.terminate(1);
+        throw std::runtime_error("the Wine server of " + root.string() + " would not end");
+    }
 }
 
 } // namespace corvanel::testing

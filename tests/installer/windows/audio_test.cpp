@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <utility>
 
 namespace corvanel {
 namespace {
@@ -305,6 +306,32 @@ TEST_F(Audio, TheKeptLibraryCanBeChosenAndStays)
         EXPECT_EQ(setup.prepareAudio(folder(), name, std::nullopt), result());
         EXPECT_EQ(readText(result()), readText(library()));
         EXPECT_TRUE(fs::exists(name));
+    }
+    EXPECT_EQ(testing::startedPrograms(setup), 0);
+}
+
+// A file of the user's inside the folder where setup keeps the library (the package at the
+// library's own place, or at the name of the package's member) is refused as a choice rather
+// than replaced: it keeps its name and its bytes.
+TEST_F(Audio, AFileInTheKeptLibrarysFolderIsRefusedAndKept)
+{
+    const Installer setup = installer();
+    const fs::path staging = root() / "Audio-import";
+    for (const auto& [name, source] : {std::pair{"wmadmod.dll", package()}, std::pair{"WMADMOD.DLL", package()},
+                                       std::pair{"other.dll", library()}}) {
+        SCOPED_TRACE(name);
+        fs::remove_all(staging);
+        fs::create_directories(staging);
+        fs::copy_file(source, staging / name);
+        try {
+            setup.prepareAudio(folder(), staging / name, std::nullopt);
+            ADD_FAILURE() << "accepted";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(std::string(failure.what()), "The audio file you selected, " + shownPath(staging / name)
+                                                       + ", is inside Corvanel's own folder, where setup replaces "
+                                                         "it. Copy it to another folder, then select it there.");
+        }
+        EXPECT_EQ(readText(staging / name), readText(source));
     }
     EXPECT_EQ(testing::startedPrograms(setup), 0);
 }
