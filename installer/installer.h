@@ -60,6 +60,9 @@ enum class RepairOutcome { AlreadyComplete, Repaired };
 /// decoder are missing or damaged.", then each part's advice once; empty for none.
 std::string describeMissingParts(const std::vector<MissingPart>& parts);
 
+/// "the a is", "the a and the b are", "the a, the b and the c are": each part's item once.
+std::string itemsWithVerb(const std::vector<MissingPart>& parts);
+
 /// A started game and the install lock held for its lifetime.
 struct LaunchedGame {
     ChildProcess process;
@@ -160,6 +163,8 @@ private:
     void requireSourceApart(const fs::path& source) const;
     /// Says in one progress line which parts an earlier, unfinished setup left that this one replaces.
     void reportReplacedParts() const;
+    /// Raises when any part besides the record is missing or damaged once every stage ran.
+    void requireFinishedParts() const;
     /// Writes a fresh installed.json in one atomic step.
     void writeRecord() const;
     /// The record's engine for a record written now.

@@ -4,6 +4,7 @@
 #include "installer/file_ops.h"
 #include "installer/regular_file.h"
 #include "installer/installation_record.h"
+#include "installer/installed_parts.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 
@@ -192,6 +193,7 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
         installRuntime(cache);
         installDirectX();
         configurePrefix(codec);
+        requireFinishedParts();
 
         writeRecord();
     } catch (const std::system_error& error) {
@@ -200,6 +202,18 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
         throw;
     }
     report("Ready to play");
+}
+
+void Installer::requireFinishedParts() const
+{
+    // Each stage checks its own result; this is the same test the installed state and repair
+    // apply, so setup never says ready about an installation they would call damaged.
+    const auto unfinished = damagedParts(*this);
+    if (!unfinished.empty() && volumeIsFull())
+        throw SetupFailure(diskFullMessage);
+    if (!unfinished.empty())
+        throw SetupFailure("Setup could not finish: " + itemsWithVerb(unfinished)
+                           + " still missing or damaged. Retry setup; details are in the setup log.");
 }
 
 void Installer::reportReplacedParts() const

@@ -84,19 +84,6 @@ std::vector<std::string> uniqueItems(const std::vector<MissingPart>& parts)
     return items;
 }
 
-/// "the a is", "the a and the b are", "the a, the b and the c are", each item once.
-std::string itemsWithVerb(const std::vector<MissingPart>& parts)
-{
-    const auto items = uniqueItems(parts);
-    std::string text;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0)
-            text += i + 1 == items.size() ? " and " : ", ";
-        text += items[i];
-    }
-    return text + (items.size() > 1 ? " are" : " is");
-}
-
 bool needs(const std::vector<MissingPart>& parts, InstallationPart part)
 {
     return std::any_of(parts.begin(), parts.end(), [part](const MissingPart& missing) { return missing.part == part; });
@@ -108,6 +95,18 @@ std::string quotedRoot(const fs::path& root)
 }
 
 } // namespace
+
+std::string itemsWithVerb(const std::vector<MissingPart>& parts)
+{
+    const auto items = uniqueItems(parts);
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == items.size() ? " and " : ", ";
+        text += items[i];
+    }
+    return text + (items.size() > 1 ? " are" : " is");
+}
 
 std::string describeMissingParts(const std::vector<MissingPart>& parts)
 {

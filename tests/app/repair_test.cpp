@@ -2,6 +2,7 @@
 // made for the whole suite; every test damages a copy of it.
 #include "installer/install_lock.h"
 #include "installer/installation_record.h"
+#include "installer/installed_parts.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "support/archives.h"
@@ -373,6 +374,16 @@ TEST_F(RepairOnWine, ARepairKilledMidwayIsFinishedByTheNext)
         EXPECT_EQ(testing::linesOf(second.out).back(), "Ready to play");
         expectRepaired();
     }
+}
+
+// Wine links the profile's folders to the user's home; setup makes them folders of the prefix,
+// so whatever the game writes there stays inside the root.
+TEST_F(RepairOnWine, SetupKeepsTheProfileFoldersInsideThePrefix)
+{
+    const fs::path profile = userFolder(original());
+    EXPECT_EQ(linkedUserFolders(original() / "Install/prefix"), std::vector<fs::path>{});
+    for (const char* name : {"Desktop", "Documents", "Downloads", "Music", "Pictures", "Videos"})
+        EXPECT_TRUE(fs::is_directory(fs::symlink_status(profile / name))) << name;
 }
 
 /// How often `text` occurs in the setup log below `root`.

@@ -1,10 +1,13 @@
 // Setup under load and on broken ground: many launchers at once, a disk that fills up,
 // folders that cannot be written. Every failure must read clearly and lose nothing.
+#include "installer/disk_space.h"
 #include "installer/install_lock.h"
+#include "installer/installed_parts.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "support/archives.h"
+#include "support/install_process.h"
 #include "support/installation_snapshot.h"
 #include "support/scratch_mount.h"
 #include "support/runtime_choice.h"
@@ -289,6 +292,75 @@ TEST(Faults, ADiskThatFillsDuringExtractionFailsClearlyAndKeepsTheEarlierGame)
     EXPECT_FALSE(installer.isInstalled());
     EXPECT_NE(testing::readText(installer.log()).find("No space left on device"), std::string::npos)
         << "the setup log says why\n" << testing::readText(installer.log());
+}
+
+/// Fills the volume that holds `file` with it, up to the last byte it takes.
+void fillVolume(const fs::path& file)
+{
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(1 << 20, 'x');
+    for (std::size_t size = block.size(); size > 0;) {
+        const ssize_t written = ::write(fd, block.data(), size);
+        if (written < 0 && errno == ENOSPC)
+            size /= 2;
+        else if (written < 0 && errno != EINTR)
+            break;
+    }
+    ::close(fd);
+}
+
+// A disk that fills while Wine creates the prefix: setup says the disk is full, and once space
+// is freed the next setup finishes. Wine marks a prefix current before its libraries are all
+// in place, so the half-made prefix must not pass for a made one.
+TEST(Faults, ADiskThatFillsWhileWineCreatesThePrefixIsFinishedOnceFreed)
+{
+    TempDir folder;
+    fs::create_directory(folder / "volume");
+    const auto volume = testing::ScratchMount::smallVolume(folder / "volume", "2g");
+    if (!volume.mounted())
+        GTEST_SKIP() << "cannot mount a small volume here: " << volume.reason();
+    const fs::path root = folder / "volume" / "root";
+    const fs::path ballast = folder / "volume" / "ballast";
+
+    // Room to spare when setup starts; the volume's real figure once a stage has failed.
+    const auto fillingUp = [] {
+        auto asked = std::make_shared<int>(0);
+        return Seams{
+            .freeSpace = [asked](const fs::path& path) -> std::optional<std::uintmax_t> {
+                if ((*asked)++ == 0)
+                    return 20'000'000'000;
+                return platform::availableCapacity(path);
+            },
+            .x86Probe = Seams::platform().x86Probe,
+        };
+    };
+    const auto setUp = [&] {
+        const Installer installer(root, {}, demoCatalogue(), fillingUp());
+        try {
+            installer.install(kit / "h2pc_installer_2.1", std::nullopt, kit / "cache");
+        } catch (const std::exception& error) {
+            return describe(error);
+        }
+        return std::string();
+    };
+
+    std::string failure;
+    std::thread first([&] { failure = setUp(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+    while (!testing::logContains(root, R"(["wineboot", "-u"])") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    fillVolume(ballast);
+    first.join();
+    EXPECT_EQ(failure, diskFullMessage);
+    EXPECT_FALSE(Installer(root).isInstalled());
+
+    fs::remove(ballast);
+    EXPECT_EQ(setUp(), "");
+    const Installer installer(root, {}, demoCatalogue());
+    EXPECT_TRUE(installer.isInstalled());
+    EXPECT_TRUE(prefixWasBooted(installer.prefix()));
+    testing::waitForWine(root);
 }
 
 /// The failure text with the root's path written as ROOT and any UUID as UUID.

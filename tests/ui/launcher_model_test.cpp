@@ -15,6 +15,8 @@
 #include <chrono>
 #include <future>
 
+#include <sys/stat.h>
+
 using namespace corvanel;
 using corvanel::testing::DataHome;
 using corvanel::testing::fixtureCatalogue;
@@ -542,6 +544,35 @@ private slots:
         QCOMPARE(model.repairUsesAudio(), usesAudio);
         QCOMPARE(model.status(), status);
         QVERIFY(model.error().isEmpty());
+    }
+
+    /// The window reads the record as status and launch do: a record far larger than any we
+    /// write, or a pipe in its place, is damage found at once, never read whole nor waited on.
+    void unreadableRecordIsDamageFoundAtOnce_data()
+    {
+        QTest::addColumn<bool>("pipe");
+        QTest::newRow("3 GiB record") << false;
+        QTest::newRow("named pipe") << true;
+    }
+
+    void unreadableRecordIsDamageFoundAtOnce()
+    {
+        QFETCH(bool, pipe);
+        DataHome home;
+        writeInstallation(home.root());
+        const fs::path record = home.root() / "installed.json";
+        if (pipe) {
+            fs::remove(record);
+            QCOMPARE(::mkfifo(record.c_str(), 0600), 0);
+        } else {
+            fs::resize_file(record, std::uintmax_t{3} << 30); // sparse: no blocks written
+        }
+        LauncherModel model({.catalogue = fixtureCatalogue()});
+        QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
+        QCOMPARE(model.ready(), false);
+        // Without a record to name it, the Wine it recorded cannot be found either.
+        QVERIFY2(model.missingParts().startsWith(QStringLiteral("The installation record and Wine are missing or damaged.")),
+                 qPrintable(model.missingParts()));
     }
 
     /// A repair runs like setup, through the progress phase, with the chosen audio package;
