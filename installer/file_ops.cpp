@@ -1,6 +1,7 @@
 #include "installer/file_ops.h"
 
 #include "installer/display_text.h"
+#include "installer/layout.h"
 #include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 
@@ -128,9 +129,11 @@ void writeFileAtomically(const fs::path& file, std::string_view content)
 
 void requireOwnLayout(const fs::path& root)
 {
-    for (const char* folder : {"Install", "Runtime", "Logs", "Downloads", "Audio-import", "Install/game", "Install/prefix"})
+    using namespace layout;
+    for (const fs::path& folder : {fs::path(install), fs::path(runtime), fs::path(logs), fs::path(downloads),
+                                   fs::path(audioImport), install / fs::path(gameFolder), install / fs::path(prefixFolder)})
         refuseLinkedFolder(root / folder);
-    for (const char* file : {"launcher.lock", "Logs/setup.log", "Logs/halo2.log"})
+    for (const fs::path& file : {fs::path(lock), logs / fs::path(setupLog), logs / fs::path(gameLog)})
         refusePlantedFile(root / file);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "installer/layout.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -11,7 +13,7 @@ namespace corvanel {
 
 /// The record installed.json that marks a finished installation.
 struct InstallationRecord {
-    std::int64_t format = 1;
+    std::int64_t format = layout::recordFormat;
     std::string launcherVersion;
     std::string engine;
     double installedAt = 0; ///< seconds since 2001-01-01T00:00:00Z

@@ -2,6 +2,7 @@
 
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
+#include "installer/layout.h"
 #include "installer/regular_file.h"
 #include "installer/windows/graphics_libraries.h"
 #include "installer/windows/lower_case.h"
@@ -188,7 +189,7 @@ std::vector<PartCheck> partChecks(const Installer& installer)
     environment([prefix] { return linkedUserFolders(prefix).empty(); },
                 "The private Windows environment's user folders lead outside it.");
 
-    const fs::path decoder = prefix / "drive_c" / "windows" / "syswow64" / "wmadmod.dll";
+    const fs::path decoder = prefix / layout::prefixDecoder;
     checks.push_back({InstallationPart::AudioDecoder, "the audio decoder", [decoder]() -> std::optional<std::string> {
                           if (!entryExists(decoder))
                               return "The audio decoder is missing from the private Windows environment.";

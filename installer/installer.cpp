@@ -4,6 +4,7 @@
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
 #include "installer/installed_parts.h"
+#include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/setup_log.h"
 
@@ -19,7 +20,7 @@ Seams Seams::platform()
 
 Installer::Installer(std::optional<fs::path> root, Report report, Catalogue catalogue, Seams seams)
     : root_(root ? std::move(*root) : platform::defaultRoot()),
-      log_(root_ / "Logs" / "setup.log"),
+      log_(root_ / layout::logs / layout::setupLog),
       report_(std::move(report)),
       catalogue_(std::move(catalogue)),
       seams_(std::move(seams))
@@ -44,7 +45,7 @@ bool Installer::isInstalled() const
 fs::path Installer::wine() const
 {
     if (!usesSystemWine())
-        return root_ / "Runtime" / "wswine.bundle" / "bin" / "wine";
+        return root_ / layout::runtime / layout::runtimeBundle / "bin" / "wine";
     if (foundWine_)
         return foundWine_->loader;
     const auto recorded = InstallationRecord::read(record());

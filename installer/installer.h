@@ -4,6 +4,7 @@
 #include "installer/assets/system_wine.h"
 #include "installer/child_process.h"
 #include "installer/install_lock.h"
+#include "installer/layout.h"
 #include "installer/platform.h"
 
 #include <cstdint>
@@ -80,17 +81,17 @@ public:
 
     // Layout below the root.
     const fs::path& root() const { return root_; }
-    fs::path game() const { return root_ / "Install" / "game"; }
-    fs::path prefix() const { return root_ / "Install" / "prefix"; }
-    fs::path runtime() const { return root_ / "Runtime"; }
+    fs::path game() const { return root_ / layout::install / layout::gameFolder; }
+    fs::path prefix() const { return root_ / layout::install / layout::prefixFolder; }
+    fs::path runtime() const { return root_ / layout::runtime; }
     /// The Wine loader setup, launch and repair use: the one unpacked below the root, or the
     /// Wine of this computer that this setup found or the record names (empty when none does).
     fs::path wine() const;
     /// Whether the runtime is the Wine installed on this computer rather than a download.
     bool usesSystemWine() const { return seams_.systemWine.has_value(); }
     fs::path log() const { return log_; }
-    fs::path record() const { return root_ / "installed.json"; }
-    fs::path lockFile() const { return root_ / "launcher.lock"; }
+    fs::path record() const { return root_ / layout::record; }
+    fs::path lockFile() const { return root_ / layout::lock; }
     const Catalogue& catalogue() const { return catalogue_; }
 
     /// Logs `text`, stamped, to the setup log, then hands it to the creator's callback.

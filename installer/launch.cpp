@@ -1,4 +1,5 @@
 #include "installer/file_ops.h"
+#include "installer/layout.h"
 #include "installer/regular_file.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
@@ -22,8 +23,8 @@ LaunchedGame Installer::launch(bool debug) const
         variables["WINEDEBUG"] = "+loaddll";
 
     // Setup left Logs in place; a user may have cleared it since.
-    makeDirectory(root_ / "Logs");
-    const fs::path gameLog = root_ / "Logs" / "halo2.log";
+    makeDirectory(root_ / layout::logs);
+    const fs::path gameLog = root_ / layout::logs / layout::gameLog;
     UniqueFd output;
     try {
         output = openOwnFile(gameLog, O_WRONLY | O_APPEND | O_CREAT);

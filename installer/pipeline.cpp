@@ -2,6 +2,7 @@
 #include "installer/disk_space.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
+#include "installer/layout.h"
 #include "installer/regular_file.h"
 #include "installer/installation_record.h"
 #include "installer/installed_parts.h"
@@ -21,7 +22,6 @@ namespace corvanel {
 
 namespace {
 
-constexpr std::string_view stagingPrefixes[] = {"Runtime-staging-", "Game-staging-", "DirectX-staging-"};
 
 /// Whether `name` is `prefix`, a canonical UUID and `suffix`, the form of every temporary name
 /// the program makes.
@@ -35,7 +35,7 @@ bool hasUuidBetween(std::string_view name, std::string_view prefix, std::string_
 /// folders and the record's aside file.
 bool isRootLeftover(std::string_view name)
 {
-    return std::any_of(std::begin(stagingPrefixes), std::end(stagingPrefixes),
+    return std::any_of(std::begin(layout::stagingPrefixes), std::end(layout::stagingPrefixes),
                        [name](std::string_view prefix) { return hasUuidBetween(name, prefix, ""); })
         || hasUuidBetween(name, ".installed.json.", ".tmp");
 }
@@ -79,7 +79,7 @@ bool isStaleDownload(const fs::path& downloads, std::string_view name, const Cat
     return true;
 }
 
-bool isLogLeftover(std::string_view name) { return hasUuidBetween(name, "capture-", ".txt"); }
+bool isLogLeftover(std::string_view name) { return hasUuidBetween(name, layout::captureStart, layout::captureEnd); }
 
 /// One folder of the layout and the names the program gives the entries it puts there.
 struct LayoutFolder {
@@ -92,15 +92,15 @@ std::vector<LayoutFolder> layoutOf(const Catalogue& catalogue)
 {
     return {
         {"",
-         {"Install", "Runtime", "Logs", "Downloads", "Audio-import", "installed.json", "launcher.lock"},
+         {std::begin(layout::rootEntries), std::end(layout::rootEntries)},
          [](std::string_view name, const Catalogue&) { return isRootLeftover(name); }},
-        {"Install", {"game", "prefix"}, nullptr},
-        {"Runtime", {"wswine.bundle", "lib"}, nullptr},
-        {"Logs", {"setup.log", "halo2.log"}, [](std::string_view name, const Catalogue&) { return isLogLeftover(name); }},
-        {"Downloads",
+        {layout::install, {layout::gameFolder, layout::prefixFolder}, nullptr},
+        {layout::runtime, {layout::runtimeBundle, layout::runtimeLibraries}, nullptr},
+        {layout::logs, {layout::setupLog, layout::gameLog}, [](std::string_view name, const Catalogue&) { return isLogLeftover(name); }},
+        {layout::downloads,
          {catalogue.engine.name, catalogue.libraries.name, catalogue.audio.name},
          [](std::string_view name, const Catalogue& assets) { return isDownloadLeftover(name, assets); }},
-        {"Audio-import", {"wmadmod.dll", "WMADMOD.DLL"}, nullptr},
+        {layout::audioImport, {layout::keptDecoder, layout::packagedDecoder}, nullptr},
     };
 }
 
@@ -163,9 +163,9 @@ bool isSpaceError(const std::system_error& error)
 void Installer::sweepLeftovers() const
 {
     removeEntries(root_, isRootLeftover);
-    const fs::path downloads = root_ / "Downloads";
+    const fs::path downloads = root_ / layout::downloads;
     removeEntries(downloads, [&](std::string_view name) { return isStaleDownload(downloads, name, catalogue_); });
-    removeEntries(root_ / "Logs", isLogLeftover);
+    removeEntries(root_ / layout::logs, isLogLeftover);
 }
 
 void Installer::install(const fs::path& game, const std::optional<fs::path>& audio,
@@ -232,7 +232,7 @@ void Installer::reportReplacedParts() const
 void Installer::writeRecord() const
 {
     const InstallationRecord finished{
-        .format = 1,
+        .format = layout::recordFormat,
         .launcherVersion = std::string(version),
         .engine = engineName(),
         .installedAt = InstallationRecord::secondsSinceReferenceDate(std::chrono::system_clock::now()),

@@ -3,6 +3,7 @@
 #include "installer/installation_record.h"
 #include "installer/installed_parts.h"
 #include "installer/installer.h"
+#include "installer/layout.h"
 #include "installer/setup_failure.h"
 #include "installer/windows/graphics_libraries.h"
 
@@ -36,7 +37,7 @@ RecordCheck checkRecord(const fs::path& record)
     const auto decoded = InstallationRecord::read(record);
     if (!decoded)
         return {RecordState::Unreadable};
-    if (decoded->format != 1)
+    if (decoded->format != layout::recordFormat)
         return {RecordState::OtherFormat, decoded->format};
     return {RecordState::Valid, decoded->format};
 }
@@ -136,7 +137,7 @@ std::vector<MissingPart> Installer::missingParts() const
     const auto damaged = damagedParts(*this);
     parts.insert(parts.end(), damaged.begin(), damaged.end());
 
-    const fs::path decoder = prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll";
+    const fs::path decoder = prefix() / layout::prefixDecoder;
     if (isWindowsBinary(decoder) && !holdsVerified(decoder, catalogue_.codecHash))
         parts.push_back({InstallationPart::AudioDecoder, "the audio decoder",
                          "The audio decoder in the private Windows environment is not the verified one."});
@@ -147,12 +148,12 @@ fs::path Installer::repairAudio(const std::optional<fs::path>& audio, const std:
 {
     if (audio)
         return prepareCodec(*audio);
-    const fs::path kept = root_ / "Audio-import" / "wmadmod.dll";
+    const fs::path kept = root_ / layout::audioImport / layout::keptDecoder;
     if (holdsVerified(kept, catalogue_.codecHash)) {
         report("Found the verified audio decoder kept from setup");
         return kept;
     }
-    const fs::path installed = prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll";
+    const fs::path installed = prefix() / layout::prefixDecoder;
     if (holdsVerified(installed, catalogue_.codecHash)) {
         report("Found the verified audio decoder in your Windows environment");
         return prepareCodec(installed);

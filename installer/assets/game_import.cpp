@@ -1,5 +1,6 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
+#include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "installer/staging_folder.h"
@@ -181,7 +182,7 @@ bool leftover(std::string name)
 
 void Installer::importGame(const fs::path& source) const
 {
-    const StagingFolder staging(root_, "Game-staging-");
+    const StagingFolder staging(root_, layout::gameStaging);
     report("Importing your Halo 2 files");
     const fs::path input = gameInput(source);
     const fs::path imported = staging / "Imported";
@@ -208,7 +209,7 @@ void Installer::importGame(const fs::path& source) const
         throw SetupFailure("The archive does not contain Halo 2. Select h2pc_data.bin from installer 2.1.");
     validateGame(*found);
 
-    makeDirectory(root_ / "Install");
+    makeDirectory(root_ / layout::install);
     settleFolderModes(*found);
     if (entryExists(game()))
         removeTree(game());

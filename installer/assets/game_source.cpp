@@ -1,6 +1,7 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
+#include "installer/layout.h"
 #include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 
@@ -37,11 +38,8 @@ std::string extensionOf(const fs::path& file)
 /// What the root writes below itself: a source in there would be copied over by setup.
 bool layoutName(const std::string& name)
 {
-    constexpr std::string_view folders[] = {"Install", "Runtime", "Logs", "Downloads", "Audio-import",
-                                            "installed.json", "launcher.lock"};
-    constexpr std::string_view stagingPrefixes[] = {"Game-staging-", "Runtime-staging-", "DirectX-staging-"};
-    return std::find(std::begin(folders), std::end(folders), name) != std::end(folders)
-        || std::any_of(std::begin(stagingPrefixes), std::end(stagingPrefixes),
+    return std::find(std::begin(layout::rootEntries), std::end(layout::rootEntries), name) != std::end(layout::rootEntries)
+        || std::any_of(std::begin(layout::stagingPrefixes), std::end(layout::stagingPrefixes),
                        [&](std::string_view prefix) { return name.starts_with(prefix); });
 }
 

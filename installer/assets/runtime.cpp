@@ -1,6 +1,7 @@
 #include "installer/display_text.h"
 #include "installer/installer.h"
 #include "installer/installation_record.h"
+#include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
@@ -125,7 +126,7 @@ void Installer::unpackRuntime(const std::optional<fs::path>& cache) const
     const fs::path engine = obtain(catalogue_.engine, cache);
     const fs::path libraries = obtain(catalogue_.libraries, cache);
 
-    const StagingFolder staging(root_, "Runtime-staging-");
+    const StagingFolder staging(root_, layout::runtimeStaging);
     report("Unpacking the verified runtime");
     const RunOptions unpack{.timeout = unpackTimeLimit};
     run(platform::archiver(), {"-xf", engine.string(), "-C", staging.path().string()}, unpack);

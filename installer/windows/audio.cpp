@@ -2,6 +2,7 @@
 #include "installer/file_ops.h"
 #include "installer/installed_parts.h"
 #include "installer/installer.h"
+#include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/regular_file.h"
 #include "installer/setup_failure.h"
@@ -22,7 +23,7 @@ namespace {
 constexpr const char* audioCandidates[] = {"wmadmod.dll", "mpsetup.exe"};
 
 /// The package member that holds the decoder library.
-constexpr const char* packagedLibrary = "WMADMOD.DLL";
+constexpr const char* packagedLibrary = layout::packagedDecoder;
 
 /// The verified library is readable by everyone and writable by its owner alone.
 constexpr mode_t libraryMode = 0644;
@@ -90,9 +91,9 @@ std::optional<fs::path> Installer::localAudio(const fs::path& gameSource) const
 fs::path Installer::prepareCodec(const fs::path& file) const
 {
     const std::string digest = sha256(file);
-    const fs::path staging = root_ / "Audio-import";
+    const fs::path staging = root_ / layout::audioImport;
     makeDirectory(staging);
-    const fs::path target = staging / "wmadmod.dll";
+    const fs::path target = staging / layout::keptDecoder;
     // The kept library itself, by any name, is used where it is: it is never removed to be
     // copied onto itself.
     std::error_code different;

@@ -1,6 +1,7 @@
 #include "installer/assets/safe_unpack.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
+#include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/regular_file.h"
 #include "installer/setup_failure.h"
@@ -27,7 +28,7 @@ std::string damaged(const std::string& library)
 void Installer::installDirectX() const
 {
     report("Preparing the game's graphics libraries");
-    const StagingFolder staging(root_, "DirectX-staging-");
+    const StagingFolder staging(root_, layout::directxStaging);
     const fs::path redistributable = game() / "temp" / "directx.exe";
     const std::string archiver = platform::archiver();
     const Environment environment = archiverEnvironment();

@@ -2,6 +2,7 @@
 #include "installer/file_ops.h"
 #include "installer/installed_parts.h"
 #include "installer/installer.h"
+#include "installer/layout.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 #include "installer/windows/lower_case.h"
@@ -182,7 +183,7 @@ void Installer::configurePrefix(const fs::path& codec) const
         runWine({"reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f"}, 900);
 
     report("Installing your verified audio decoder");
-    const fs::path installed = prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll";
+    const fs::path installed = prefix() / layout::prefixDecoder;
     if (entryExists(installed))
         fs::remove_all(installed);
     fs::copy_file(codec, installed);

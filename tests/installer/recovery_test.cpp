@@ -209,7 +209,7 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
     }
 
     const InstallOutcome finished = InstallProcess(request(root)).finish();
-    ASSERT_TRUE(finished.succeeded) << finished.error;
+    ASSERT_TRUE(finished.succeeded) << finished.error << "\n" << testing::holdersOf(installer.lockFile());
     EXPECT_TRUE(installer.isInstalled());
     expectSameInstallation(snapshotOf(root), reference_);
     EXPECT_EQ(leftoversIn(root), std::vector<std::string>{});

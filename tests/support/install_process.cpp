@@ -3,8 +3,10 @@
 #include "installer/child_process.h"
 #include "installer/file_ops.h"
 #include "installer/setup_failure.h"
+#include "support/program.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -212,6 +215,36 @@ void waitForToolsUsing(const fs::path& root, double seconds)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+std::string holdersOf(const fs::path& file)
+{
+    struct stat wanted {};
+    if (::stat(file.c_str(), &wanted) != 0)
+        return "";
+    std::string text;
+    const std::string inode = ":" + std::to_string(wanted.st_ino) + " ";
+    for (const auto& line : linesOf(readText("/proc/locks")))
+        if (line.find(inode) != std::string::npos)
+            text += "lock " + line + "\n";
+    std::error_code error;
+    for (fs::directory_iterator entry("/proc", error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::error_code unreadable;
+        for (fs::directory_iterator fd(entry->path() / "fd", unreadable), last; !unreadable && fd != last;
+             fd.increment(unreadable)) {
+            struct stat open {};
+            if (::stat(fd->path().c_str(), &open) == 0 && open.st_dev == wanted.st_dev && open.st_ino == wanted.st_ino) {
+                std::string command = readText(entry->path() / "cmdline");
+                std::replace(command.begin(), command.end(), '\0', ' ');
+                text += name + ": " + command + "\n";
+                break;
+            }
+        }
+    }
+    return text;
 }
 
 void waitForWine(const fs::path& root)

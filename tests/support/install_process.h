@@ -70,6 +70,10 @@ bool logContains(const std::filesystem::path& root, std::string_view text);
 /// or a download killed with its launcher can take a moment to go).
 void waitForToolsUsing(const std::filesystem::path& root, double seconds = 10);
 
+/// The processes that hold `file` open, one "PID: COMMAND LINE" line each, after the kernel's
+/// list of locks on it: who keeps a launcher's lock when a test finds it taken.
+std::string holdersOf(const std::filesystem::path& file);
+
 /// Waits for the Wine server of the prefix below `root` to save and exit, so the root can be
 /// inspected or removed.
 void waitForWine(const std::filesystem::path& root);
