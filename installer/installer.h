@@ -6,6 +6,7 @@
 #include "installer/install_lock.h"
 #include "installer/layout.h"
 #include "installer/platform.h"
+#include "installer/version.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -74,7 +75,7 @@ struct LaunchedGame {
 /// its root: the installed state is always read fresh from disk.
 class Installer {
 public:
-    static constexpr std::string_view version = "0.2.1";
+    static constexpr std::string_view version = programVersion;
 
     explicit Installer(std::optional<fs::path> root = std::nullopt, Report report = {},
                        Catalogue catalogue = releaseCatalogue(), Seams seams = Seams::platform());

@@ -208,6 +208,24 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
         EXPECT_TRUE(fs::exists(installer.game() / "halo2.exe"));
     }
 
+    {
+        std::string held;
+        try {
+            const InstallLock probe(installer.lockFile());
+        } catch (const std::exception&) {
+            held = testing::holdersOf(installer.lockFile()) + testing::readText("/proc/locks");
+            std::string ps;
+            for (const auto& entry : fs::directory_iterator("/proc")) {
+                const std::string name = entry.path().filename().string();
+                if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+                std::string command = testing::readText(entry.path() / "cmdline");
+                std::replace(command.begin(), command.end(), '\0', ' ');
+                if (!command.empty()) ps += name + " " + command + "\n";
+            }
+            held += ps;
+        }
+        EXPECT_EQ(held, "");
+    }
     const InstallOutcome finished = InstallProcess(request(root)).finish();
     ASSERT_TRUE(finished.succeeded) << finished.error << "\n" << testing::holdersOf(installer.lockFile());
     EXPECT_TRUE(installer.isInstalled());
