@@ -16,7 +16,12 @@ std::string quotedArguments(const std::vector<std::string>& arguments);
 /// one that timed out or could not be started.
 class ProgramFailure : public SetupFailure {
 public:
-    using SetupFailure::SetupFailure;
+    ProgramFailure(const std::string& message, int status) : SetupFailure(message), status_(status) {}
+    /// The exit status the program reported, or the number of the signal that ended it.
+    int status() const { return status_; }
+
+private:
+    int status_;
 };
 
 /// A program's output as lines for the setup log: each line of it written through printable(),
