@@ -21,6 +21,7 @@ namespace {
 
 const QString choosePrompt = QStringLiteral("Choose your h2pc_installer_2.1 folder to get started.");
 const QString readyToSetUp = QStringLiteral("Ready to set up. Audio support will be configured automatically.");
+const QString readyToSetUpWithAudio = QStringLiteral("Ready to set up with the audio package you chose.");
 const QString installed = QStringLiteral("Your installation is ready.");
 const QString needsAttention = QStringLiteral("Setup needs attention. Your source files are unchanged.");
 const QString starting = QStringLiteral("Halo 2 is starting. The first launch can take a few minutes.");
@@ -30,6 +31,10 @@ const QString repairPrompt
 const QString setUpAgainPrompt
     = QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept.");
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
+const QString launchNeedsRepair
+    = QStringLiteral("Halo 2 could not start because parts of its installation are missing. Press Repair to restore them.");
+const QString launchNeedsGameFiles = QStringLiteral(
+    "Halo 2 could not start because its game files are missing. Set them up again as described above; your saves are kept.");
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
@@ -120,6 +125,16 @@ QString LauncherModel::prefix() const { return text(installer_.prefix().string()
 
 QString LauncherModel::elapsedText() const { return text(elapsed(elapsedSeconds_)); }
 
+QString LauncherModel::downloadNote() const
+{
+    const bool audioChosen = !audioURL_.isEmpty();
+    if (installer_.usesSystemWine())
+        return audioChosen ? QStringLiteral("Nothing to download\nUses the audio package you chose")
+                           : QStringLiteral("Only the audio package to download\nUnless your installer folder holds it");
+    return audioChosen ? QStringLiteral("Up to 355 MB to download\nThe compatibility runtime")
+                       : QStringLiteral("About 355 MB to download\nIncludes Microsoft audio support");
+}
+
 LauncherModel::Phase LauncherModel::decidePhase() const
 {
     if (busy_)
@@ -161,7 +176,9 @@ QString LauncherModel::restingStatus() const
     case Phase::Progress:
         break;
     }
-    return gameURL_.isEmpty() ? choosePrompt : readyToSetUp;
+    if (gameURL_.isEmpty())
+        return choosePrompt;
+    return audioURL_.isEmpty() ? readyToSetUp : readyToSetUpWithAudio;
 }
 
 void LauncherModel::updatePhase()
@@ -188,7 +205,7 @@ void LauncherModel::selectGame()
         return;
     setGameURL(*chosen);
     setError({});
-    setStatus(readyToSetUp);
+    setStatus(restingStatus());
 }
 
 void LauncherModel::selectAudio()
@@ -203,9 +220,21 @@ void LauncherModel::selectAudio()
         return;
     setAudioURL(*chosen);
     setError({});
+    showAudioChoice();
 }
 
-void LauncherModel::useAutomaticAudio() { setAudioURL({}); }
+void LauncherModel::useAutomaticAudio()
+{
+    setAudioURL({});
+    showAudioChoice();
+}
+
+void LauncherModel::showAudioChoice()
+{
+    // Only the line that speaks of the audio changes; a failure's status stays until the next setup.
+    if (status_ == readyToSetUp || status_ == readyToSetUpWithAudio)
+        setStatus(restingStatus());
+}
 
 void LauncherModel::install()
 {
@@ -261,6 +290,7 @@ void LauncherModel::setupEnded(const QString& failure)
     setBusy(false);
     if (failure.isEmpty()) {
         setReady(true);
+        setNewlyInstalled(true);
         setStatus(installed);
     } else {
         setError(failure);
@@ -301,6 +331,9 @@ void LauncherModel::play()
         // The installation may have lost parts since it was last read: offer what fixes them.
         surveyInstallation();
         if (decidePhase() != phase_) {
+            // The repair screen says what to do; a failure that says "complete setup" would contradict it.
+            if (decidePhase() == Phase::Repair)
+                setError(repairable_ ? launchNeedsRepair : launchNeedsGameFiles);
             setStatus(restingStatus());
             updatePhase();
         }
@@ -367,6 +400,7 @@ void LauncherModel::setReady(bool value) { if (assign(ready_, value)) emit ready
 void LauncherModel::setStatus(const QString& value) { if (assign(status_, value)) emit statusChanged(); }
 void LauncherModel::setError(const QString& value) { if (assign(error_, value)) emit errorChanged(); }
 void LauncherModel::setRepairing(bool value) { if (assign(repairing_, value)) emit repairingChanged(); }
+void LauncherModel::setNewlyInstalled(bool value) { if (assign(newlyInstalled_, value)) emit newlyInstalledChanged(); }
 void LauncherModel::setElapsedSeconds(int value) { if (assign(elapsedSeconds_, value)) emit elapsedSecondsChanged(); }
 
 } // namespace corvanel

@@ -80,6 +80,10 @@ private:
     /// (a change of the system clock does not move it); kept when setup ends.
     Q_PROPERTY(int elapsedSeconds READ elapsedSeconds NOTIFY elapsedSecondsChanged)
     Q_PROPERTY(QString elapsedText READ elapsedText NOTIFY elapsedSecondsChanged)
+    /// True once a setup finished in this run of the launcher: the installation is new, not a return.
+    Q_PROPERTY(bool newlyInstalled READ newlyInstalled NOTIFY newlyInstalledChanged)
+    /// What setup will download, in two short lines, for the choices made so far.
+    Q_PROPERTY(QString downloadNote READ downloadNote NOTIFY audioURLChanged)
 
     // Read-only helpers for the view.
     Q_PROPERTY(QString gameName READ gameName NOTIFY gameURLChanged)
@@ -115,6 +119,8 @@ public:
     int elapsedSeconds() const { return elapsedSeconds_; }
     /// `elapsedSeconds` as a short duration such as 1m 5s.
     QString elapsedText() const;
+    bool newlyInstalled() const { return newlyInstalled_; }
+    QString downloadNote() const;
 
     QString gameName() const;
     QString gamePath() const;
@@ -157,6 +163,7 @@ signals:
     void missingPartsChanged();
     void repairingChanged();
     void elapsedSecondsChanged();
+    void newlyInstalledChanged();
 
 private:
     void setGameURL(const QUrl& value);
@@ -169,12 +176,15 @@ private:
     void setError(const QString& value);
     void setElapsedSeconds(int value);
     void setRepairing(bool value);
+    void setNewlyInstalled(bool value);
     Phase decidePhase() const;
     void updatePhase();
     /// Reads the installation afresh: `ready` and what is missing.
     void surveyInstallation();
     /// The status line that belongs to the current phase when nothing else is being reported.
     QString restingStatus() const;
+    /// Brings the status before setup in line with the audio choice just made.
+    void showAudioChoice();
     void tickSetupClock();
     /// Starts `work` on a worker thread with an Installer of its own on the model's root; `ended`
     /// then receives its failure's message, or an empty text after success.
@@ -199,6 +209,7 @@ private:
     bool repairUsesAudio_ = false;
     bool repairing_ = false;
     int elapsedSeconds_ = 0;
+    bool newlyInstalled_ = false;
     std::chrono::milliseconds setupStartedOnClock_{};
     QTimer setupClock_;
     std::shared_ptr<ChildProcess> process_;

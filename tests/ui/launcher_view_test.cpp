@@ -221,14 +221,22 @@ private slots:
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("Optional local audio package"));
         QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("Otherwise downloaded automatically"));
         QVERIFY(!shown(w, "automaticAudio"));
+        // On this system the runtime is the computer's own Wine: only the audio package is fetched.
+        QCOMPARE(text(w, "downloadNote"), QStringLiteral("Only the audio package to download\nUnless your installer folder holds it"));
         CLICK(w, "chooseAudio");
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("MPSetup.exe"));
         QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("/Downloads/MPSetup.exe"));
         QVERIFY(shown(w, "automaticAudio"));
+        // Nothing still promises automatic audio or a download once a package is chosen.
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Ready to set up with the audio package you chose."));
+        QCOMPARE(text(w, "automaticNote"), QStringLiteral("Graphics are configured automatically; audio uses the package you chose."));
+        QCOMPARE(text(w, "downloadNote"), QStringLiteral("Nothing to download\nUses the audio package you chose"));
         CLICK(w, "automaticAudio");
         QVERIFY(!shown(w, "automaticAudio"));
         QVERIFY(model.audioURL().isEmpty());
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("Optional local audio package"));
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Ready to set up. Audio support will be configured automatically."));
+        QCOMPARE(text(w, "automaticNote"), QStringLiteral("Graphics and audio are configured automatically."));
 
         QSignalSpy status(&model, &LauncherModel::statusChanged);
         CLICK(w, "setUp");
@@ -248,6 +256,7 @@ private slots:
         QVERIFY(shown(w, "playScreen"));
         QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Play Halo 2"));
         QCOMPARE(text(w, "statusText"), QStringLiteral("Your installation is ready."));
+        QCOMPARE(text(w, "headline"), QStringLiteral("You’re all set.")); // not "Welcome back." right after the first setup
 
         CLICK(w, "play");
         QVERIFY(model.playing());
@@ -654,12 +663,54 @@ private slots:
         QTRY_VERIFY(!about.visible());
     }
 
+    /// The alert that the game still runs goes away by itself once the game has ended.
+    void runningGameAlertClosesWhenTheGameEnds()
+    {
+        auto window = open("playing");
+        PhaseWindow& w = *window;
+        const Dialog box = dialog(w, "alert");
+        w.window()->close();
+        QTRY_VERIFY(box.visible());
+        w.endGame();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().playing(), 10'000);
+        QTRY_VERIFY(!box.visible());
+    }
+
+    /// Return and Enter press the button that has the keyboard; F10 opens the menu.
+    void keyboardPressesButtonsAndOpensTheMenu()
+    {
+        const auto focusOn = [](PhaseWindow& w, const QString& name) {
+            for (int tabs = 0; tabs < 20 && (!w.window()->activeFocusItem() || w.window()->activeFocusItem()->objectName() != name); ++tabs)
+                QTest::keyClick(w.window(), Qt::Key_Tab);
+            return w.window()->activeFocusItem() && w.window()->activeFocusItem()->objectName() == name;
+        };
+        {
+            auto window = open("fresh");
+            PhaseWindow& w = *window;
+            QVERIFY(focusOn(w, "chooseSource"));
+            QTest::keyClick(w.window(), Qt::Key_Return);
+            QVERIFY(w.model().sourceChosen());
+            QVERIFY(focusOn(w, "setUp"));
+            QTest::keyClick(w.window(), Qt::Key_Enter, Qt::KeypadModifier);
+            QVERIFY(w.model().busy());
+        }
+        auto window = open("ready");
+        PhaseWindow& w = *window;
+        QObject* menu = w.window()->findChild<QObject*>("applicationMenu");
+        QVERIFY(!menu->property("visible").toBool());
+        QTest::keyClick(w.window(), Qt::Key_F10);
+        QTRY_VERIFY(menu->property("visible").toBool());
+        QTest::keyClick(w.window(), Qt::Key_Escape);
+        QTRY_VERIFY(!menu->property("visible").toBool());
+    }
+
     void quitGuard_data()
     {
         QTest::addColumn<QString>("phase");
         QTest::addColumn<QString>("alert");
         QTest::newRow("setting up") << "setting-up" << "Setup is still running / Let setup finish before quitting the launcher.";
         QTest::newRow("playing") << "playing" << "Halo 2 is still running / Save and quit Halo 2 before quitting the launcher.";
+        QTest::newRow("repairing") << "repairing" << "Repair is still running / Let the repair finish before quitting the launcher.";
     }
 
     /// A window close, the menu, the shortcut and an application quit request are refused alike.
@@ -667,9 +718,13 @@ private slots:
     {
         QFETCH(QString, phase);
         QFETCH(QString, alert);
-        auto window = open(phase);
+        auto window = open(phase == "repairing" ? QStringLiteral("repair") : phase);
         PhaseWindow& w = *window;
         QQuickWindow* quickWindow = w.window();
+        if (phase == "repairing") {
+            w.model().repair();
+            QVERIFY(w.model().busy());
+        }
 
         const Dialog box = dialog(w, "alert");
         const QStringList texts = alert.split(" / ");
@@ -683,6 +738,12 @@ private slots:
         QCOMPARE(box.buttons().size(), 1);
         QCOMPARE(box.buttons()[0]->property("text").toString(), QStringLiteral("OK"));
         QVERIFY(box.buttons()[0]->property("prominent").toBool());
+        // The button is wider than its label, which sits in its middle.
+        QQuickItem* label = box.buttons()[0]->findChild<QQuickItem*>("label");
+        const QRectF button = sceneRect(box.buttons()[0]);
+        QVERIFY(button.width() > label->width() + 20);
+        QVERIFY2(qAbs(sceneRect(label).center().x() - button.center().x()) <= 1,
+                 qPrintable(describe(sceneRect(label)) + " in " + describe(button)));
         QVERIFY(box.cardHoldsContent());
         QVERIFY(QApplication::topLevelWidgets().isEmpty()); // no stock message box
         pressOk(w, box);

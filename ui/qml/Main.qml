@@ -18,6 +18,11 @@ ApplicationWindow {
         alert.open()
     }
 
+    /// Takes the alert away once what it warned about has ended.
+    function closeAlert() {
+        alert.close()
+    }
+
     /// Shows About, once the menu it was chosen from has closed.
     function openAbout() {
         if (applicationMenu.visible)
@@ -118,6 +123,13 @@ ApplicationWindow {
                 }
             }
         }
+    }
+
+    // The keyboard's way to the menu.
+    Shortcut {
+        objectName: "menuShortcut"
+        sequence: "F10"
+        onActivated: applicationMenu.open()
     }
 
     LauncherView {
