@@ -24,6 +24,14 @@ private:
     int status_;
 };
 
+/// The user asked for the running setup or repair to stop: the running program and its whole
+/// process group were ended and waited for. Folders being built go as the failure unwinds, as
+/// does the install lock; what was finished stays, so the next setup or repair goes on from there.
+class SetupStopped : public SetupFailure {
+public:
+    SetupStopped() : SetupFailure("Setup was stopped. Your source files are unchanged.") {}
+};
+
 /// A program's output as lines for the setup log: each line of it written through printable(),
 /// then a line feed. The result holds no control character but those line feeds.
 std::string escapedLines(std::string_view output);

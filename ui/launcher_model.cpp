@@ -31,6 +31,8 @@ const QString repairPrompt
 const QString setUpAgainPrompt
     = QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept.");
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
+const QString stoppingWork = QStringLiteral("Stopping. The running step is being ended and tidied up.");
+const QString setupStopped = QStringLiteral("Setup was stopped. Your source files are unchanged.");
 const QString launchNeedsRepair
     = QStringLiteral("Halo 2 could not start because parts of its installation are missing. Press Repair to restore them.");
 const QString launchNeedsGameFiles = QStringLiteral(
@@ -257,9 +259,20 @@ void LauncherModel::repair()
                     &LauncherModel::repairEnded);
 }
 
+void LauncherModel::stop()
+{
+    if (!busy_ || stopping_ || !stopRequest_)
+        return;
+    stopRequest_->store(true);
+    setStopping(true);
+    setStatus(stoppingWork);
+}
+
 void LauncherModel::runInBackground(std::function<void(const Installer&)> work, void (LauncherModel::*ended)(const QString&))
 {
     setError({});
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    stopRequest_ = stop;
     setupStartedOnClock_ = seams_.clock();
     setElapsedSeconds(0);
     setupClock_.start();
@@ -268,12 +281,17 @@ void LauncherModel::runInBackground(std::function<void(const Installer&)> work, 
     updatePhase();
 
     QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(), catalogue = seams_.catalogue,
-                                          work = std::move(work), ended]() {
+                                          work = std::move(work), ended, stop]() {
         try {
-            const auto progress = [model](const std::string& line) {
-                deliver(model, [line = text(line)](LauncherModel& launcher) { launcher.setStatus(line); });
+            const auto progress = [model, stop](const std::string& line) {
+                deliver(model, [line = text(line), stop](LauncherModel& launcher) {
+                    if (!stop->load())
+                        launcher.setStatus(line);
+                });
             };
-            work(Installer(root, progress, catalogue));
+            Installer installer(root, progress, catalogue);
+            installer.setStopRequest([stop] { return stop->load(); });
+            work(installer);
             deliver(model, [ended](LauncherModel& launcher) { (launcher.*ended)({}); });
         } catch (const std::exception& failure) {
             deliver(model, [ended, message = text(describe(failure))](LauncherModel& launcher) { (launcher.*ended)(message); });
@@ -288,10 +306,15 @@ void LauncherModel::setupEnded(const QString& failure)
     tickSetupClock();
     setupClock_.stop();
     setBusy(false);
+    const bool stopped = stopping_;
+    setStopping(false);
     if (failure.isEmpty()) {
         setReady(true);
         setNewlyInstalled(true);
         setStatus(installed);
+    } else if (stopped) {
+        // Whatever failure the stop surfaced as, the user's request is what ended the work.
+        setStatus(setupStopped);
     } else {
         setError(failure);
         setStatus(needsAttention);
@@ -307,9 +330,13 @@ void LauncherModel::repairEnded(const QString& failure)
     setupClock_.stop();
     setBusy(false);
     setRepairing(false);
+    const bool stopped = stopping_;
+    setStopping(false);
     surveyInstallation();
     if (failure.isEmpty()) {
         setStatus(restingStatus());
+    } else if (stopped) {
+        setStatus(setupStopped);
     } else {
         setError(failure);
         setStatus(repairNeedsAttention);
@@ -400,6 +427,7 @@ void LauncherModel::setReady(bool value) { if (assign(ready_, value)) emit ready
 void LauncherModel::setStatus(const QString& value) { if (assign(status_, value)) emit statusChanged(); }
 void LauncherModel::setError(const QString& value) { if (assign(error_, value)) emit errorChanged(); }
 void LauncherModel::setRepairing(bool value) { if (assign(repairing_, value)) emit repairingChanged(); }
+void LauncherModel::setStopping(bool value) { if (assign(stopping_, value)) emit stoppingChanged(); }
 void LauncherModel::setNewlyInstalled(bool value) { if (assign(newlyInstalled_, value)) emit newlyInstalledChanged(); }
 void LauncherModel::setElapsedSeconds(int value) { if (assign(elapsedSeconds_, value)) emit elapsedSecondsChanged(); }
 

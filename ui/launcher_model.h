@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -74,6 +75,8 @@ private:
     Q_PROPERTY(bool repairable READ repairable NOTIFY missingPartsChanged)
     /// True when the repair rebuilds the Windows environment, so a local audio package helps.
     Q_PROPERTY(bool repairUsesAudio READ repairUsesAudio NOTIFY missingPartsChanged)
+    /// True from a request to stop the running setup or repair until it has ended.
+    Q_PROPERTY(bool stopping READ stopping NOTIFY stoppingChanged)
     /// True while the running work is a repair rather than a setup.
     Q_PROPERTY(bool repairing READ repairing NOTIFY repairingChanged)
     /// Whole seconds since set-up was pressed, counted on a monotonic clock while setup runs
@@ -116,6 +119,7 @@ public:
     bool repairable() const { return repairable_; }
     bool repairUsesAudio() const { return repairUsesAudio_; }
     bool repairing() const { return repairing_; }
+    bool stopping() const { return stopping_; }
     int elapsedSeconds() const { return elapsedSeconds_; }
     /// `elapsedSeconds` as a short duration such as 1m 5s.
     QString elapsedText() const;
@@ -143,6 +147,9 @@ public slots:
     void install();
     /// Rebuilds what a recorded installation lacks, in the background like setup.
     void repair();
+    /// Stops the running setup or repair: its program's whole process group is ended, what was
+    /// being built is removed and the lock released; what was finished stays for the next run.
+    void stop();
     void play();
     void openGuide();
     void openLogs();
@@ -162,6 +169,7 @@ signals:
     void sourceChosenChanged();
     void missingPartsChanged();
     void repairingChanged();
+    void stoppingChanged();
     void elapsedSecondsChanged();
     void newlyInstalledChanged();
 
@@ -176,6 +184,7 @@ private:
     void setError(const QString& value);
     void setElapsedSeconds(int value);
     void setRepairing(bool value);
+    void setStopping(bool value);
     void setNewlyInstalled(bool value);
     Phase decidePhase() const;
     void updatePhase();
@@ -208,6 +217,9 @@ private:
     bool repairable_ = true;
     bool repairUsesAudio_ = false;
     bool repairing_ = false;
+    bool stopping_ = false;
+    /// Read by the running work's installer; a new one for every run.
+    std::shared_ptr<std::atomic<bool>> stopRequest_;
     int elapsedSeconds_ = 0;
     bool newlyInstalled_ = false;
     std::chrono::milliseconds setupStartedOnClock_{};

@@ -234,6 +234,8 @@ Attempt fetch(const Installer& installer, const RuntimeAsset& asset, PartialDown
     };
     try {
         installer.run("/usr/bin/curl", arguments, RunOptions{.timeout = downloadTimeLimit, .progress = progress});
+    } catch (const SetupStopped&) {
+        throw; // the kept bytes stay for the next run to continue
     } catch (const SetupFailure& failure) {
         const auto answer = partial.answer();
         if (offset > 0 && answer && (answer->status == 200 || (answer->status == 206 && !partFromOffset(answer))))

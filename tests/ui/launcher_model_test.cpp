@@ -696,6 +696,58 @@ private slots:
         QCOMPARE(model.status(), setUpAgainPrompt);
     }
 
+    /// A stop ends the running program at once and returns to the screen the work started
+    /// from, with no failure shown; a stop with nothing running does nothing.
+    void stopEndsTheRunningWork()
+    {
+        DataHome home;
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
+        const fs::path started = home.path() / "started";
+        const auto longStep = [started](const Installer& installer) {
+            installer.report("Creating your private Windows environment");
+            installer.run("/bin/sh", {"-c", "echo > '" + started.string() + "'; exec sleep 60"});
+        };
+        LauncherModel model({
+            .catalogue = fixtureCatalogue(),
+            .choose = panels.seam(),
+            .setup = [longStep](const Installer& installer, const fs::path&, const std::optional<fs::path>&) { longStep(installer); },
+            .repair = [longStep](const Installer& installer, const std::optional<fs::path>&) { longStep(installer); },
+        });
+        model.stop();
+        QVERIFY(!model.stopping());
+        model.selectGame();
+        QSignalSpy stopping(&model, &LauncherModel::stoppingChanged);
+
+        const auto started_ = std::chrono::steady_clock::now();
+        model.install();
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(started), 10'000);
+        model.stop();
+        QVERIFY(model.stopping());
+        QCOMPARE(model.status(), QStringLiteral("Stopping. The running step is being ended and tidied up."));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), 10'000);
+        QVERIFY(std::chrono::steady_clock::now() - started_ < std::chrono::seconds(30));
+        QCOMPARE(model.status(), QStringLiteral("Setup was stopped. Your source files are unchanged."));
+        QVERIFY(model.error().isEmpty());
+        QVERIFY(!model.stopping());
+        QCOMPARE(stopping.count(), 2);
+        QCOMPARE(model.phase(), LauncherModel::Phase::Install);
+        QVERIFY(model.sourceChosen());
+
+        // A repair stops the same way and comes back to the repair screen.
+        writeDamagedInstallation(home.root(), "Runtime");
+        fs::remove(started);
+        LauncherModel repairing({.catalogue = fixtureCatalogue(), .repair = [longStep](const Installer& installer, const std::optional<fs::path>&) { longStep(installer); }});
+        QCOMPARE(repairing.phase(), LauncherModel::Phase::Repair);
+        repairing.repair();
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(started), 10'000);
+        repairing.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!repairing.busy(), 10'000);
+        QCOMPARE(repairing.status(), QStringLiteral("Setup was stopped. Your source files are unchanged."));
+        QVERIFY(repairing.error().isEmpty());
+        QCOMPARE(repairing.phase(), LauncherModel::Phase::Repair);
+    }
+
     void setupClockCountsFromThePress()
     {
         DataHome home;

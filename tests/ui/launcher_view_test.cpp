@@ -121,12 +121,12 @@ struct Dialog {
                 texts << item->property("text").toString();
         return texts;
     }
-    /// Every button inside the card.
+    /// Every button shown inside the card.
     QList<QQuickItem*> buttons() const
     {
         QList<QQuickItem*> found;
         for (QQuickItem* item : visualItems(content()))
-            if (item->inherits("QQuickAbstractButton"))
+            if (item->inherits("QQuickAbstractButton") && item->isVisible())
                 found << item;
         return found;
     }
@@ -661,6 +661,44 @@ private slots:
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
         pressOk(w, about);
         QTRY_VERIFY(!about.visible());
+    }
+
+    /// Cancel and Escape ask once; "Keep going" changes nothing, "Stop setup" stops the work and
+    /// the window returns to the screen before setup with the sentence that says so.
+    void cancelAsksOnceThenStops()
+    {
+        auto window = open("setting-up");
+        PhaseWindow& w = *window;
+        const Dialog question = dialog(w, "stopQuestion");
+        QVERIFY(shown(w, "cancelSetup"));
+
+        CLICK(w, "cancelSetup");
+        QTRY_VERIFY(question.visible());
+        QCOMPARE(question.text("dialogHeading"), QStringLiteral("Stop setup?"));
+        QCOMPARE(question.paragraphs(),
+                 QStringList{"Nothing you chose is lost; the next setup continues from where it stopped."});
+        QCOMPARE(question.buttons().size(), 2);
+        QCOMPARE(descendant(question.content(), "dialogOk")->property("text").toString(), QStringLiteral("Stop setup"));
+        QCOMPARE(descendant(question.content(), "dialogReject")->property("text").toString(), QStringLiteral("Keep going"));
+        QVERIFY(question.cardHoldsContent());
+        QTest::keyClick(w.window(), Qt::Key_Return); // "Keep going" has the keyboard
+        QTRY_VERIFY(!question.visible());
+        QVERIFY(w.model().busy());
+        QVERIFY(!w.model().stopping());
+
+        QTest::keyClick(w.window(), Qt::Key_Escape);
+        QTRY_VERIFY(question.visible());
+        pressOk(w, question);
+        QTRY_VERIFY(!question.visible());
+        QVERIFY(w.model().stopping());
+        QVERIFY(!item(w, "cancelSetup")->isEnabled());
+        QCOMPARE(text(w, "progressLine"), QStringLiteral("Stopping. The running step is being ended and tidied up."));
+
+        w.failSetup(); // the stand-in setup ends the way a stopped one does
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy(), 10'000);
+        QVERIFY(shown(w, "installScreen"));
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Setup was stopped. Your source files are unchanged."));
+        QVERIFY(!shown(w, "errorText"));
     }
 
     /// The alert that the game still runs goes away by itself once the game has ended.
