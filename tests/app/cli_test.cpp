@@ -2,7 +2,9 @@
 #include "installer/install_lock.h"
 #include "installer/setup_failure.h"
 #include "support/archives.h"
+#include "installer/installer.h"
 #include "support/installation_snapshot.h"
+#include "support/program.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -255,6 +257,48 @@ TEST(CommandLine, CtrlCStopsSetupAndTidiesUp)
     EXPECT_EQ(testing::treeState(folder / "source"), sourceBefore);
     EXPECT_TRUE(fs::is_regular_file(root / "Install" / "game" / "halo2.exe")) << "the finished import stays";
     EXPECT_NO_THROW({ InstallLock probe(root / "launcher.lock"); }) << "the lock was kept";
+}
+
+// Stopped on real Wine in its longest step, setup leaves nothing half-built, and the next setup
+// goes on from there to a finished installation.
+TEST(CommandLine, CtrlCInTheWindowsEnvironmentStepThenTheNextSetupFinishes)
+{
+    TempDir folder;
+    const fs::path root = folder / "root";
+    const fs::path log = root / "Logs" / "setup.log";
+    const std::vector<std::string> setup = {"--cli", "--install", "--game", (fs::path(CORVANEL_FIXTURES_DIR) / "h2pc_installer_2.1").string(),
+                                            "--cache", (fs::path(CORVANEL_FIXTURES_DIR) / "cache").string(), "--home", root.string()};
+    {
+        testing::StartedProgram first(CORVANEL_DEMO_BINARY, setup, folder.path());
+        const auto start = std::chrono::steady_clock::now();
+        bool inWine = false;
+        while (!inWine && std::chrono::steady_clock::now() - start < std::chrono::seconds(600)) {
+            std::error_code none;
+            const std::string text = fs::exists(log, none) ? testing::readText(log) : std::string();
+            const auto step = text.find("Creating your private Windows environment");
+            inWine = step != std::string::npos && text.find("Starting ", step) != std::string::npos;
+            if (!inWine)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ASSERT_TRUE(inWine) << "setup never reached the Windows environment";
+        ::kill(first.pid(), SIGINT);
+        const auto stopped = first.finish();
+        EXPECT_EQ(stopped.status, 130) << stopped.err;
+        EXPECT_EQ(stopped.err, "Setup was stopped. Your source files are unchanged.\n");
+    }
+    EXPECT_EQ(testing::leftoversIn(root), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(root / "installed.json"));
+    EXPECT_NO_THROW({ InstallLock probe(root / "launcher.lock"); }) << "the lock was kept";
+
+    const auto second = testing::runProgram(CORVANEL_DEMO_BINARY, setup, folder.path());
+    EXPECT_EQ(second.status, 0) << second.err << testing::readText(log);
+    EXPECT_EQ(testing::runProgram(CORVANEL_DEMO_BINARY, {"--cli", "--status", "--home", root.string()}, folder.path()).out,
+              "installed\n");
+
+    const Installer installer(root);
+    const fs::path wineserver = installer.wine().parent_path() / "wineserver";
+    if (fs::exists(wineserver))
+        installer.run(wineserver.string(), {"-w"}, {.environment = installer.environment(), .timeout = 60});
 }
 
 } // namespace
