@@ -800,6 +800,8 @@ private slots:
         QTRY_VERIFY(box.visible());
         QTest::keyClick(quickWindow, Qt::Key_Escape);
         QTRY_VERIFY(!box.visible());
+        // Escape closed the alert only: it did not also ask whether to stop setup.
+        QVERIFY(!dialog(w, "stopQuestion").visible());
 
         QEvent quit(QEvent::Quit);
         QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
