@@ -12,6 +12,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <utility>
 
@@ -54,6 +55,9 @@ QString shownName(const QUrl& url)
 /// How often the setup clock is read: often enough that the whole seconds shown never lag
 /// by more than a quarter second.
 constexpr int clockReadInterval = 250;
+
+/// How long a game asked to end has before it is killed, in milliseconds.
+constexpr int gameStopGrace = 3000;
 
 /// Runs `step` on the GUI thread, later, and only while the model still exists. The weak
 /// pointer is read on the GUI thread alone, where the model is deleted.
@@ -377,14 +381,28 @@ void LauncherModel::play()
     watcher->start(QThread::LowPriority);
 }
 
+void LauncherModel::stopGame()
+{
+    if (!playing_ || !process_ || stoppingGame_)
+        return;
+    stoppingGame_ = true;
+    process_->signal(SIGTERM);
+    QTimer::singleShot(gameStopGrace, this, [this, process = process_] {
+        if (process_ == process)
+            process->signal(SIGKILL);
+    });
+}
+
 void LauncherModel::gameExited(int status)
 {
     setPlaying(false);
     process_.reset();
     playLock_.reset();
     setStatus(installed);
-    if (status != 0)
+    // A game ended at the user's request did not exit unexpectedly.
+    if (status != 0 && !stoppingGame_)
         setError(unexpectedExit);
+    stoppingGame_ = false;
 }
 
 void LauncherModel::openGuide()

@@ -151,6 +151,9 @@ public slots:
     /// being built is removed and the lock released; what was finished stays for the next run.
     void stop();
     void play();
+    /// Ends the running game's whole process group: asked to end first, killed if it has not
+    /// within a few seconds. The lock goes once the game has ended, as after any end.
+    void stopGame();
     void openGuide();
     void openLogs();
     void openSaves();
@@ -218,6 +221,7 @@ private:
     bool repairUsesAudio_ = false;
     bool repairing_ = false;
     bool stopping_ = false;
+    bool stoppingGame_ = false;
     /// Read by the running work's installer; a new one for every run.
     std::shared_ptr<std::atomic<bool>> stopRequest_;
     int elapsedSeconds_ = 0;

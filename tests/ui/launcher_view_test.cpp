@@ -714,6 +714,22 @@ private slots:
         QTRY_VERIFY(!box.visible());
     }
 
+    /// "Stop the game" ends the game's whole process group; the lock goes and no failure shows.
+    void runningGameAlertStopsTheGame()
+    {
+        auto window = open("playing");
+        PhaseWindow& w = *window;
+        const Dialog box = dialog(w, "alert");
+        w.window()->close();
+        QTRY_VERIFY(box.visible());
+        pressOk(w, box);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().playing(), 10'000);
+        QTRY_VERIFY(!box.visible());
+        QVERIFY(w.model().error().isEmpty());
+        QCOMPARE(w.model().status(), QStringLiteral("Your installation is ready."));
+        QVERIFY(w.delegate().shouldTerminate());
+    }
+
     /// Return and Enter press the button that has the keyboard; F10 opens the menu.
     void keyboardPressesButtonsAndOpensTheMenu()
     {
@@ -746,9 +762,13 @@ private slots:
     {
         QTest::addColumn<QString>("phase");
         QTest::addColumn<QString>("alert");
-        QTest::newRow("setting up") << "setting-up" << "Setup is still running / Let setup finish before quitting the launcher.";
-        QTest::newRow("playing") << "playing" << "Halo 2 is still running / Save and quit Halo 2 before quitting the launcher.";
-        QTest::newRow("repairing") << "repairing" << "Repair is still running / Let the repair finish before quitting the launcher.";
+        QTest::addColumn<QStringList>("buttons");
+        QTest::newRow("setting up") << "setting-up" << "Setup is still running / Let setup finish before quitting the launcher."
+                                    << QStringList{"OK"};
+        QTest::newRow("playing") << "playing" << "Halo 2 is still running / Save and quit Halo 2 before quitting the launcher."
+                                 << QStringList{"Keep playing", "Stop the game"};
+        QTest::newRow("repairing") << "repairing" << "Repair is still running / Let the repair finish before quitting the launcher."
+                                   << QStringList{"OK"};
     }
 
     /// A window close, the menu, the shortcut and an application quit request are refused alike.
@@ -756,6 +776,7 @@ private slots:
     {
         QFETCH(QString, phase);
         QFETCH(QString, alert);
+        QFETCH(QStringList, buttons);
         auto window = open(phase == "repairing" ? QStringLiteral("repair") : phase);
         PhaseWindow& w = *window;
         QQuickWindow* quickWindow = w.window();
@@ -769,28 +790,33 @@ private slots:
         quickWindow->close();
         QVERIFY(quickWindow->isVisible());
         QCOMPARE(w.alerts, QStringList{alert});
-        // The alert is drawn over the window in its own look, with one OK button.
+        // The alert is drawn over the window in its own look, with OK, or the game's two answers.
         QTRY_VERIFY(box.visible());
+        w.settle();
         QCOMPARE(box.text("dialogHeading"), texts[0]);
         QCOMPARE(box.paragraphs(), QStringList{texts[1]});
-        QCOMPARE(box.buttons().size(), 1);
-        QCOMPARE(box.buttons()[0]->property("text").toString(), QStringLiteral("OK"));
-        QVERIFY(box.buttons()[0]->property("prominent").toBool());
+        QStringList shownButtons;
+        for (QQuickItem* shownButton : box.buttons())
+            shownButtons << shownButton->property("text").toString();
+        QCOMPARE(shownButtons, buttons);
+        QVERIFY(box.buttons().last()->property("prominent").toBool());
         // The button is wider than its label, which sits in its middle.
-        QQuickItem* label = box.buttons()[0]->findChild<QQuickItem*>("label");
-        const QRectF button = sceneRect(box.buttons()[0]);
-        QVERIFY(button.width() > label->width() + 20);
+        QQuickItem* label = box.buttons().last()->findChild<QQuickItem*>("label");
+        const QRectF button = sceneRect(box.buttons().last());
+        QVERIFY2(button.width() > label->width() + 20, qPrintable(describe(sceneRect(label)) + " in " + describe(button)));
         QVERIFY2(qAbs(sceneRect(label).center().x() - button.center().x()) <= 1,
                  qPrintable(describe(sceneRect(label)) + " in " + describe(button)));
         QVERIFY(box.cardHoldsContent());
         QVERIFY(QApplication::topLevelWidgets().isEmpty()); // no stock message box
-        pressOk(w, box);
+        QQuickItem* keep = box.buttons().first(); // OK, or "Keep playing"
+        QTest::mouseClick(quickWindow, Qt::LeftButton, {}, keep->mapToScene(QPointF(keep->width() / 2, keep->height() / 2)).toPoint());
         QTRY_VERIFY(!box.visible());
+        QCOMPARE(w.model().busy() || w.model().playing(), true);
 
         QMetaObject::invokeMethod(quickWindow, "quitRequested");
         QCOMPARE(w.alerts.size(), 2);
         QTRY_VERIFY(box.visible());
-        QTest::keyClick(quickWindow, Qt::Key_Return); // OK has the keyboard
+        QTest::keyClick(quickWindow, Qt::Key_Return); // OK, or "Keep playing", has the keyboard
         QTRY_VERIFY(!box.visible());
 
         quickWindow->requestActivate();

@@ -11,7 +11,7 @@ ApplicationWindow {
     signal aboutRequested()
     signal quitRequested()
 
-    /// Shows an alert over the window; it stays until the user presses OK.
+    /// Shows an alert over the window; it stays until the user answers it or what it warns about ends.
     function openAlert(message, informative) {
         alert.heading = message
         alert.paragraphs = [informative]
@@ -143,6 +143,10 @@ ApplicationWindow {
         id: alert
         objectName: "alert"
         eyebrow: "CORVANEL"
+        // While the game runs, the alert offers to end it.
+        acceptText: window.model.playing ? "Stop the game" : "OK"
+        rejectText: window.model.playing ? "Keep playing" : ""
+        onAccepted: window.model.stopGame()
     }
 
     HaloDialog {
