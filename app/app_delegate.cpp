@@ -22,6 +22,13 @@ AppDelegate::AppDelegate(LauncherSeams seams, Alert alert, QObject* parent)
     connect(window_, SIGNAL(aboutRequested()), this, SLOT(showAbout()));
     connect(window_, SIGNAL(quitRequested()), this, SLOT(quit()));
     window_->installEventFilter(this);
+    // The quit guard's alert says what still runs; once nothing does, it has nothing left to say.
+    const auto closeStaleAlert = [this] {
+        if (!model_->busy() && !model_->playing() && window_)
+            QMetaObject::invokeMethod(window_, "closeAlert");
+    };
+    connect(model_, &LauncherModel::busyChanged, this, closeStaleAlert);
+    connect(model_, &LauncherModel::playingChanged, this, closeStaleAlert);
     QCoreApplication::instance()->installEventFilter(this);
 
     if (QScreen* screen = window_->screen()) {
@@ -43,7 +50,9 @@ bool AppDelegate::shouldTerminate()
 {
     if (!model_->busy() && !model_->playing())
         return true;
-    if (model_->busy())
+    if (model_->busy() && model_->repairing())
+        alert_(QStringLiteral("Repair is still running"), QStringLiteral("Let the repair finish before quitting the launcher."));
+    else if (model_->busy())
         alert_(QStringLiteral("Setup is still running"), QStringLiteral("Let setup finish before quitting the launcher."));
     else
         alert_(QStringLiteral("Halo 2 is still running"), QStringLiteral("Save and quit Halo 2 before quitting the launcher."));

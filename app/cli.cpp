@@ -2,10 +2,13 @@
 
 #include "installer/display_text.h"
 #include "installer/installer.h"
+#include "installer/runner.h"
 #include "installer/setup_failure.h"
 #include "installer/signal_forwarding.h"
 
 #include <algorithm>
+#include <csignal>
+#include <functional>
 #include <optional>
 
 namespace corvanel {
@@ -91,6 +94,27 @@ int statusForm(const Installer& installer, std::ostream& out)
     return out ? 0 : 1;
 }
 
+/// The exit status of a setup or repair stopped by Ctrl-C, in the shell's convention for SIGINT.
+constexpr int stoppedStatus = 128 + SIGINT;
+
+/// Runs a setup or repair `form` that Ctrl-C stops: the running program's whole group is ended
+/// and waited for, and what was being built is removed, before the launcher ends with
+/// `stoppedStatus` and the sentence that says so. A second Ctrl-C ends the launcher at once.
+int stoppable(Installer& installer, const std::function<int()>& form, std::ostream& err)
+{
+    InterruptRequest interrupt;
+    installer.setStopRequest([&interrupt] { return interrupt.arrived(); });
+    try {
+        return form();
+    } catch (const std::exception&) {
+        // Whatever failure the stop surfaced as, the user's interrupt is what ended the work.
+        if (!interrupt.arrived())
+            throw;
+        err << SetupStopped().message() << '\n' << std::flush;
+        return stoppedStatus;
+    }
+}
+
 /// Writes one message as a line; control characters in it (from a path, say) are shown, not obeyed.
 void printLine(std::ostream& stream, const std::string& text) { stream << printable(text) << '\n' << std::flush; }
 
@@ -100,12 +124,12 @@ int runCLI(const std::vector<std::string>& arguments, std::ostream& out, std::os
 {
     try {
         auto printer = [&out](const std::string& text) { printLine(out, text); };
-        const Installer installer(pathOption("--home", arguments), printer, catalogue);
+        Installer installer(pathOption("--home", arguments), printer, catalogue);
 
         if (hasFlag("--install", arguments) && option("--game", arguments))
-            return installForm(installer, arguments);
+            return stoppable(installer, [&] { return installForm(installer, arguments); }, err);
         if (hasFlag("--repair", arguments))
-            return repairForm(installer, arguments, out);
+            return stoppable(installer, [&] { return repairForm(installer, arguments, out); }, err);
         if (hasFlag("--launch", arguments))
             return launchForm(installer, arguments);
         if (hasFlag("--status", arguments))

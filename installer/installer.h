@@ -98,6 +98,11 @@ public:
     /// Logs `text`, stamped, to the setup log, then hands it to the creator's callback.
     void report(const std::string& text) const;
 
+    /// `requested` is asked before each program starts and several times a second while one runs;
+    /// once it answers true, the running program's whole process group is ended and the
+    /// operation raises `SetupStopped`. Set before the operation starts.
+    void setStopRequest(std::function<bool()> requested) { stopRequested_ = std::move(requested); }
+
     /// True only for a valid record whose installed files are all in place. Never fails.
     bool isInstalled() const;
 
@@ -181,6 +186,7 @@ private:
     fs::path repairAudio(const std::optional<fs::path>& audio, const std::optional<fs::path>& cache) const;
     /// Whether the root's volume is so nearly full that a failure just seen is put down to it.
     bool volumeIsFull() const noexcept;
+    bool stopRequested() const { return stopRequested_ && stopRequested_(); }
 
     fs::path root_;
     fs::path log_;
@@ -189,6 +195,7 @@ private:
     Seams seams_;
     /// The Wine of this computer found by this setup or repair, before the record names it.
     mutable std::optional<SystemWine> foundWine_;
+    std::function<bool()> stopRequested_;
 };
 
 } // namespace corvanel

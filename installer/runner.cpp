@@ -33,6 +33,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr double progressInterval = 2.0;
 constexpr double gracePeriod = 3.0;
+/// How long a running program is watched between two questions whether to stop it.
+constexpr double stopCheckInterval = 0.2;
 /// The most of one program's output that goes into the setup log.
 constexpr std::size_t loggedOutputLimit = 1 << 20;
 /// Room taken for a program's output before it starts, so that its last words (often the
@@ -230,6 +232,8 @@ bool isValidUtf8(std::string_view text)
 std::string Installer::run(const std::string& executable, const std::vector<std::string>& arguments,
                            const RunOptions& options) const
 {
+    if (stopRequested())
+        throw SetupStopped();
     makeDirectory(root_ / "Logs");
     OutputFile output(root_ / "Logs" / ("capture-" + newUuid() + ".txt"), options.capture ? std::nullopt : std::optional(log_));
 
@@ -260,13 +264,23 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
             throw SetupFailure(fs::path(executable).filename().string() + " timed out after " + elapsed(options.timeout)
                                + ". Retry setup; details are in the setup log.");
         }
+        if (stopRequested()) {
+            child.terminate(gracePeriod);
+            output.copyToLog();
+            appendLog("Stopped at the user's request after " + elapsed(secondsBetween(start, Clock::now())) + ": "
+                          + printable(executable), log_);
+            throw SetupStopped();
+        }
         if (sinceStart - lastProgress >= progressInterval) {
             lastProgress = sinceStart;
             if (options.progress)
                 options.progress(sinceStart);
         }
         const double now = secondsBetween(start, Clock::now());
-        if (child.waitFor(std::min(lastProgress + progressInterval, limit) - now))
+        double wait = std::min(lastProgress + progressInterval, limit) - now;
+        if (stopRequested_)
+            wait = std::min(wait, stopCheckInterval);
+        if (child.waitFor(wait))
             break;
     }
 
@@ -282,7 +296,8 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
         throw SetupFailure(diskFullMessage);
     if (status != 0)
         throw ProgramFailure(fs::path(executable).filename().string() + " failed (" + std::to_string(status)
-                           + "). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.");
+                           + "). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+                             status);
     return text;
 }
 

@@ -16,7 +16,20 @@ std::string quotedArguments(const std::vector<std::string>& arguments);
 /// one that timed out or could not be started.
 class ProgramFailure : public SetupFailure {
 public:
-    using SetupFailure::SetupFailure;
+    ProgramFailure(const std::string& message, int status) : SetupFailure(message), status_(status) {}
+    /// The exit status the program reported, or the number of the signal that ended it.
+    int status() const { return status_; }
+
+private:
+    int status_;
+};
+
+/// The user asked for the running setup or repair to stop: the running program and its whole
+/// process group were ended and waited for. Folders being built go as the failure unwinds, as
+/// does the install lock; what was finished stays, so the next setup or repair goes on from there.
+class SetupStopped : public SetupFailure {
+public:
+    SetupStopped() : SetupFailure("Setup was stopped. Your source files are unchanged.") {}
 };
 
 /// A program's output as lines for the setup log: each line of it written through printable(),

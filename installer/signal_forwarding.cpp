@@ -24,6 +24,13 @@ extern "C" void forwardSignal(int signal)
     errno = saved;
 }
 
+volatile sig_atomic_t interruptArrived = 0;
+
+extern "C" void noteInterrupt(int)
+{
+    interruptArrived = 1;
+}
+
 sigset_t forwardedSet()
 {
     sigset_t set;
@@ -71,5 +78,28 @@ SignalForwarding::~SignalForwarding()
             ::sigaction(forwardedSignals[i], &previousActions_[i], nullptr);
     ::pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
+
+InterruptRequest::InterruptRequest()
+{
+    interruptArrived = 0;
+    struct sigaction action {};
+    action.sa_handler = noteInterrupt;
+    // The first interrupt is noted and the default comes back for a second one.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, nullptr, &previousAction_);
+    if (previousAction_.sa_handler != SIG_IGN) {
+        ::sigaction(SIGINT, &action, nullptr);
+        catching_ = true;
+    }
+}
+
+InterruptRequest::~InterruptRequest()
+{
+    if (catching_)
+        ::sigaction(SIGINT, &previousAction_, nullptr);
+}
+
+bool InterruptRequest::arrived() const { return interruptArrived != 0; }
 
 } // namespace corvanel

@@ -33,4 +33,23 @@ private:
     bool forwarding_ = false;
 };
 
+/// Turns the first interrupt (SIGINT, Ctrl-C) into a request to stop, for as long as the object
+/// lives, so that setup can end its programs and tidy up; a second interrupt ends the launcher
+/// as usual. An interrupt the launcher was started to ignore stays ignored. One at a time per
+/// process.
+class InterruptRequest {
+public:
+    InterruptRequest();
+    InterruptRequest(const InterruptRequest&) = delete;
+    InterruptRequest& operator=(const InterruptRequest&) = delete;
+    ~InterruptRequest();
+
+    /// Whether an interrupt has arrived since construction.
+    bool arrived() const;
+
+private:
+    struct sigaction previousAction_{};
+    bool catching_ = false;
+};
+
 } // namespace corvanel

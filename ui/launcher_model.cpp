@@ -12,6 +12,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <utility>
 
@@ -21,6 +22,7 @@ namespace {
 
 const QString choosePrompt = QStringLiteral("Choose your h2pc_installer_2.1 folder to get started.");
 const QString readyToSetUp = QStringLiteral("Ready to set up. Audio support will be configured automatically.");
+const QString readyToSetUpWithAudio = QStringLiteral("Ready to set up with the audio package you chose.");
 const QString installed = QStringLiteral("Your installation is ready.");
 const QString needsAttention = QStringLiteral("Setup needs attention. Your source files are unchanged.");
 const QString starting = QStringLiteral("Halo 2 is starting. The first launch can take a few minutes.");
@@ -30,6 +32,12 @@ const QString repairPrompt
 const QString setUpAgainPrompt
     = QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept.");
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
+const QString stoppingWork = QStringLiteral("Stopping. The running step is being ended and tidied up.");
+const QString setupStopped = QStringLiteral("Setup was stopped. Your source files are unchanged.");
+const QString launchNeedsRepair
+    = QStringLiteral("Halo 2 could not start because parts of its installation are missing. Press Repair to restore them.");
+const QString launchNeedsGameFiles = QStringLiteral(
+    "Halo 2 could not start because its game files are missing. Set them up again as described above; your saves are kept.");
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
@@ -47,6 +55,9 @@ QString shownName(const QUrl& url)
 /// How often the setup clock is read: often enough that the whole seconds shown never lag
 /// by more than a quarter second.
 constexpr int clockReadInterval = 250;
+
+/// How long a game asked to end has before it is killed, in milliseconds.
+constexpr int gameStopGrace = 3000;
 
 /// Runs `step` on the GUI thread, later, and only while the model still exists. The weak
 /// pointer is read on the GUI thread alone, where the model is deleted.
@@ -120,6 +131,16 @@ QString LauncherModel::prefix() const { return text(installer_.prefix().string()
 
 QString LauncherModel::elapsedText() const { return text(elapsed(elapsedSeconds_)); }
 
+QString LauncherModel::downloadNote() const
+{
+    const bool audioChosen = !audioURL_.isEmpty();
+    if (installer_.usesSystemWine())
+        return audioChosen ? QStringLiteral("Nothing to download\nUses the audio package you chose")
+                           : QStringLiteral("Only the audio package to download\nUnless your installer folder holds it");
+    return audioChosen ? QStringLiteral("Up to 355 MB to download\nThe compatibility runtime")
+                       : QStringLiteral("About 355 MB to download\nIncludes Microsoft audio support");
+}
+
 LauncherModel::Phase LauncherModel::decidePhase() const
 {
     if (busy_)
@@ -161,7 +182,9 @@ QString LauncherModel::restingStatus() const
     case Phase::Progress:
         break;
     }
-    return gameURL_.isEmpty() ? choosePrompt : readyToSetUp;
+    if (gameURL_.isEmpty())
+        return choosePrompt;
+    return audioURL_.isEmpty() ? readyToSetUp : readyToSetUpWithAudio;
 }
 
 void LauncherModel::updatePhase()
@@ -188,7 +211,7 @@ void LauncherModel::selectGame()
         return;
     setGameURL(*chosen);
     setError({});
-    setStatus(readyToSetUp);
+    setStatus(restingStatus());
 }
 
 void LauncherModel::selectAudio()
@@ -203,9 +226,21 @@ void LauncherModel::selectAudio()
         return;
     setAudioURL(*chosen);
     setError({});
+    showAudioChoice();
 }
 
-void LauncherModel::useAutomaticAudio() { setAudioURL({}); }
+void LauncherModel::useAutomaticAudio()
+{
+    setAudioURL({});
+    showAudioChoice();
+}
+
+void LauncherModel::showAudioChoice()
+{
+    // Only the line that speaks of the audio changes; a failure's status stays until the next setup.
+    if (status_ == readyToSetUp || status_ == readyToSetUpWithAudio)
+        setStatus(restingStatus());
+}
 
 void LauncherModel::install()
 {
@@ -228,9 +263,20 @@ void LauncherModel::repair()
                     &LauncherModel::repairEnded);
 }
 
+void LauncherModel::stop()
+{
+    if (!busy_ || stopping_ || !stopRequest_)
+        return;
+    stopRequest_->store(true);
+    setStopping(true);
+    setStatus(stoppingWork);
+}
+
 void LauncherModel::runInBackground(std::function<void(const Installer&)> work, void (LauncherModel::*ended)(const QString&))
 {
     setError({});
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    stopRequest_ = stop;
     setupStartedOnClock_ = seams_.clock();
     setElapsedSeconds(0);
     setupClock_.start();
@@ -239,12 +285,17 @@ void LauncherModel::runInBackground(std::function<void(const Installer&)> work, 
     updatePhase();
 
     QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(), catalogue = seams_.catalogue,
-                                          work = std::move(work), ended]() {
+                                          work = std::move(work), ended, stop]() {
         try {
-            const auto progress = [model](const std::string& line) {
-                deliver(model, [line = text(line)](LauncherModel& launcher) { launcher.setStatus(line); });
+            const auto progress = [model, stop](const std::string& line) {
+                deliver(model, [line = text(line), stop](LauncherModel& launcher) {
+                    if (!stop->load())
+                        launcher.setStatus(line);
+                });
             };
-            work(Installer(root, progress, catalogue));
+            Installer installer(root, progress, catalogue);
+            installer.setStopRequest([stop] { return stop->load(); });
+            work(installer);
             deliver(model, [ended](LauncherModel& launcher) { (launcher.*ended)({}); });
         } catch (const std::exception& failure) {
             deliver(model, [ended, message = text(describe(failure))](LauncherModel& launcher) { (launcher.*ended)(message); });
@@ -259,9 +310,15 @@ void LauncherModel::setupEnded(const QString& failure)
     tickSetupClock();
     setupClock_.stop();
     setBusy(false);
+    const bool stopped = stopping_;
+    setStopping(false);
     if (failure.isEmpty()) {
         setReady(true);
+        setNewlyInstalled(true);
         setStatus(installed);
+    } else if (stopped) {
+        // Whatever failure the stop surfaced as, the user's request is what ended the work.
+        setStatus(setupStopped);
     } else {
         setError(failure);
         setStatus(needsAttention);
@@ -277,9 +334,13 @@ void LauncherModel::repairEnded(const QString& failure)
     setupClock_.stop();
     setBusy(false);
     setRepairing(false);
+    const bool stopped = stopping_;
+    setStopping(false);
     surveyInstallation();
     if (failure.isEmpty()) {
         setStatus(restingStatus());
+    } else if (stopped) {
+        setStatus(setupStopped);
     } else {
         setError(failure);
         setStatus(repairNeedsAttention);
@@ -301,6 +362,9 @@ void LauncherModel::play()
         // The installation may have lost parts since it was last read: offer what fixes them.
         surveyInstallation();
         if (decidePhase() != phase_) {
+            // The repair screen says what to do; a failure that says "complete setup" would contradict it.
+            if (decidePhase() == Phase::Repair)
+                setError(repairable_ ? launchNeedsRepair : launchNeedsGameFiles);
             setStatus(restingStatus());
             updatePhase();
         }
@@ -317,14 +381,28 @@ void LauncherModel::play()
     watcher->start(QThread::LowPriority);
 }
 
+void LauncherModel::stopGame()
+{
+    if (!playing_ || !process_ || stoppingGame_)
+        return;
+    stoppingGame_ = true;
+    process_->signal(SIGTERM);
+    QTimer::singleShot(gameStopGrace, this, [this, process = process_] {
+        if (process_ == process)
+            process->signal(SIGKILL);
+    });
+}
+
 void LauncherModel::gameExited(int status)
 {
     setPlaying(false);
     process_.reset();
     playLock_.reset();
     setStatus(installed);
-    if (status != 0)
+    // A game ended at the user's request did not exit unexpectedly.
+    if (status != 0 && !stoppingGame_)
         setError(unexpectedExit);
+    stoppingGame_ = false;
 }
 
 void LauncherModel::openGuide()
@@ -367,6 +445,8 @@ void LauncherModel::setReady(bool value) { if (assign(ready_, value)) emit ready
 void LauncherModel::setStatus(const QString& value) { if (assign(status_, value)) emit statusChanged(); }
 void LauncherModel::setError(const QString& value) { if (assign(error_, value)) emit errorChanged(); }
 void LauncherModel::setRepairing(bool value) { if (assign(repairing_, value)) emit repairingChanged(); }
+void LauncherModel::setStopping(bool value) { if (assign(stopping_, value)) emit stoppingChanged(); }
+void LauncherModel::setNewlyInstalled(bool value) { if (assign(newlyInstalled_, value)) emit newlyInstalledChanged(); }
 void LauncherModel::setElapsedSeconds(int value) { if (assign(elapsedSeconds_, value)) emit elapsedSecondsChanged(); }
 
 } // namespace corvanel

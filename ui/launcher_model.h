@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -74,12 +75,18 @@ private:
     Q_PROPERTY(bool repairable READ repairable NOTIFY missingPartsChanged)
     /// True when the repair rebuilds the Windows environment, so a local audio package helps.
     Q_PROPERTY(bool repairUsesAudio READ repairUsesAudio NOTIFY missingPartsChanged)
+    /// True from a request to stop the running setup or repair until it has ended.
+    Q_PROPERTY(bool stopping READ stopping NOTIFY stoppingChanged)
     /// True while the running work is a repair rather than a setup.
     Q_PROPERTY(bool repairing READ repairing NOTIFY repairingChanged)
     /// Whole seconds since set-up was pressed, counted on a monotonic clock while setup runs
     /// (a change of the system clock does not move it); kept when setup ends.
     Q_PROPERTY(int elapsedSeconds READ elapsedSeconds NOTIFY elapsedSecondsChanged)
     Q_PROPERTY(QString elapsedText READ elapsedText NOTIFY elapsedSecondsChanged)
+    /// True once a setup finished in this run of the launcher: the installation is new, not a return.
+    Q_PROPERTY(bool newlyInstalled READ newlyInstalled NOTIFY newlyInstalledChanged)
+    /// What setup will download, in two short lines, for the choices made so far.
+    Q_PROPERTY(QString downloadNote READ downloadNote NOTIFY audioURLChanged)
 
     // Read-only helpers for the view.
     Q_PROPERTY(QString gameName READ gameName NOTIFY gameURLChanged)
@@ -112,9 +119,12 @@ public:
     bool repairable() const { return repairable_; }
     bool repairUsesAudio() const { return repairUsesAudio_; }
     bool repairing() const { return repairing_; }
+    bool stopping() const { return stopping_; }
     int elapsedSeconds() const { return elapsedSeconds_; }
     /// `elapsedSeconds` as a short duration such as 1m 5s.
     QString elapsedText() const;
+    bool newlyInstalled() const { return newlyInstalled_; }
+    QString downloadNote() const;
 
     QString gameName() const;
     QString gamePath() const;
@@ -137,7 +147,13 @@ public slots:
     void install();
     /// Rebuilds what a recorded installation lacks, in the background like setup.
     void repair();
+    /// Stops the running setup or repair: its program's whole process group is ended, what was
+    /// being built is removed and the lock released; what was finished stays for the next run.
+    void stop();
     void play();
+    /// Ends the running game's whole process group: asked to end first, killed if it has not
+    /// within a few seconds. The lock goes once the game has ended, as after any end.
+    void stopGame();
     void openGuide();
     void openLogs();
     void openSaves();
@@ -156,7 +172,9 @@ signals:
     void sourceChosenChanged();
     void missingPartsChanged();
     void repairingChanged();
+    void stoppingChanged();
     void elapsedSecondsChanged();
+    void newlyInstalledChanged();
 
 private:
     void setGameURL(const QUrl& value);
@@ -169,12 +187,16 @@ private:
     void setError(const QString& value);
     void setElapsedSeconds(int value);
     void setRepairing(bool value);
+    void setStopping(bool value);
+    void setNewlyInstalled(bool value);
     Phase decidePhase() const;
     void updatePhase();
     /// Reads the installation afresh: `ready` and what is missing.
     void surveyInstallation();
     /// The status line that belongs to the current phase when nothing else is being reported.
     QString restingStatus() const;
+    /// Brings the status before setup in line with the audio choice just made.
+    void showAudioChoice();
     void tickSetupClock();
     /// Starts `work` on a worker thread with an Installer of its own on the model's root; `ended`
     /// then receives its failure's message, or an empty text after success.
@@ -198,7 +220,12 @@ private:
     bool repairable_ = true;
     bool repairUsesAudio_ = false;
     bool repairing_ = false;
+    bool stopping_ = false;
+    bool stoppingGame_ = false;
+    /// Read by the running work's installer; a new one for every run.
+    std::shared_ptr<std::atomic<bool>> stopRequest_;
     int elapsedSeconds_ = 0;
+    bool newlyInstalled_ = false;
     std::chrono::milliseconds setupStartedOnClock_{};
     QTimer setupClock_;
     std::shared_ptr<ChildProcess> process_;

@@ -5,6 +5,7 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/regular_file.h"
+#include "installer/runner.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 
@@ -147,6 +148,50 @@ private:
     std::optional<PartialSidecar> recorded_;
 };
 
+/// What went wrong with a download, in words a user understands, from curl's exit status and
+/// the server's last answer. curl's own number stays in the setup log.
+std::string downloadFailure(const std::string& name, int curlStatus, const std::optional<ResponseHeaders>& answer,
+                            const fs::path& downloads)
+{
+    switch (curlStatus) {
+    case 5:  // the proxy's name could not be resolved
+    case 6:  // the server's name could not be resolved
+        return "The download of " + name + " could not start because the name of its server could not be found. "
+               "Check that this computer is connected to the internet, then retry.";
+    case 7:  // no connection could be made
+        return "The download of " + name + " could not reach its server, or the server refused the connection. "
+               "Check your internet connection and any firewall or proxy settings, then retry; if it keeps failing, "
+               "the server may be down, so try again later.";
+    case 28: // timed out
+        return "The download of " + name + " timed out. Check your internet connection, then retry; a slow "
+               "connection may need more than one try.";
+    case 35: case 51: case 53: case 54: case 58: case 59: case 60: case 64: case 66: case 77: case 80: case 82:
+    case 83: case 90: case 91: // the secure connection or the server's certificate failed
+        return "The download of " + name + " stopped because the security certificate of its server could not be "
+               "verified. Check that this computer's date and time are correct and that no network filter intercepts "
+               "secure connections, then retry.";
+    case 22: // the server answered with an error
+        if (answer && (answer->status == 404 || answer->status == 410))
+            return "The file " + name + " was not found on its server. Update Corvanel to its latest version, "
+                   "then retry.";
+        if (answer && answer->status >= 500)
+            return "The server of " + name + " had a problem and could not send it. Try again later.";
+        return "The server of " + name + " refused to send it. Try again later; if it keeps failing, update "
+               "Corvanel to its latest version.";
+    case 1:  // a redirect to an address other than https
+        return "The server of " + name + " sent the download to an address that is not secure, so it was refused. "
+               "Try again later; if it keeps failing, update Corvanel to its latest version.";
+    case 16: case 18: case 52: case 55: case 56: case 92: // the connection broke off
+        return "The download of " + name + " was interrupted. Check your internet connection, then retry.";
+    case 23: // the file could not be written
+        return name + " could not be saved in " + shownPath(downloads) + ". Check that its disk has free space and "
+               "that the folder can be written, then retry.";
+    default:
+        return "The download of " + name + " failed. Check your internet connection, then retry; the setup log "
+               "names the cause.";
+    }
+}
+
 /// How one run of curl ended when it did not fail.
 enum class Attempt {
     Received, ///< the partial file holds what the server sent, from its first byte on
@@ -189,12 +234,16 @@ Attempt fetch(const Installer& installer, const RuntimeAsset& asset, PartialDown
     };
     try {
         installer.run("/usr/bin/curl", arguments, RunOptions{.timeout = downloadTimeLimit, .progress = progress});
-    } catch (const SetupFailure&) {
+    } catch (const SetupStopped&) {
+        throw; // the kept bytes stay for the next run to continue
+    } catch (const SetupFailure& failure) {
         const auto answer = partial.answer();
         if (offset > 0 && answer && (answer->status == 200 || (answer->status == 206 && !partFromOffset(answer))))
             return Attempt::Refused;
         if (offset > 0 && answer && answer->status == 416)
             return Attempt::Received;
+        if (const auto* curl = dynamic_cast<const ProgramFailure*>(&failure))
+            throw SetupFailure(downloadFailure(asset.name, curl->status(), answer, partial.path().parent_path()));
         throw;
     }
     const auto answer = partial.answer();

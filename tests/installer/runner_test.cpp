@@ -179,6 +179,35 @@ TEST_F(Runner, TimeOutEndsTheWholeProcessGroup)
     }
 }
 
+// A stop asked for while a program runs ends its whole group at once, even a part that
+// ignores the polite request, and nothing starts after it.
+TEST(RunnerStop, AStopEndsTheRunningProgramsWholeGroupAndStartsNothingMore)
+{
+    TempDir fresh;
+    Installer installer(fresh.path());
+    const fs::path started = fresh / "started";
+    installer.setStopRequest([&] { return fs::exists(started); });
+    const auto start = Clock::now();
+    try {
+        installer.run("/bin/sh", {"-c", "(trap '' TERM; exec sleep 30) & echo $! > pid; echo > started; wait"},
+                      {.directory = fresh.path()});
+        ADD_FAILURE() << "the program was not stopped";
+    } catch (const SetupStopped& stopped) {
+        EXPECT_EQ(stopped.message(), "Setup was stopped. Your source files are unchanged.");
+    }
+    EXPECT_LT(secondsSince(start), 2.5);
+    const pid_t grandchild = std::atoi(testing::readText(fresh / "pid").c_str());
+    ASSERT_GT(grandchild, 0);
+    const bool gone = testing::processGone(grandchild, 0.5);
+    EXPECT_TRUE(gone) << "the program's own child outlived the stop";
+    if (!gone)
+        ::kill(grandchild, SIGKILL);
+    EXPECT_NE(testing::readText(installer.log()).find("Stopped at the user's request after "), std::string::npos);
+
+    EXPECT_THROW(installer.run("/bin/sh", {"-c", "echo > ran"}, {.directory = fresh.path()}), SetupStopped);
+    EXPECT_FALSE(fs::exists(fresh / "ran"));
+}
+
 TEST_F(Runner, CaptureReturnsBothStreamsInOrderAndLeavesNoFileBehind)
 {
     const std::string text = installer.run(

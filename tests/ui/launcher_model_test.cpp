@@ -26,6 +26,7 @@ namespace {
 
 const QString choosePrompt = QStringLiteral("Choose your h2pc_installer_2.1 folder to get started.");
 const QString readyToSetUp = QStringLiteral("Ready to set up. Audio support will be configured automatically.");
+const QString readyToSetUpWithAudio = QStringLiteral("Ready to set up with the audio package you chose.");
 const QString installed = QStringLiteral("Your installation is ready.");
 const QString needsAttention = QStringLiteral("Setup needs attention. Your source files are unchanged.");
 const QString starting = QStringLiteral("Halo 2 is starting. The first launch can take a few minutes.");
@@ -34,7 +35,6 @@ const QString repairPrompt
 const QString setUpAgainPrompt
     = QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept.");
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
-const QString incomplete = QStringLiteral("Setup is incomplete. Complete setup before launching Halo 2.");
 
 /// A complete fixture installation under `root` with `lost` (relative to the root) removed.
 void writeDamagedInstallation(const fs::path& root, const QString& lost)
@@ -124,6 +124,7 @@ private slots:
         writeInstallation(home.root());
         LauncherModel model({.catalogue = fixtureCatalogue()});
         QCOMPARE(model.ready(), true);
+        QVERIFY(!model.newlyInstalled()); // a return, not a new installation
         QCOMPARE(model.status(), installed);
     }
 
@@ -154,11 +155,14 @@ private slots:
         QVERIFY(!panels.asked.last().folders);
         QCOMPARE(model.audioName(), QStringLiteral("MPSetup.exe"));
         QCOMPARE(spies.audioURL.count(), 1);
-        QCOMPARE(spies.status.count(), 1);
+        QCOMPARE(model.status(), readyToSetUpWithAudio);
+        QCOMPARE(spies.status.count(), 2);
 
         model.useAutomaticAudio();
         QVERIFY(model.audioURL().isEmpty());
         QCOMPARE(spies.audioURL.count(), 2);
+        QCOMPARE(model.status(), readyToSetUp);
+        QCOMPARE(spies.status.count(), 3);
     }
 
     void setupWithoutSourceDoesNothing()
@@ -204,7 +208,7 @@ private slots:
 
         panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1.zip")};
         model.selectGame();
-        QCOMPARE(model.status(), readyToSetUp);
+        QCOMPARE(model.status(), readyToSetUpWithAudio);
         QCOMPARE(model.setupStartedAt(), started);
     }
 
@@ -234,6 +238,7 @@ private slots:
                                         installed}));
         QCOMPARE(model.busy(), false);
         QCOMPARE(model.ready(), true);
+        QVERIFY(model.newlyInstalled());
         QVERIFY(model.error().isEmpty());
         QFile log(QString::fromStdString((home.root() / "Logs" / "setup.log").string()));
         QVERIFY(log.open(QIODevice::ReadOnly));
@@ -693,7 +698,9 @@ private slots:
         QSignalSpy phase(&model, &LauncherModel::phaseChanged);
 
         model.play();
-        QCOMPARE(model.error(), incomplete);
+        // The failure points to the Repair button beside it, not to a setup the screen does not offer.
+        QCOMPARE(model.error(), QStringLiteral("Halo 2 could not start because parts of its installation are missing. "
+                                               "Press Repair to restore them."));
         QCOMPARE(model.playing(), false);
         QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
         QCOMPARE(phase.count(), 1);
@@ -701,6 +708,75 @@ private slots:
         QCOMPARE(model.status(), repairPrompt);
         QCOMPARE(model.missingParts(), QStringLiteral("Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
         QVERIFY(lockIsFree(home.root()));
+
+    }
+
+    /// Lost game files cannot be repaired: the failure says so and points to the steps shown.
+    void failedLaunchWithoutGameFilesPointsToSetup()
+    {
+        DataHome home;
+        writeInstallation(home.root());
+        LauncherModel model({.catalogue = fixtureCatalogue()});
+        fs::remove(home.root() / "Install" / "game" / "halo2.exe");
+
+        model.play();
+        QCOMPARE(model.error(), QStringLiteral("Halo 2 could not start because its game files are missing. Set them up "
+                                               "again as described above; your saves are kept."));
+        QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
+        QVERIFY(!model.repairable());
+        QCOMPARE(model.status(), setUpAgainPrompt);
+    }
+
+    /// A stop ends the running program at once and returns to the screen the work started
+    /// from, with no failure shown; a stop with nothing running does nothing.
+    void stopEndsTheRunningWork()
+    {
+        DataHome home;
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
+        const fs::path started = home.path() / "started";
+        const auto longStep = [started](const Installer& installer) {
+            installer.report("Creating your private Windows environment");
+            installer.run("/bin/sh", {"-c", "echo > '" + started.string() + "'; exec sleep 60"});
+        };
+        LauncherModel model({
+            .catalogue = fixtureCatalogue(),
+            .choose = panels.seam(),
+            .setup = [longStep](const Installer& installer, const fs::path&, const std::optional<fs::path>&) { longStep(installer); },
+            .repair = [longStep](const Installer& installer, const std::optional<fs::path>&) { longStep(installer); },
+        });
+        model.stop();
+        QVERIFY(!model.stopping());
+        model.selectGame();
+        QSignalSpy stopping(&model, &LauncherModel::stoppingChanged);
+
+        const auto started_ = std::chrono::steady_clock::now();
+        model.install();
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(started), 10'000);
+        model.stop();
+        QVERIFY(model.stopping());
+        QCOMPARE(model.status(), QStringLiteral("Stopping. The running step is being ended and tidied up."));
+        QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), 10'000);
+        QVERIFY(std::chrono::steady_clock::now() - started_ < std::chrono::seconds(30));
+        QCOMPARE(model.status(), QStringLiteral("Setup was stopped. Your source files are unchanged."));
+        QVERIFY(model.error().isEmpty());
+        QVERIFY(!model.stopping());
+        QCOMPARE(stopping.count(), 2);
+        QCOMPARE(model.phase(), LauncherModel::Phase::Install);
+        QVERIFY(model.sourceChosen());
+
+        // A repair stops the same way and comes back to the repair screen.
+        writeDamagedInstallation(home.root(), "Runtime");
+        fs::remove(started);
+        LauncherModel repairing({.catalogue = fixtureCatalogue(), .repair = [longStep](const Installer& installer, const std::optional<fs::path>&) { longStep(installer); }});
+        QCOMPARE(repairing.phase(), LauncherModel::Phase::Repair);
+        repairing.repair();
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(started), 10'000);
+        repairing.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!repairing.busy(), 10'000);
+        QCOMPARE(repairing.status(), QStringLiteral("Setup was stopped. Your source files are unchanged."));
+        QVERIFY(repairing.error().isEmpty());
+        QCOMPARE(repairing.phase(), LauncherModel::Phase::Repair);
     }
 
     void setupClockCountsFromThePress()

@@ -121,12 +121,12 @@ struct Dialog {
                 texts << item->property("text").toString();
         return texts;
     }
-    /// Every button inside the card.
+    /// Every button shown inside the card.
     QList<QQuickItem*> buttons() const
     {
         QList<QQuickItem*> found;
         for (QQuickItem* item : visualItems(content()))
-            if (item->inherits("QQuickAbstractButton"))
+            if (item->inherits("QQuickAbstractButton") && item->isVisible())
                 found << item;
         return found;
     }
@@ -221,14 +221,22 @@ private slots:
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("Optional local audio package"));
         QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("Otherwise downloaded automatically"));
         QVERIFY(!shown(w, "automaticAudio"));
+        // On this system the runtime is the computer's own Wine: only the audio package is fetched.
+        QCOMPARE(text(w, "downloadNote"), QStringLiteral("Only the audio package to download\nUnless your installer folder holds it"));
         CLICK(w, "chooseAudio");
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("MPSetup.exe"));
         QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("/Downloads/MPSetup.exe"));
         QVERIFY(shown(w, "automaticAudio"));
+        // Nothing still promises automatic audio or a download once a package is chosen.
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Ready to set up with the audio package you chose."));
+        QCOMPARE(text(w, "automaticNote"), QStringLiteral("Graphics are configured automatically; audio uses the package you chose."));
+        QCOMPARE(text(w, "downloadNote"), QStringLiteral("Nothing to download\nUses the audio package you chose"));
         CLICK(w, "automaticAudio");
         QVERIFY(!shown(w, "automaticAudio"));
         QVERIFY(model.audioURL().isEmpty());
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("Optional local audio package"));
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Ready to set up. Audio support will be configured automatically."));
+        QCOMPARE(text(w, "automaticNote"), QStringLiteral("Graphics and audio are configured automatically."));
 
         QSignalSpy status(&model, &LauncherModel::statusChanged);
         CLICK(w, "setUp");
@@ -248,6 +256,7 @@ private slots:
         QVERIFY(shown(w, "playScreen"));
         QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Play Halo 2"));
         QCOMPARE(text(w, "statusText"), QStringLiteral("Your installation is ready."));
+        QCOMPARE(text(w, "headline"), QStringLiteral("You’re all set.")); // not "Welcome back." right after the first setup
 
         CLICK(w, "play");
         QVERIFY(model.playing());
@@ -654,12 +663,112 @@ private slots:
         QTRY_VERIFY(!about.visible());
     }
 
+    /// Cancel and Escape ask once; "Keep going" changes nothing, "Stop setup" stops the work and
+    /// the window returns to the screen before setup with the sentence that says so.
+    void cancelAsksOnceThenStops()
+    {
+        auto window = open("setting-up");
+        PhaseWindow& w = *window;
+        const Dialog question = dialog(w, "stopQuestion");
+        QVERIFY(shown(w, "cancelSetup"));
+
+        CLICK(w, "cancelSetup");
+        QTRY_VERIFY(question.visible());
+        QCOMPARE(question.text("dialogHeading"), QStringLiteral("Stop setup?"));
+        QCOMPARE(question.paragraphs(),
+                 QStringList{"Nothing you chose is lost; the next setup continues from where it stopped."});
+        QCOMPARE(question.buttons().size(), 2);
+        QCOMPARE(descendant(question.content(), "dialogOk")->property("text").toString(), QStringLiteral("Stop setup"));
+        QCOMPARE(descendant(question.content(), "dialogReject")->property("text").toString(), QStringLiteral("Keep going"));
+        QVERIFY(question.cardHoldsContent());
+        QTest::keyClick(w.window(), Qt::Key_Return); // "Keep going" has the keyboard
+        QTRY_VERIFY(!question.visible());
+        QVERIFY(w.model().busy());
+        QVERIFY(!w.model().stopping());
+
+        QTest::keyClick(w.window(), Qt::Key_Escape);
+        QTRY_VERIFY(question.visible());
+        pressOk(w, question);
+        QTRY_VERIFY(!question.visible());
+        QVERIFY(w.model().stopping());
+        QVERIFY(!item(w, "cancelSetup")->isEnabled());
+        QCOMPARE(text(w, "progressLine"), QStringLiteral("Stopping. The running step is being ended and tidied up."));
+
+        w.failSetup(); // the stand-in setup ends the way a stopped one does
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy(), 10'000);
+        QVERIFY(shown(w, "installScreen"));
+        QCOMPARE(text(w, "statusText"), QStringLiteral("Setup was stopped. Your source files are unchanged."));
+        QVERIFY(!shown(w, "errorText"));
+    }
+
+    /// The alert that the game still runs goes away by itself once the game has ended.
+    void runningGameAlertClosesWhenTheGameEnds()
+    {
+        auto window = open("playing");
+        PhaseWindow& w = *window;
+        const Dialog box = dialog(w, "alert");
+        w.window()->close();
+        QTRY_VERIFY(box.visible());
+        w.endGame();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().playing(), 10'000);
+        QTRY_VERIFY(!box.visible());
+    }
+
+    /// "Stop the game" ends the game's whole process group; the lock goes and no failure shows.
+    void runningGameAlertStopsTheGame()
+    {
+        auto window = open("playing");
+        PhaseWindow& w = *window;
+        const Dialog box = dialog(w, "alert");
+        w.window()->close();
+        QTRY_VERIFY(box.visible());
+        pressOk(w, box);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().playing(), 10'000);
+        QTRY_VERIFY(!box.visible());
+        QVERIFY(w.model().error().isEmpty());
+        QCOMPARE(w.model().status(), QStringLiteral("Your installation is ready."));
+        QVERIFY(w.delegate().shouldTerminate());
+    }
+
+    /// Return and Enter press the button that has the keyboard; F10 opens the menu.
+    void keyboardPressesButtonsAndOpensTheMenu()
+    {
+        const auto focusOn = [](PhaseWindow& w, const QString& name) {
+            for (int tabs = 0; tabs < 20 && (!w.window()->activeFocusItem() || w.window()->activeFocusItem()->objectName() != name); ++tabs)
+                QTest::keyClick(w.window(), Qt::Key_Tab);
+            return w.window()->activeFocusItem() && w.window()->activeFocusItem()->objectName() == name;
+        };
+        {
+            auto window = open("fresh");
+            PhaseWindow& w = *window;
+            QVERIFY(focusOn(w, "chooseSource"));
+            QTest::keyClick(w.window(), Qt::Key_Return);
+            QVERIFY(w.model().sourceChosen());
+            QVERIFY(focusOn(w, "setUp"));
+            QTest::keyClick(w.window(), Qt::Key_Enter, Qt::KeypadModifier);
+            QVERIFY(w.model().busy());
+        }
+        auto window = open("ready");
+        PhaseWindow& w = *window;
+        QObject* menu = w.window()->findChild<QObject*>("applicationMenu");
+        QVERIFY(!menu->property("visible").toBool());
+        QTest::keyClick(w.window(), Qt::Key_F10);
+        QTRY_VERIFY(menu->property("visible").toBool());
+        QTest::keyClick(w.window(), Qt::Key_Escape);
+        QTRY_VERIFY(!menu->property("visible").toBool());
+    }
+
     void quitGuard_data()
     {
         QTest::addColumn<QString>("phase");
         QTest::addColumn<QString>("alert");
-        QTest::newRow("setting up") << "setting-up" << "Setup is still running / Let setup finish before quitting the launcher.";
-        QTest::newRow("playing") << "playing" << "Halo 2 is still running / Save and quit Halo 2 before quitting the launcher.";
+        QTest::addColumn<QStringList>("buttons");
+        QTest::newRow("setting up") << "setting-up" << "Setup is still running / Let setup finish before quitting the launcher."
+                                    << QStringList{"OK"};
+        QTest::newRow("playing") << "playing" << "Halo 2 is still running / Save and quit Halo 2 before quitting the launcher."
+                                 << QStringList{"Keep playing", "Stop the game"};
+        QTest::newRow("repairing") << "repairing" << "Repair is still running / Let the repair finish before quitting the launcher."
+                                   << QStringList{"OK"};
     }
 
     /// A window close, the menu, the shortcut and an application quit request are refused alike.
@@ -667,31 +776,47 @@ private slots:
     {
         QFETCH(QString, phase);
         QFETCH(QString, alert);
-        auto window = open(phase);
+        QFETCH(QStringList, buttons);
+        auto window = open(phase == "repairing" ? QStringLiteral("repair") : phase);
         PhaseWindow& w = *window;
         QQuickWindow* quickWindow = w.window();
+        if (phase == "repairing") {
+            w.model().repair();
+            QVERIFY(w.model().busy());
+        }
 
         const Dialog box = dialog(w, "alert");
         const QStringList texts = alert.split(" / ");
         quickWindow->close();
         QVERIFY(quickWindow->isVisible());
         QCOMPARE(w.alerts, QStringList{alert});
-        // The alert is drawn over the window in its own look, with one OK button.
+        // The alert is drawn over the window in its own look, with OK, or the game's two answers.
         QTRY_VERIFY(box.visible());
+        w.settle();
         QCOMPARE(box.text("dialogHeading"), texts[0]);
         QCOMPARE(box.paragraphs(), QStringList{texts[1]});
-        QCOMPARE(box.buttons().size(), 1);
-        QCOMPARE(box.buttons()[0]->property("text").toString(), QStringLiteral("OK"));
-        QVERIFY(box.buttons()[0]->property("prominent").toBool());
+        QStringList shownButtons;
+        for (QQuickItem* shownButton : box.buttons())
+            shownButtons << shownButton->property("text").toString();
+        QCOMPARE(shownButtons, buttons);
+        QVERIFY(box.buttons().last()->property("prominent").toBool());
+        // The button is wider than its label, which sits in its middle.
+        QQuickItem* label = box.buttons().last()->findChild<QQuickItem*>("label");
+        const QRectF button = sceneRect(box.buttons().last());
+        QVERIFY2(button.width() > label->width() + 20, qPrintable(describe(sceneRect(label)) + " in " + describe(button)));
+        QVERIFY2(qAbs(sceneRect(label).center().x() - button.center().x()) <= 1,
+                 qPrintable(describe(sceneRect(label)) + " in " + describe(button)));
         QVERIFY(box.cardHoldsContent());
         QVERIFY(QApplication::topLevelWidgets().isEmpty()); // no stock message box
-        pressOk(w, box);
+        QQuickItem* keep = box.buttons().first(); // OK, or "Keep playing"
+        QTest::mouseClick(quickWindow, Qt::LeftButton, {}, keep->mapToScene(QPointF(keep->width() / 2, keep->height() / 2)).toPoint());
         QTRY_VERIFY(!box.visible());
+        QCOMPARE(w.model().busy() || w.model().playing(), true);
 
         QMetaObject::invokeMethod(quickWindow, "quitRequested");
         QCOMPARE(w.alerts.size(), 2);
         QTRY_VERIFY(box.visible());
-        QTest::keyClick(quickWindow, Qt::Key_Return); // OK has the keyboard
+        QTest::keyClick(quickWindow, Qt::Key_Return); // OK, or "Keep playing", has the keyboard
         QTRY_VERIFY(!box.visible());
 
         quickWindow->requestActivate();
@@ -701,6 +826,8 @@ private slots:
         QTRY_VERIFY(box.visible());
         QTest::keyClick(quickWindow, Qt::Key_Escape);
         QTRY_VERIFY(!box.visible());
+        // Escape closed the alert only: it did not also ask whether to stop setup.
+        QVERIFY(!dialog(w, "stopQuestion").visible());
 
         QEvent quit(QEvent::Quit);
         QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);

@@ -46,6 +46,7 @@ int main(int argc, char** argv)
     parser.addOption({"menu", "Open the window's menu before rendering."});
     parser.addOption({"about", "Choose About from the window's menu."});
     parser.addOption({"quit", "Ask to quit, through the quit guard."});
+    parser.addOption({"cancel", "Press Escape, which asks whether to stop setup."});
     parser.process(application);
     const QString phase = parser.value("phase");
     if (!corvanel::testing::PhaseWindow::phases.contains(phase) || parser.value("out").isEmpty()) {
@@ -75,6 +76,8 @@ int main(int argc, char** argv)
     }
     if (parser.isSet("quit"))
         window->close();
+    if (parser.isSet("cancel"))
+        QTest::keyClick(window, Qt::Key_Escape);
     QTest::qWait(400);
     const QImage image = window->grabWindow();
     if (image.isNull() || !image.save(parser.value("out"))) {

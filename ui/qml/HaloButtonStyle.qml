@@ -22,29 +22,39 @@ T.Button {
     font.weight: Font.DemiBold
     opacity: down ? 0.75 : 1
     Accessible.name: text
+    Keys.onReturnPressed: control.clicked()
+    Keys.onEnterPressed: control.clicked()
 
-    contentItem: Row {
-        spacing: control.iconSpacing
+    // The label sits in the middle of a button made wider than it.
+    contentItem: Item {
+        implicitWidth: row.implicitWidth
+        implicitHeight: row.implicitHeight
 
-        Icon {
-            anchors.verticalCenter: parent.verticalCenter
-            visible: control.leadingIcon !== ""
-            glyph: control.leadingIcon
-            size: 16
-            color: control.foreground
-        }
-        Text {
-            objectName: "label"
-            text: control.text
-            font: control.font
-            color: control.foreground
-        }
-        Icon {
-            anchors.verticalCenter: parent.verticalCenter
-            visible: control.trailingIcon !== ""
-            glyph: control.trailingIcon
-            size: 16
-            color: control.foreground
+        Row {
+            id: row
+            anchors.centerIn: parent
+            spacing: control.iconSpacing
+
+            Icon {
+                anchors.verticalCenter: parent.verticalCenter
+                visible: control.leadingIcon !== ""
+                glyph: control.leadingIcon
+                size: 16
+                color: control.foreground
+            }
+            Text {
+                objectName: "label"
+                text: control.text
+                font: control.font
+                color: control.foreground
+            }
+            Icon {
+                anchors.verticalCenter: parent.verticalCenter
+                visible: control.trailingIcon !== ""
+                glyph: control.trailingIcon
+                size: 16
+                color: control.foreground
+            }
         }
     }
 

@@ -3,13 +3,19 @@ import QtQuick.Layouts
 import QtQuick.Templates as T
 
 // A modal card in the launcher's own look over the dimmed window: a small label, a heading
-// (with an optional note beside it), paragraphs, and one OK button that closes it.
+// (with an optional note beside it), paragraphs, and one OK button that closes it. A question
+// names its two answers: the one that goes ahead (accepted) and the one that keeps things as
+// they are, which has the keyboard.
 T.Popup {
     id: dialog
     property string eyebrow
     property string heading
     property string headingNote
     property var paragraphs: []
+    property string acceptText: "OK"
+    property string rejectText: ""
+
+    signal accepted()
 
     parent: T.Overlay.overlay
     anchors.centerIn: parent
@@ -90,18 +96,31 @@ T.Popup {
                 lineSpacing: 4
             }
         }
-        HaloButtonStyle {
-            id: ok
-            objectName: "dialogOk"
+        RowLayout {
             Layout.alignment: Qt.AlignRight
             Layout.topMargin: 8
-            Layout.minimumWidth: 96
-            prominent: true
-            focus: true
-            text: "OK"
-            onClicked: dialog.close()
-            Keys.onReturnPressed: dialog.close()
-            Keys.onEnterPressed: dialog.close()
+            spacing: 12
+
+            HaloButtonStyle {
+                objectName: "dialogReject"
+                visible: dialog.rejectText !== ""
+                Layout.minimumWidth: 96
+                focus: visible
+                text: dialog.rejectText
+                onClicked: dialog.close()
+            }
+            HaloButtonStyle {
+                id: ok
+                objectName: "dialogOk"
+                Layout.minimumWidth: 96
+                prominent: true
+                focus: dialog.rejectText === ""
+                text: dialog.acceptText
+                onClicked: {
+                    dialog.close()
+                    dialog.accepted()
+                }
+            }
         }
     }
 }

@@ -47,7 +47,9 @@ ColumnLayout {
         }
         Text {
             id: automatic
-            text: "Graphics and audio are configured automatically."
+            objectName: "automaticNote"
+            text: screen.model.audioPath === "" ? "Graphics and audio are configured automatically."
+                  : "Graphics are configured automatically; audio uses the package you chose."
             color: HaloTheme.muted
             font.pixelSize: 12
         }
@@ -73,7 +75,8 @@ ColumnLayout {
             onClicked: screen.model.install()
         }
         BodyText {
-            text: "About 355 MB to download\nIncludes Microsoft audio support"
+            objectName: "downloadNote"
+            text: screen.model.downloadNote
             font.pixelSize: 11
             lineSpacing: 4
             wrapMode: Text.NoWrap

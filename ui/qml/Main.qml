@@ -11,11 +11,16 @@ ApplicationWindow {
     signal aboutRequested()
     signal quitRequested()
 
-    /// Shows an alert over the window; it stays until the user presses OK.
+    /// Shows an alert over the window; it stays until the user answers it or what it warns about ends.
     function openAlert(message, informative) {
         alert.heading = message
         alert.paragraphs = [informative]
         alert.open()
+    }
+
+    /// Takes the alert away once what it warned about has ended.
+    function closeAlert() {
+        alert.close()
     }
 
     /// Shows About, once the menu it was chosen from has closed.
@@ -120,6 +125,13 @@ ApplicationWindow {
         }
     }
 
+    // The keyboard's way to the menu.
+    Shortcut {
+        objectName: "menuShortcut"
+        sequence: "F10"
+        onActivated: applicationMenu.open()
+    }
+
     LauncherView {
         id: view
         objectName: "launcherView"
@@ -131,6 +143,10 @@ ApplicationWindow {
         id: alert
         objectName: "alert"
         eyebrow: "CORVANEL"
+        // While the game runs, the alert offers to end it.
+        acceptText: window.model.playing ? "Stop the game" : "OK"
+        rejectText: window.model.playing ? "Keep playing" : ""
+        onAccepted: window.model.stopGame()
     }
 
     HaloDialog {

@@ -52,10 +52,38 @@ Card {
                   : "Keep the launcher open. Unpacking the game can take several minutes, even on a fast " + screen.model.computerNoun + ". The amount unpacked and elapsed time update while extraction runs."
             lineSpacing: 4
         }
-        HaloButtonStyle {
-            objectName: "showSetupLog"
-            text: "Show setup log"
-            onClicked: screen.model.openLogs()
+        RowLayout {
+            spacing: 12
+
+            HaloButtonStyle {
+                objectName: "showSetupLog"
+                text: "Show setup log"
+                onClicked: screen.model.openLogs()
+            }
+            HaloButtonStyle {
+                objectName: "cancelSetup"
+                text: "Cancel"
+                enabled: !screen.model.stopping
+                onClicked: stopQuestion.open()
+            }
         }
+    }
+
+    // Escape asks the same question as Cancel.
+    Shortcut {
+        sequence: "Escape"
+        enabled: screen.visible && !screen.model.stopping && !stopQuestion.visible
+        onActivated: stopQuestion.open()
+    }
+
+    HaloDialog {
+        id: stopQuestion
+        objectName: "stopQuestion"
+        eyebrow: "CORVANEL"
+        heading: "Stop setup?"
+        paragraphs: ["Nothing you chose is lost; the next setup continues from where it stopped."]
+        acceptText: "Stop setup"
+        rejectText: "Keep going"
+        onAccepted: screen.model.stop()
     }
 }

@@ -21,7 +21,8 @@ ColumnLayout {
     GlowText {
         objectName: "headline"
         Layout.fillWidth: true
-        text: block.installed || block.repairing ? "Welcome back." : "Bring your game.\nPlay it on your " + block.model.computerNoun + "."
+        text: block.installed && block.model.newlyInstalled ? "You’re all set."
+              : block.installed || block.repairing ? "Welcome back." : "Bring your game.\nPlay it on your " + block.model.computerNoun + "."
         font.family: HaloTheme.display
         font.bold: true
         font.pixelSize: 38

@@ -82,7 +82,7 @@ protected:
             download->installer.obtain(download->asset, std::nullopt);
             ADD_FAILURE() << "the cut download was accepted";
         } catch (const SetupFailure& failure) {
-            EXPECT_THAT(failure.message(), ::testing::StartsWith("curl failed (18)."));
+            EXPECT_THAT(failure.message(), ::testing::StartsWith("The download of " + download->name + " was interrupted."));
         }
         return download;
     }

@@ -44,7 +44,6 @@ std::map<std::string, std::string> snapshot(const fs::path& folder)
     return entries;
 }
 
-const std::string curlMessage = ". Open the setup log for details. If antivirus quarantined a file, review its report before retrying.";
 
 } // namespace
 
@@ -182,9 +181,10 @@ TEST_F(Obtain, AWrongCachedCopyStopsBeforeAnyDownload)
 TEST_F(Obtain, AFailedDownloadLeavesNoTargetAndKeepsOnlyAPartThatCanBeContinued)
 {
     const struct { const char* mode; bool wrongBytes; std::string message; std::int64_t kept; } cases[] = {
-        {"missing", false, "curl failed (22)" + curlMessage, 0},
-        {"redirect-http", false, "curl failed (1)" + curlMessage, 0},
-        {"short", false, "curl failed (18)" + curlMessage, 1'250},
+        {"missing", false, "The file engine.tar.xz was not found on its server. Update Corvanel to its latest version, then retry.", 0},
+        {"redirect-http", false, "The server of engine.tar.xz sent the download to an address that is not secure, so it was "
+                                 "refused. Try again later; if it keeps failing, update Corvanel to its latest version.", 0},
+        {"short", false, "The download of engine.tar.xz was interrupted. Check your internet connection, then retry.", 1'250},
         {"file", true, "The download of engine.tar.xz failed checksum verification. Nothing from that download was run.", 0},
     };
     fs::create_directories(cache);
@@ -218,6 +218,61 @@ TEST_F(Obtain, AFailedDownloadLeavesNoTargetAndKeepsOnlyAPartThatCanBeContinued)
         ASSERT_FALSE(reports.empty());
         EXPECT_EQ(reports.front(), "Downloading engine.tar.xz \u00B7 Zero KB received \u00B7 0s elapsed");
         EXPECT_EQ(reports.back() == "Verifying engine.tar.xz", c.wrongBytes);
+    }
+}
+
+// Each cause gets its own sentence with the user's next step; curl's number is for the log.
+TEST_F(Obtain, AFailedDownloadIsNamedByItsCause)
+{
+    const std::string refused = "The download of engine.tar.xz could not reach its server, or the server refused the "
+                                "connection. Check your internet connection and any firewall or proxy settings, then "
+                                "retry; if it keeps failing, the server may be down, so try again later.";
+    const struct {
+        const char* label;
+        std::string url;
+        std::optional<std::string> caBundle; ///< instead of the test server's authority
+        bool diskFull;
+        std::string message;
+        int curlStatus;
+    } cases[] = {
+        {"connection refused", "https://127.0.0.1:1/engine.tar.xz", {}, false, refused, 7},
+        {"unknown host", "https://corvanel-test.invalid/engine.tar.xz", {}, false,
+         "The download of engine.tar.xz could not start because the name of its server could not be found. Check "
+         "that this computer is connected to the internet, then retry.", 6},
+        {"not on the server", server->url("/file/absent.tar.xz"), {}, false,
+         "The file engine.tar.xz was not found on its server. Update Corvanel to its latest version, then retry.", 22},
+        {"untrusted certificate", server->url("/file/" + name), (dir / "unrelated-ca.crt").string(), false,
+         "The download of engine.tar.xz stopped because the security certificate of its server could not be "
+         "verified. Check that this computer's date and time are correct and that no network filter intercepts "
+         "secure connections, then retry.", 60},
+        {"full disk", "https://127.0.0.1:1/engine.tar.xz", {}, true,
+         "The disk that holds the installation folder is full. Setup needs at least 12 GB of available disk space. "
+         "Free some space and retry.", 7},
+    };
+    serve(content);
+    // An authority that signed nothing the server shows.
+    fs::copy_file("/etc/ssl/certs/ca-certificates.crt", dir / "unrelated-ca.crt");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::remove_all(root);
+        std::optional<testing::ScopedEnvironmentVariable> distrust;
+        if (c.caBundle)
+            distrust.emplace("CURL_CA_BUNDLE", *c.caBundle);
+        Seams seams = Seams::platform();
+        if (c.diskFull)
+            seams.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(1'000'000); };
+        const Installer downloader(root, {}, releaseCatalogue(), seams);
+        const RuntimeAsset asset{.name = name, .url = c.url, .sha256 = digestOf(content)};
+
+        try {
+            downloader.obtain(asset, std::nullopt);
+            ADD_FAILURE() << "the download was accepted";
+        } catch (const SetupFailure& failure) {
+            EXPECT_EQ(failure.message(), c.message);
+        }
+
+        EXPECT_FALSE(entryExists(target()));
+        EXPECT_THAT(setupLog(), HasSubstr("Finished /usr/bin/curl, exit " + std::to_string(c.curlStatus) + ", "));
     }
 }
 

@@ -202,8 +202,10 @@ TEST_F(Audio, DownloadFailuresAreWrappedAndACachedCopySpeaksForItself)
         installer(offline).prepareAudio(folder(), std::nullopt, std::nullopt);
         FAIL() << "an unreachable download succeeded";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), downloadFailed + "curl failed (7). Open the setup log for details. If antivirus "
-                                                      "quarantined a file, review its report before retrying.");
+        EXPECT_EQ(failure.message(), downloadFailed + "The download of MPSetup.exe could not reach its server, or the "
+                                                      "server refused the connection. Check your internet connection "
+                                                      "and any firewall or proxy settings, then retry; if it keeps "
+                                                      "failing, the server may be down, so try again later.");
     }
 
     // A cached package that is the catalogue's but holds another library fails verification.
