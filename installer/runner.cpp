@@ -1,3 +1,4 @@
+#include "installer/layout.h"
 #include "installer/runner.h"
 
 #include "installer/disk_space.h"
@@ -234,8 +235,9 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
 {
     if (stopRequested())
         throw SetupStopped();
-    makeDirectory(root_ / "Logs");
-    OutputFile output(root_ / "Logs" / ("capture-" + newUuid() + ".txt"), options.capture ? std::nullopt : std::optional(log_));
+    makeDirectory(root_ / layout::logs);
+    const std::string captureName = std::string(layout::captureStart) + newUuid() + std::string(layout::captureEnd);
+    OutputFile output(root_ / layout::logs / captureName, options.capture ? std::nullopt : std::optional(log_));
 
     appendLog("Starting " + printable(executable) + ": " + quotedArguments(arguments), log_);
     ChildProcess child = ChildProcess::spawn({

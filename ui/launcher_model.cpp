@@ -1,5 +1,6 @@
 #include "ui/launcher_model.h"
 
+#include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
@@ -414,7 +415,7 @@ void LauncherModel::openGuide()
 
 void LauncherModel::openLogs()
 {
-    const fs::path logs = installer_.root() / "Logs";
+    const fs::path logs = installer_.root() / layout::logs;
     try {
         Installer::makeDirectory(logs);
     } catch (const std::exception&) {

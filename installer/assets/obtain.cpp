@@ -4,6 +4,7 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
+#include "installer/layout.h"
 #include "installer/regular_file.h"
 #include "installer/runner.h"
 #include "installer/setup_failure.h"
@@ -256,7 +257,7 @@ Attempt fetch(const Installer& installer, const RuntimeAsset& asset, PartialDown
 
 fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::path>& cache) const
 {
-    const fs::path downloads = root_ / "Downloads";
+    const fs::path downloads = root_ / layout::downloads;
     makeDirectory(downloads);
     const fs::path target = downloads / asset.name;
 

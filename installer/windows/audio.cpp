@@ -1,3 +1,4 @@
+#include "installer/disk_space.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installed_parts.h"
@@ -5,6 +6,7 @@
 #include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/regular_file.h"
+#include "installer/runner.h"
 #include "installer/setup_failure.h"
 #include "installer/windows/lower_case.h"
 
@@ -24,6 +26,10 @@ constexpr const char* audioCandidates[] = {"wmadmod.dll", "mpsetup.exe"};
 
 /// The package member that holds the decoder library.
 constexpr const char* packagedLibrary = layout::packagedDecoder;
+
+/// What a user without a connection can do instead of the download.
+constexpr const char* audioAlternative = "You can also place the supported MPSetup.exe in your installer folder or "
+                                         "select it under Advanced options.";
 
 /// The verified library is readable by everyone and writable by its owner alone.
 constexpr mode_t libraryMode = 0644;
@@ -56,6 +62,13 @@ fs::path Installer::prepareAudio(const fs::path& gameSource, const std::optional
         return prepareCodec(obtain(catalogue_.audio, cache));
     try {
         return prepareCodec(obtain(catalogue_.audio, cache));
+    } catch (const SetupStopped&) {
+        throw;
+    } catch (const SetupFailure& failure) {
+        // The download's own sentence already names the cause and the next step.
+        if (failure.message() == diskFullMessage)
+            throw;
+        throw SetupFailure(failure.message() + " " + audioAlternative);
     } catch (const std::exception& error) {
         throw SetupFailure("Audio setup could not finish. Check your internet connection and retry. You can also "
                            "place the supported MPSetup.exe in your installer folder or select it under Advanced "

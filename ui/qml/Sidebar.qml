@@ -20,7 +20,7 @@ Item {
         Eyebrow {
             Layout.leftMargin: 22
             Layout.bottomMargin: 20
-            text: "YOUR GAME. YOUR MAC."
+            text: ("Your game. Your " + sidebar.model.computerNoun + ".").toUpperCase()
         }
         NavLabel {
             objectName: "navCurrent"
