@@ -6,6 +6,8 @@
 #include "installer/setup_failure.h"
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
@@ -16,6 +18,25 @@ namespace corvanel {
 
 namespace {
 const char* const competingLauncher = "Another launcher is installing or playing Halo 2. Close it before continuing.";
+
+/// How long a taken lock is tried again before it counts as another launcher's. A launcher
+/// that was just ended (killed, say) can keep its lock a little longer: a program it was about
+/// to start still has a copy of the descriptor until that program is gone as well.
+constexpr auto releaseGrace = std::chrono::milliseconds(500);
+constexpr auto retryInterval = std::chrono::milliseconds(10);
+
+/// Takes the lock on `fd`, trying again for a short while; false when it stays taken.
+bool takeLock(int fd)
+{
+    const auto deadline = std::chrono::steady_clock::now() + releaseGrace;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(retryInterval);
+    }
+}
 }
 
 InstallLock::InstallLock(const std::filesystem::path& file)
@@ -32,7 +53,7 @@ InstallLock::InstallLock(const std::filesystem::path& file)
                                + " is read-only, so nothing was changed. Make it writable or choose another folder, then retry.");
         throw SetupFailure(competingLauncher);
     }
-    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0)
+    if (!takeLock(fd_.get()))
         throw SetupFailure(competingLauncher);
 }
 

@@ -304,17 +304,7 @@ TEST(ProcessEdge, AStageThatFillsTheDiskSaysSoAndHowMuchSetupNeeds)
             testing::makeArchive(source, "zip", content, {"halo2.exe", "xlive.dll", "maps"});
         }
 
-        // Room to spare when setup starts; the volume's real figure once a stage has failed.
-        auto asked = std::make_shared<int>(0);
-        const Seams fillingUp{
-            .freeSpace = [asked](const fs::path& path) -> std::optional<std::uintmax_t> {
-                if ((*asked)++ == 0)
-                    return 20'000'000'000;
-                return platform::availableCapacity(path);
-            },
-            .x86Probe = Seams::platform().x86Probe,
-        };
-        const Installer installer(root, {}, demoCatalogue(), fillingUp);
+        const Installer installer(root, {}, demoCatalogue(), testing::roomOnlyAtPreflight());
         std::string failure;
         try {
             installer.install(source, std::nullopt, std::nullopt);

@@ -396,16 +396,6 @@ std::size_t timesLogged(const fs::path& root, const std::string& text)
     return count;
 }
 
-/// Removes from `file` each line that contains `text`.
-void eraseLinesWith(const fs::path& file, const std::string& text)
-{
-    std::string kept;
-    for (const auto& line : testing::linesOf(testing::readText(file)))
-        if (line.find(text) == std::string::npos)
-            kept += line + "\n";
-    testing::writeText(file, kept);
-}
-
 // Parts that are there but not whole count as missing, and repair makes them whole again.
 TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
 {
@@ -431,10 +421,10 @@ TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
          },
          "The private Windows environment is missing its system registry."},
         {"our settings lost from the user registry",
-         [&](const fs::path& r) { eraseLinesWith(r / prefix / "user.reg", "\"VideoMemorySize\""); },
+         [&](const fs::path& r) { testing::eraseLinesWith(r / prefix / "user.reg", "\"VideoMemorySize\""); },
          "The private Windows environment is missing its user registry."},
         {"decoder registration lost",
-         [&](const fs::path& r) { eraseLinesWith(r / prefix / "system.reg", "syswow64\\\\wmadmod.dll"); },
+         [&](const fs::path& r) { testing::eraseLinesWith(r / prefix / "system.reg", "syswow64\\\\wmadmod.dll"); },
          "The audio decoder is not registered in the private Windows environment."},
         {"core library lost after Wine marked the prefix current",
          [&](const fs::path& r) { fs::remove(r / prefix / "drive_c/windows/system32/kernel32.dll"); },

@@ -33,16 +33,6 @@ Catalogue standInCatalogue()
     return catalogue;
 }
 
-/// Removes from `file` each line that contains `text`.
-void eraseLineWith(const fs::path& file, const std::string& text)
-{
-    std::string kept;
-    for (const auto& line : testing::linesOf(testing::readText(file)))
-        if (line.find(text) == std::string::npos)
-            kept += line + "\n";
-    writeText(file, kept);
-}
-
 /// Everything repair looks at, in place and valid.
 void makeCompleteRoot(const fs::path& root)
 {
@@ -216,12 +206,12 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
          },
          InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
         {"system registry without our machine setting",
-         [](const fs::path& r) { eraseLineWith(r / "Install/prefix/system.reg", "GameInstallDir"); },
+         [](const fs::path& r) { testing::eraseLinesWith(r / "Install/prefix/system.reg", "GameInstallDir"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
         {"user registry removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/user.reg"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", false},
         {"user registry without one of our settings",
-         [](const fs::path& r) { eraseLineWith(r / "Install/prefix/user.reg", "VideoMemorySize"); },
+         [](const fs::path& r) { testing::eraseLinesWith(r / "Install/prefix/user.reg", "VideoMemorySize"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", false},
         {"core library missing", [](const fs::path& r) { fs::remove(r / "Install/prefix/drive_c/windows/system32/kernel32.dll"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment was not set up completely.", false},
@@ -248,7 +238,7 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
          },
          InstallationPart::WindowsEnvironment, "The private Windows environment no longer leads to the game folder.", false},
         {"decoder not registered",
-         [](const fs::path& r) { eraseLineWith(r / "Install/prefix/system.reg", "wmadmod.dll"); },
+         [](const fs::path& r) { testing::eraseLinesWith(r / "Install/prefix/system.reg", "wmadmod.dll"); },
          InstallationPart::AudioDecoder, "The audio decoder is not registered in the private Windows environment.", false},
         {"decoder removed", [&](const fs::path& r) { fs::remove(r / syswow64 / "wmadmod.dll"); },
          InstallationPart::AudioDecoder, "The audio decoder is missing from the private Windows environment.", false},

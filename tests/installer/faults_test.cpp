@@ -323,20 +323,8 @@ TEST(Faults, ADiskThatFillsWhileWineCreatesThePrefixIsFinishedOnceFreed)
     const fs::path root = folder / "volume" / "root";
     const fs::path ballast = folder / "volume" / "ballast";
 
-    // Room to spare when setup starts; the volume's real figure once a stage has failed.
-    const auto fillingUp = [] {
-        auto asked = std::make_shared<int>(0);
-        return Seams{
-            .freeSpace = [asked](const fs::path& path) -> std::optional<std::uintmax_t> {
-                if ((*asked)++ == 0)
-                    return 20'000'000'000;
-                return platform::availableCapacity(path);
-            },
-            .x86Probe = Seams::platform().x86Probe,
-        };
-    };
     const auto setUp = [&] {
-        const Installer installer(root, {}, demoCatalogue(), fillingUp());
+        const Installer installer(root, {}, demoCatalogue(), testing::roomOnlyAtPreflight());
         try {
             installer.install(kit / "h2pc_installer_2.1", std::nullopt, kit / "cache");
         } catch (const std::exception& error) {

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,6 +98,52 @@ TEST(InstallLock, HeldInAnotherProcessRefusesUntilThatProcessDies)
     EXPECT_TRUE(fs::exists(file)) << "the lock file stays and is reused";
     EXPECT_EQ(testing::permissionsOf(file), 0600u);
     InstallLock again(file);
+}
+
+// A launcher killed just as it started a program: the program's copy of the descriptor keeps
+// the lock until that program is gone a moment later. The next launcher waits that moment out
+// instead of naming a competitor that no longer runs.
+TEST(InstallLock, ALockOutlivingItsKilledLauncherByAMomentIsTaken)
+{
+    TempDir root;
+    const fs::path file = root / "launcher.lock";
+    int ready[2], leave[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(leave), 0);
+    const pid_t launcher = ::fork();
+    ASSERT_GE(launcher, 0);
+    if (launcher == 0) {
+        ::close(ready[0]);
+        ::close(leave[1]);
+        InstallLock lock(file);
+        if (::fork() == 0) {
+            // The program being started: it has the descriptor until it reads the end of `leave`.
+            char ignored;
+            (void)!::write(ready[1], "y", 1);
+            (void)!::read(leave[0], &ignored, 1);
+            ::_exit(0);
+        }
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    ::close(leave[0]);
+    char answer = 'n';
+    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+    ::kill(launcher, SIGKILL);
+    ::waitpid(launcher, nullptr, 0);
+
+    std::thread programEnds([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::close(leave[1]);
+    });
+    try {
+        InstallLock next(file);
+    } catch (const SetupFailure& failure) {
+        ADD_FAILURE() << failure.message();
+    }
+    programEnds.join();
+    ::close(ready[0]);
 }
 
 TEST(InstallLock, TwoLocksInOneProcessExcludeEachOther)

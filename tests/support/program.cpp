@@ -7,6 +7,7 @@
 #include "installer/unique_fd.h"
 
 #include <atomic>
+#include <csignal>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -21,6 +22,15 @@ namespace corvanel::testing {
 
 namespace {
 std::atomic<int> serial{0};
+
+/// The programs the tests start meet Ctrl-C and friends as from a terminal, even where the test
+/// runner itself was started with them ignored (a background job of a script, nohup): an
+/// ignored signal would stay ignored through every exec down to the program under test.
+[[maybe_unused]] const bool signalsAtDefault = [] {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        std::signal(signal, SIG_DFL);
+    return true;
+}();
 }
 
 ArgumentVector::ArgumentVector(const std::filesystem::path& program, const std::vector<std::string>& arguments)

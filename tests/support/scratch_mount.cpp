@@ -1,9 +1,12 @@
 #include "support/scratch_mount.h"
 
+#include "installer/platform.h"
+
 #include "support/archives.h"
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include <sched.h>
@@ -86,6 +89,19 @@ ImmutableFolder::~ImmutableFolder()
 {
     if (applied_)
         runProgram({"/usr/bin/chattr", "-i", folder_.string()});
+}
+
+Seams roomOnlyAtPreflight()
+{
+    auto asked = std::make_shared<int>(0);
+    return Seams{
+        .freeSpace = [asked](const std::filesystem::path& path) -> std::optional<std::uintmax_t> {
+            if ((*asked)++ == 0)
+                return 20'000'000'000;
+            return platform::availableCapacity(path);
+        },
+        .x86Probe = Seams::platform().x86Probe,
+    };
 }
 
 } // namespace corvanel::testing

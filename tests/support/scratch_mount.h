@@ -1,5 +1,7 @@
 #pragma once
 
+#include "installer/installer.h"
+
 #include <filesystem>
 #include <string>
 
@@ -31,6 +33,11 @@ private:
     std::filesystem::path folder_;
     std::string reason_;
 };
+
+/// Host queries for setup on a small volume: room to spare at preflight, so that setup gets as
+/// far as the volume lets it; the volume's real figure every time after, so that a stage that
+/// fails on it is told that the disk is full.
+Seams roomOnlyAtPreflight();
 
 /// Makes `folder` immutable (chattr +i) for the lifetime of the object; where that is not
 /// allowed, `applied()` is false.

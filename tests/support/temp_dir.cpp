@@ -51,6 +51,15 @@ std::vector<std::string> readLines(const fs::path& file)
     return lines;
 }
 
+void eraseLinesWith(const fs::path& file, const std::string& text)
+{
+    std::string kept;
+    for (const auto& line : readLines(file))
+        if (line.find(text) == std::string::npos)
+            kept += line + "\n";
+    writeText(file, kept);
+}
+
 std::vector<std::string> treeOf(const fs::path& folder)
 {
     std::vector<std::string> entries;

@@ -30,6 +30,9 @@ std::string readText(const std::filesystem::path& file);
 /// The lines of a text file, without their line feeds.
 std::vector<std::string> readLines(const std::filesystem::path& file);
 
+/// Removes from `file` each line that contains `text`.
+void eraseLinesWith(const std::filesystem::path& file, const std::string& text);
+
 /// Every entry below `folder`, as relative paths in sorted order.
 std::vector<std::string> treeOf(const std::filesystem::path& folder);
 
