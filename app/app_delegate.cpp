@@ -51,9 +51,9 @@ bool AppDelegate::shouldTerminate()
     if (!model_->busy() && !model_->playing())
         return true;
     if (model_->busy() && model_->repairing())
-        alert_(QStringLiteral("Repair is still running"), QStringLiteral("Let the repair finish before quitting the launcher."));
+        alert_(QStringLiteral("Repair is still running"), QStringLiteral("Let the repair finish, or press Cancel, before quitting the launcher."));
     else if (model_->busy())
-        alert_(QStringLiteral("Setup is still running"), QStringLiteral("Let setup finish before quitting the launcher."));
+        alert_(QStringLiteral("Setup is still running"), QStringLiteral("Let setup finish, or press Cancel, before quitting the launcher."));
     else
         alert_(QStringLiteral("Halo 2 is still running"), QStringLiteral("Save and quit Halo 2 before quitting the launcher."));
     if (window_) {

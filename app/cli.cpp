@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace corvanel {
@@ -100,17 +101,22 @@ constexpr int stoppedStatus = 128 + SIGINT;
 /// Runs a setup or repair `form` that Ctrl-C stops: the running program's whole group is ended
 /// and waited for, and what was being built is removed, before the launcher ends with
 /// `stoppedStatus` and the sentence that says so. A second Ctrl-C ends the launcher at once.
-int stoppable(Installer& installer, const std::function<int()>& form, std::ostream& err)
+int stoppable(Installer& installer, const std::function<int()>& form, const std::string& stoppedMessage,
+              std::ostream& err)
 {
     InterruptRequest interrupt;
     installer.setStopRequest([&interrupt] { return interrupt.arrived(); });
+    // The hook must not outlive the request it reads.
+    const std::unique_ptr<Installer, void (*)(Installer*)> unhook(&installer, [](Installer* stopped) {
+        stopped->setStopRequest({});
+    });
     try {
         return form();
     } catch (const std::exception&) {
         // Whatever failure the stop surfaced as, the user's interrupt is what ended the work.
         if (!interrupt.arrived())
             throw;
-        err << SetupStopped().message() << '\n' << std::flush;
+        err << stoppedMessage << '\n' << std::flush;
         return stoppedStatus;
     }
 }
@@ -127,9 +133,9 @@ int runCLI(const std::vector<std::string>& arguments, std::ostream& out, std::os
         Installer installer(pathOption("--home", arguments), printer, catalogue);
 
         if (hasFlag("--install", arguments) && option("--game", arguments))
-            return stoppable(installer, [&] { return installForm(installer, arguments); }, err);
+            return stoppable(installer, [&] { return installForm(installer, arguments); }, SetupStopped().message(), err);
         if (hasFlag("--repair", arguments))
-            return stoppable(installer, [&] { return repairForm(installer, arguments, out); }, err);
+            return stoppable(installer, [&] { return repairForm(installer, arguments, out); }, repairStoppedMessage, err);
         if (hasFlag("--launch", arguments))
             return launchForm(installer, arguments);
         if (hasFlag("--status", arguments))

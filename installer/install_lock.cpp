@@ -3,6 +3,7 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/regular_file.h"
+#include "installer/runner.h"
 #include "installer/setup_failure.h"
 
 #include <cerrno>
@@ -20,8 +21,8 @@ namespace {
 const char* const competingLauncher = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 
 /// How long a taken lock is tried again before it counts as another launcher's. A launcher
-/// that was just ended (killed, say) can keep its lock a little longer: a program it was about
-/// to start still has a copy of the descriptor until that program is gone as well.
+/// that was just ended (killed, say) can keep its lock a little longer: a child it had just
+/// forked holds a copy of the descriptor until that child has started its program or is gone.
 constexpr auto releaseGrace = std::chrono::milliseconds(500);
 constexpr auto retryInterval = std::chrono::milliseconds(10);
 

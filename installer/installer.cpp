@@ -37,7 +37,7 @@ void Installer::report(const std::string& text) const
 bool Installer::isInstalled() const
 {
     const auto record = InstallationRecord::read(this->record());
-    if (!record || record->format != 1)
+    if (!record || record->format != layout::recordFormat)
         return false;
     return missingGameFiles(game()).empty() && damagedParts(*this).empty();
 }

@@ -2,12 +2,13 @@
 #include "installer/disk_space.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
-#include "installer/layout.h"
-#include "installer/regular_file.h"
 #include "installer/installation_record.h"
 #include "installer/installed_parts.h"
 #include "installer/installer.h"
+#include "installer/layout.h"
+#include "installer/regular_file.h"
 #include "installer/setup_failure.h"
+#include "installer/setup_log.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -209,6 +210,8 @@ void Installer::requireFinishedParts() const
     // Each stage checks its own result; this is the same test the installed state and repair
     // apply, so setup never says ready about an installation they would call damaged.
     const auto unfinished = damagedParts(*this);
+    for (const auto& part : unfinished)
+        appendLog("Still missing or damaged after setup: " + printable(part.description), log_);
     if (!unfinished.empty() && volumeIsFull())
         throw SetupFailure(diskFullMessage);
     if (!unfinished.empty())

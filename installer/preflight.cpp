@@ -3,6 +3,7 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
+#include "installer/runner.h"
 #include "installer/setup_failure.h"
 
 #include <algorithm>
@@ -36,6 +37,8 @@ void Installer::preflight() const
         throw SetupFailure(platform::x86Missing());
     try {
         run(probe.front(), {probe.begin() + 1, probe.end()}, {.timeout = 20});
+    } catch (const SetupStopped&) {
+        throw;
     } catch (const std::exception&) {
         throw SetupFailure(platform::x86Missing());
     }

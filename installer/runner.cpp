@@ -299,7 +299,7 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
     if (status != 0)
         throw ProgramFailure(fs::path(executable).filename().string() + " failed (" + std::to_string(status)
                            + "). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
-                             status);
+                             status, child.endingSignal().has_value());
     return text;
 }
 

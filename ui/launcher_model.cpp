@@ -2,6 +2,7 @@
 
 #include "installer/layout.h"
 #include "installer/platform.h"
+#include "installer/runner.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 
@@ -35,6 +36,7 @@ const QString setUpAgainPrompt
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
 const QString stoppingWork = QStringLiteral("Stopping. The running step is being ended and tidied up.");
 const QString setupStopped = QStringLiteral("Setup was stopped. Your source files are unchanged.");
+const QString repairStopped = QString::fromUtf8(repairStoppedMessage);
 const QString launchNeedsRepair
     = QStringLiteral("Halo 2 could not start because parts of its installation are missing. Press Repair to restore them.");
 const QString launchNeedsGameFiles = QStringLiteral(
@@ -341,7 +343,7 @@ void LauncherModel::repairEnded(const QString& failure)
     if (failure.isEmpty()) {
         setStatus(restingStatus());
     } else if (stopped) {
-        setStatus(setupStopped);
+        setStatus(repairStopped);
     } else {
         setError(failure);
         setStatus(repairNeedsAttention);

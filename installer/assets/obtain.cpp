@@ -156,6 +156,8 @@ std::string downloadFailure(const std::string& name, int curlStatus, const std::
 {
     switch (curlStatus) {
     case 5:  // the proxy's name could not be resolved
+        return "The download of " + name + " could not start because the name of the proxy server set on this "
+               "computer could not be found. Check the proxy settings (the https_proxy variable, say), then retry.";
     case 6:  // the server's name could not be resolved
         return "The download of " + name + " could not start because the name of its server could not be found. "
                "Check that this computer is connected to the internet, then retry.";
@@ -166,8 +168,11 @@ std::string downloadFailure(const std::string& name, int curlStatus, const std::
     case 28: // timed out
         return "The download of " + name + " timed out. Check your internet connection, then retry; a slow "
                "connection may need more than one try.";
-    case 35: case 51: case 53: case 54: case 58: case 59: case 60: case 64: case 66: case 77: case 80: case 82:
-    case 83: case 90: case 91: // the secure connection or the server's certificate failed
+    case 53: case 54: case 58: case 59: case 66: case 77: case 82: // this computer's own secure-connection setup
+        return "The download of " + name + " could not start a secure connection because this computer's list of "
+               "trusted certificates or its encryption settings could not be used. Reinstall the ca-certificates "
+               "package (or your system's equivalent), then retry.";
+    case 35: case 51: case 60: case 64: case 80: case 83: case 90: case 91: // the server's certificate failed
         return "The download of " + name + " stopped because the security certificate of its server could not be "
                "verified. Check that this computer's date and time are correct and that no network filter intercepts "
                "secure connections, then retry.";
@@ -243,8 +248,10 @@ Attempt fetch(const Installer& installer, const RuntimeAsset& asset, PartialDown
             return Attempt::Refused;
         if (offset > 0 && answer && answer->status == 416)
             return Attempt::Received;
+        // A curl ended by a signal has no exit status to read a cause from.
         if (const auto* curl = dynamic_cast<const ProgramFailure*>(&failure))
-            throw SetupFailure(downloadFailure(asset.name, curl->status(), answer, partial.path().parent_path()));
+            throw SetupFailure(downloadFailure(asset.name, curl->signalled() ? -1 : curl->status(), answer,
+                                               partial.path().parent_path()));
         throw;
     }
     const auto answer = partial.answer();

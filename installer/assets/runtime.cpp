@@ -3,6 +3,7 @@
 #include "installer/installation_record.h"
 #include "installer/layout.h"
 #include "installer/platform.h"
+#include "installer/runner.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 #include "installer/staging_folder.h"
@@ -85,6 +86,8 @@ void Installer::locateSystemWine() const
         try {
             versionLine = firstLine(run(loader.string(), {"--version"},
                                         {.environment = environment(), .capture = true, .timeout = versionCheckTimeLimit}));
+        } catch (const SetupStopped&) {
+            throw;
         } catch (const std::exception&) {
             continue; // does not run here: the next one may
         }

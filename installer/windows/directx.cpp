@@ -4,6 +4,7 @@
 #include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/regular_file.h"
+#include "installer/runner.h"
 #include "installer/setup_failure.h"
 #include "installer/staging_folder.h"
 #include "installer/windows/graphics_libraries.h"
@@ -42,6 +43,8 @@ void Installer::installDirectX() const
             const auto names = listingLines(run(archiver, {"-tf", archive.string()}, listing));
             const auto entries = parseVerboseListing(run(archiver, {"--numeric-owner", "-tvf", archive.string()}, listing));
             sound = onlyRegularMember(names, entries, member);
+        } catch (const SetupStopped&) {
+            throw;
         } catch (const SetupFailure&) {
             // An archive the archiver cannot list to its end is damaged.
         }

@@ -22,15 +22,6 @@ namespace corvanel::testing {
 
 namespace {
 std::atomic<int> serial{0};
-
-/// The programs the tests start meet Ctrl-C and friends as from a terminal, even where the test
-/// runner itself was started with them ignored (a background job of a script, nohup): an
-/// ignored signal would stay ignored through every exec down to the program under test.
-[[maybe_unused]] const bool signalsAtDefault = [] {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        std::signal(signal, SIG_DFL);
-    return true;
-}();
 }
 
 ArgumentVector::ArgumentVector(const std::filesystem::path& program, const std::vector<std::string>& arguments)
@@ -62,6 +53,7 @@ StartedProgram::StartedProgram(const std::filesystem::path& program, const std::
         ::dup2(in, STDIN_FILENO);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
+        restoreDefaultSignals();
         ::execv(argv.get()[0], argv.get());
         ::_exit(127);
     }
@@ -86,6 +78,12 @@ ProgramOutcome runProgram(const std::filesystem::path& program, const std::vecto
                           const std::filesystem::path& scratch)
 {
     return StartedProgram(program, arguments, scratch).finish();
+}
+
+void restoreDefaultSignals()
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        std::signal(signal, SIG_DFL);
 }
 
 std::vector<std::string> linesOf(const std::string& text)

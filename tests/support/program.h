@@ -60,4 +60,9 @@ int rerunAsNobody(const std::string& filter, const std::filesystem::path& log);
 /// The non-empty lines of `text`.
 std::vector<std::string> linesOf(const std::string& text);
 
+/// In a forked child before exec: the program meets Ctrl-C and friends as from a terminal, even
+/// where the test runner was started with them ignored (a background job of a script, nohup),
+/// which every exec would otherwise pass on.
+void restoreDefaultSignals();
+
 } // namespace corvanel::testing

@@ -774,7 +774,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(started), 10'000);
         repairing.stop();
         QTRY_VERIFY_WITH_TIMEOUT(!repairing.busy(), 10'000);
-        QCOMPARE(repairing.status(), QStringLiteral("Setup was stopped. Your source files are unchanged."));
+        QCOMPARE(repairing.status(),
+                 QStringLiteral("Repair was stopped. Your game and saves are unchanged; repair again to finish it."));
         QVERIFY(repairing.error().isEmpty());
         QCOMPARE(repairing.phase(), LauncherModel::Phase::Repair);
     }

@@ -763,11 +763,11 @@ private slots:
         QTest::addColumn<QString>("phase");
         QTest::addColumn<QString>("alert");
         QTest::addColumn<QStringList>("buttons");
-        QTest::newRow("setting up") << "setting-up" << "Setup is still running / Let setup finish before quitting the launcher."
+        QTest::newRow("setting up") << "setting-up" << "Setup is still running / Let setup finish, or press Cancel, before quitting the launcher."
                                     << QStringList{"OK"};
         QTest::newRow("playing") << "playing" << "Halo 2 is still running / Save and quit Halo 2 before quitting the launcher."
                                  << QStringList{"Keep playing", "Stop the game"};
-        QTest::newRow("repairing") << "repairing" << "Repair is still running / Let the repair finish before quitting the launcher."
+        QTest::newRow("repairing") << "repairing" << "Repair is still running / Let the repair finish, or press Cancel, before quitting the launcher."
                                    << QStringList{"OK"};
     }
 

@@ -80,10 +80,21 @@ Card {
         id: stopQuestion
         objectName: "stopQuestion"
         eyebrow: "CORVANEL"
-        heading: "Stop setup?"
-        paragraphs: ["Nothing you chose is lost; the next setup continues from where it stopped."]
-        acceptText: "Stop setup"
+        heading: screen.model.repairing ? "Stop repair?" : "Stop setup?"
+        paragraphs: [screen.model.repairing
+                     ? "Your game and saves are kept; the next repair continues from where it stopped."
+                     : "Nothing you chose is lost; the next setup continues from where it stopped."]
+        acceptText: screen.model.repairing ? "Stop repair" : "Stop setup"
         rejectText: "Keep going"
         onAccepted: screen.model.stop()
+    }
+
+    // Work that ends by itself leaves nothing to stop.
+    Connections {
+        target: screen.model
+        function onBusyChanged() {
+            if (!screen.model.busy)
+                stopQuestion.close()
+        }
     }
 }
