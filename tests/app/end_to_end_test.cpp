@@ -42,9 +42,7 @@ const std::vector<std::string> headlines = {
 
 testing::ProgramOutcome corvanel(const std::vector<std::string>& arguments, const fs::path& scratch)
 {
-    std::vector<std::string> all{"--cli"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return testing::runProgram(program, all, scratch);
+    return testing::runCommandLine(program, arguments, scratch);
 }
 
 testing::ProgramOutcome install(const fs::path& game, const fs::path& root, const fs::path& scratch)

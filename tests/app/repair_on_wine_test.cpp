@@ -38,9 +38,7 @@ const fs::path program = CORVANEL_DEMO_BINARY;
 
 testing::ProgramOutcome corvanel(const std::vector<std::string>& arguments, const fs::path& scratch)
 {
-    std::vector<std::string> all{"--cli"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return testing::runProgram(program, all, scratch);
+    return testing::runCommandLine(program, arguments, scratch);
 }
 
 /// The prefix's own user folder, where the game keeps its saves.

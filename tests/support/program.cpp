@@ -80,6 +80,14 @@ ProgramOutcome runProgram(const std::filesystem::path& program, const std::vecto
     return StartedProgram(program, arguments, scratch).finish();
 }
 
+ProgramOutcome runCommandLine(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                              const std::filesystem::path& scratch)
+{
+    std::vector<std::string> all{"--cli"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return runProgram(program, all, scratch);
+}
+
 void restoreDefaultSignals()
 {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})

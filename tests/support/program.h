@@ -50,6 +50,10 @@ private:
 ProgramOutcome runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                           const std::filesystem::path& scratch);
 
+/// Runs `program` in command-line mode (`--cli` before `arguments`), as runProgram does.
+ProgramOutcome runCommandLine(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                              const std::filesystem::path& scratch);
+
 /// Whether this process may run programs as the user nobody (it is root, and the system lets it).
 bool canRunAsNobody();
 
