@@ -157,6 +157,10 @@ public:
     /// Whether the Wine `wine()` names is there, with its server.
     bool wineIsPresent() const;
 
+    /// Refuses, with the sentence setup would give, a root that setup could not use: a path with
+    /// control characters, or a folder holding anything Corvanel did not create. Reads only.
+    void requireUsableRoot() const;
+
 private:
     /// Refuses a root whose path holds a line feed or another control character, before the
     /// path is used for anything.

@@ -169,6 +169,12 @@ void Installer::sweepLeftovers() const
     removeEntries(root_ / layout::logs, isLogLeftover);
 }
 
+void Installer::requireUsableRoot() const
+{
+    requireSupportedRoot();
+    requireOwnRoot(root_, catalogue_);
+}
+
 void Installer::install(const fs::path& game, const std::optional<fs::path>& audio,
                         const std::optional<fs::path>& cache) const
 {

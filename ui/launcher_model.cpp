@@ -1,5 +1,6 @@
 #include "ui/launcher_model.h"
 
+#include "installer/display_text.h"
 #include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/runner.h"
@@ -13,8 +14,12 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdint>
 #include <utility>
 
@@ -32,7 +37,7 @@ const QString unexpectedExit = QStringLiteral("Halo 2 exited unexpectedly. Open 
 const QString repairPrompt
     = QStringLiteral("Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are.");
 const QString setUpAgainPrompt
-    = QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept.");
+    = QStringLiteral("Your game files need to be set up again. Press Set up again; your saves are kept.");
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
 const QString stoppingWork = QStringLiteral("Stopping. The running step is being ended and tidied up.");
 const QString setupStopped = QStringLiteral("Setup was stopped. Your source files are unchanged.");
@@ -40,7 +45,11 @@ const QString repairStopped = QString::fromUtf8(repairStoppedMessage);
 const QString launchNeedsRepair
     = QStringLiteral("Halo 2 could not start because parts of its installation are missing. Press Repair to restore them.");
 const QString launchNeedsGameFiles = QStringLiteral(
-    "Halo 2 could not start because its game files are missing. Set them up again as described above; your saves are kept.");
+    "Halo 2 could not start because its game files are missing. Press Set up again above; your saves are kept.");
+
+// Where the window's choices are kept between starts.
+const QString installationFolderKey = QStringLiteral("installationFolder");
+const QString lastSourceKey = QStringLiteral("lastSource");
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
@@ -91,6 +100,14 @@ bool hasPart(const std::vector<MissingPart>& parts, InstallationPart part)
     return std::any_of(parts.begin(), parts.end(), [part](const MissingPart& missing) { return missing.part == part; });
 }
 
+/// `path` with a zero-width space after each separator, so that a long path wraps at a
+/// separator rather than inside a folder's name.
+QString breakableAtSeparators(const QString& path)
+{
+    QString shown = path;
+    return shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+}
+
 void openLocal(const fs::path& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(text(path.string()))); }
 
 } // namespace
@@ -101,17 +118,18 @@ LauncherModel::LauncherModel(LauncherSeams seams, QObject* parent)
     if (!seams_.choose)
         seams_.choose = runFilePanel;
     if (!seams_.setup)
-        seams_.setup = [](const Installer& installer, const fs::path& game, const std::optional<fs::path>& audio) {
-            installer.install(game, audio, std::nullopt);
-        };
+        seams_.setup = [](const Installer& installer, const fs::path& game, const std::optional<fs::path>& audio,
+                          const std::optional<fs::path>& cache) { installer.install(game, audio, cache); };
     if (!seams_.repair)
-        seams_.repair = [](const Installer& installer, const std::optional<fs::path>& audio) {
-            installer.repair(audio, std::nullopt);
-        };
+        seams_.repair = [](const Installer& installer, const std::optional<fs::path>& audio,
+                           const std::optional<fs::path>& cache) { installer.repair(audio, cache); };
     if (!seams_.clock)
         seams_.clock = [] {
             return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
         };
+    const QString remembered = settings()->value(installationFolderKey).toString();
+    if (!remembered.isEmpty())
+        installer_ = Installer(localPath(QUrl::fromLocalFile(remembered)), {}, seams_.catalogue);
     surveyInstallation();
     phase_ = decidePhase();
     status_ = restingStatus();
@@ -131,6 +149,13 @@ QString LauncherModel::systemName() const { return text(platform::systemName());
 QString LauncherModel::requirements() const { return text(platform::requirements()); }
 QString LauncherModel::root() const { return text(installer_.root().string()); }
 QString LauncherModel::prefix() const { return text(installer_.prefix().string()); }
+QString LauncherModel::shownRoot() const { return breakableAtSeparators(root()); }
+QString LauncherModel::shownDownloadsFolder() const { return breakableAtSeparators(downloadsFolder_); }
+
+bool LauncherModel::defaultRoot() const
+{
+    return installer_.root() == Installer(seams_.root, {}, seams_.catalogue).root();
+}
 
 QString LauncherModel::elapsedText() const { return text(elapsed(elapsedSeconds_)); }
 
@@ -252,8 +277,10 @@ void LauncherModel::install()
     const fs::path game = localPath(gameURL_);
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
 
-    runInBackground([setup = seams_.setup, game, audio](const Installer& installer) { setup(installer, game, audio); },
-                    &LauncherModel::setupEnded);
+    settings()->setValue(lastSourceKey, gameURL_.toLocalFile());
+    runInBackground([setup = seams_.setup, game, audio, cache = cache()](const Installer& installer) {
+        setup(installer, game, audio, cache);
+    }, &LauncherModel::setupEnded);
 }
 
 void LauncherModel::repair()
@@ -262,8 +289,9 @@ void LauncherModel::repair()
         return;
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
     setRepairing(true);
-    runInBackground([repair = seams_.repair, audio](const Installer& installer) { repair(installer, audio); },
-                    &LauncherModel::repairEnded);
+    runInBackground([repair = seams_.repair, audio, cache = cache()](const Installer& installer) {
+        repair(installer, audio, cache);
+    }, &LauncherModel::repairEnded);
 }
 
 void LauncherModel::stop()
@@ -429,6 +457,113 @@ void LauncherModel::openLogs()
 void LauncherModel::openSaves() { openLocal(installer_.prefix() / "drive_c" / "users"); }
 
 void LauncherModel::openGameFiles() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(gameFilesPage))); }
+
+std::unique_ptr<QSettings> LauncherModel::settings() const
+{
+    if (seams_.settings)
+        return std::make_unique<QSettings>(text(seams_.settings->string()), QSettings::IniFormat);
+    return std::make_unique<QSettings>(QStringLiteral("Corvanel"), QStringLiteral("Corvanel"));
+}
+
+std::optional<fs::path> LauncherModel::cache() const
+{
+    if (downloadsFolder_.isEmpty())
+        return std::nullopt;
+    return localPath(QUrl::fromLocalFile(downloadsFolder_));
+}
+
+void LauncherModel::switchRoot(const std::optional<fs::path>& root)
+{
+    installer_ = Installer(root ? root : seams_.root, {}, seams_.catalogue);
+    emit rootChanged();
+    surveyInstallation();
+    setError({});
+    setStatus(restingStatus());
+    updatePhase();
+}
+
+void LauncherModel::chooseInstallationFolder()
+{
+    if (busy_ || playing_)
+        return;
+    const auto chosen = seams_.choose({
+        .title = QStringLiteral("Choose the installation folder"),
+        .message = QStringLiteral("Choose an empty folder or an existing Corvanel folder. Corvanel keeps the game, its "
+                                  "Windows environment and your saves there."),
+        .folders = true,
+        .foldersOnly = true,
+    });
+    if (!chosen)
+        return;
+    const fs::path folder = localPath(*chosen);
+    try {
+        std::error_code error;
+        if (fs::exists(folder, error) && !fs::is_directory(folder, error))
+            throw SetupFailure("The installation folder must be a folder, and " + shownPath(folder)
+                               + " is a file. Choose an empty folder or an existing Corvanel folder.");
+        Installer(folder, {}, seams_.catalogue).requireUsableRoot();
+    } catch (const std::exception& failure) {
+        setError(text(describe(failure)));
+        return;
+    }
+    settings()->setValue(installationFolderKey, chosen->toLocalFile());
+    switchRoot(folder);
+}
+
+void LauncherModel::useDefaultInstallationFolder()
+{
+    if (busy_ || playing_ || defaultRoot())
+        return;
+    settings()->remove(installationFolderKey);
+    switchRoot(std::nullopt);
+}
+
+void LauncherModel::chooseDownloadsFolder()
+{
+    if (busy_)
+        return;
+    const auto chosen = seams_.choose({
+        .title = QStringLiteral("Choose your downloads folder"),
+        .message = QStringLiteral("Choose a folder that already holds the files setup downloads. Corvanel checks each "
+                                  "file there and downloads only what is missing."),
+        .folders = true,
+        .foldersOnly = true,
+    });
+    if (!chosen || !assign(downloadsFolder_, chosen->toLocalFile()))
+        return;
+    emit downloadsFolderChanged();
+}
+
+void LauncherModel::forgetDownloadsFolder()
+{
+    if (!busy_ && assign(downloadsFolder_, QString()))
+        emit downloadsFolderChanged();
+}
+
+void LauncherModel::setUpAgain()
+{
+    if (busy_ || playing_ || phase_ != Phase::Repair || repairable_)
+        return;
+    try {
+        // Another launcher may be setting up or playing from this folder.
+        const InstallLock lock(installer_.lockFile());
+        // unlink removes a link in the record's place as a link and refuses a folder.
+        if (::unlink(installer_.record().c_str()) != 0 && errno != ENOENT)
+            throw SetupFailure("The installation record " + shownPath(installer_.record())
+                               + " could not be removed: " + std::strerror(errno)
+                               + ". Move it out of the installation folder, then press Set up again.");
+    } catch (const std::exception& failure) {
+        setError(text(describe(failure)));
+        return;
+    }
+    const QString source = gameURL_.isEmpty() ? settings()->value(lastSourceKey).toString() : gameURL_.toLocalFile();
+    if (!source.isEmpty() && QFileInfo::exists(source))
+        setGameURL(QUrl::fromLocalFile(source));
+    surveyInstallation();
+    setError({});
+    setStatus(restingStatus());
+    updatePhase();
+}
 
 void LauncherModel::setGameURL(const QUrl& value)
 {

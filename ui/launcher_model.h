@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QSettings>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
@@ -23,6 +24,7 @@ struct FilePanel {
     QString title;
     QString message;
     bool folders = false; ///< folders may be chosen as well as files
+    bool foldersOnly = false; ///< only a folder may be chosen
 };
 
 /// The outside world of the model: everything a test replaces.
@@ -30,12 +32,19 @@ struct LauncherSeams {
     Catalogue catalogue = releaseCatalogue();
     std::optional<fs::path> root;     ///< none means the default root
     std::optional<fs::path> guide;    ///< the setup guide page shipped with the program
+    /// The file the window's choices are remembered in for the next start; none means the
+    /// platform's usual settings place.
+    std::optional<fs::path> settings;
     /// Runs an open panel modally; none when the user cancels.
     std::function<std::optional<QUrl>(const FilePanel&)> choose;
-    /// The whole setup, run on a worker thread; none means `Installer::install` with no cache.
-    std::function<void(const Installer&, const fs::path& game, const std::optional<fs::path>& audio)> setup;
-    /// The whole repair, run on a worker thread; none means `Installer::repair` with no cache.
-    std::function<void(const Installer&, const std::optional<fs::path>& audio)> repair;
+    /// The whole setup, run on a worker thread; none means `Installer::install`. `cache` is the
+    /// downloads folder the user chose, if any.
+    std::function<void(const Installer&, const fs::path& game, const std::optional<fs::path>& audio,
+                       const std::optional<fs::path>& cache)>
+        setup;
+    /// The whole repair, run on a worker thread; none means `Installer::repair`.
+    std::function<void(const Installer&, const std::optional<fs::path>& audio, const std::optional<fs::path>& cache)>
+        repair;
     /// A monotonic clock for the setup timer; none means the system's steady clock.
     std::function<std::chrono::milliseconds()> clock;
 };
@@ -98,8 +107,16 @@ private:
     Q_PROPERTY(QString computerNoun READ computerNoun CONSTANT)
     Q_PROPERTY(QString systemName READ systemName CONSTANT)
     Q_PROPERTY(QString requirements READ requirements CONSTANT)
-    Q_PROPERTY(QString root READ root CONSTANT)
-    Q_PROPERTY(QString prefix READ prefix CONSTANT)
+    Q_PROPERTY(QString root READ root NOTIFY rootChanged)
+    Q_PROPERTY(QString prefix READ prefix NOTIFY rootChanged)
+    /// The installation folder and the downloads folder, for display: a zero-width space after
+    /// each path separator lets a long path wrap there rather than inside a name.
+    Q_PROPERTY(QString shownRoot READ shownRoot NOTIFY rootChanged)
+    /// True when the installation folder is the one used when none is chosen.
+    Q_PROPERTY(bool defaultRoot READ defaultRoot NOTIFY rootChanged)
+    /// The folder that may already hold the downloads; empty when none is chosen.
+    Q_PROPERTY(QString downloadsFolder READ downloadsFolder NOTIFY downloadsFolderChanged)
+    Q_PROPERTY(QString shownDownloadsFolder READ shownDownloadsFolder NOTIFY downloadsFolderChanged)
 
 public:
     explicit LauncherModel(LauncherSeams seams = {}, QObject* parent = nullptr);
@@ -136,6 +153,10 @@ public:
     QString requirements() const;
     QString root() const;
     QString prefix() const;
+    QString shownRoot() const;
+    bool defaultRoot() const;
+    QString downloadsFolder() const { return downloadsFolder_; }
+    QString shownDownloadsFolder() const;
 
     static constexpr const char* gameFilesPage = "https://cartographer.online/install/";
 
@@ -158,6 +179,19 @@ public slots:
     void openLogs();
     void openSaves();
     void openGameFiles();
+    /// Asks for an installation folder: an empty folder or an existing Corvanel folder is
+    /// taken, remembered for the next start and its installed state read; anything else is
+    /// refused with the reason and changes nothing. Not while setup runs or the game plays.
+    void chooseInstallationFolder();
+    /// Goes back to the installation folder used when none is chosen, and forgets the choice.
+    void useDefaultInstallationFolder();
+    /// Asks for a folder that may already hold the downloads, as the command line's cache.
+    void chooseDownloadsFolder();
+    void forgetDownloadsFolder();
+    /// For lost game files: removes the installation record (only that file; a link in its
+    /// place is removed, never followed) and shows the setup screen with the last source
+    /// chosen again. The saves and everything else in the folder stay.
+    void setUpAgain();
 
 signals:
     void gameURLChanged();
@@ -175,6 +209,8 @@ signals:
     void stoppingChanged();
     void elapsedSecondsChanged();
     void newlyInstalledChanged();
+    void rootChanged();
+    void downloadsFolderChanged();
 
 private:
     void setGameURL(const QUrl& value);
@@ -204,6 +240,12 @@ private:
     void setupEnded(const QString& failure);
     void repairEnded(const QString& failure);
     void gameExited(int status);
+    /// Uses `root` as the installation folder from now on, or the default one when none.
+    void switchRoot(const std::optional<fs::path>& root);
+    /// The settings the window's choices are remembered in.
+    std::unique_ptr<QSettings> settings() const;
+    /// The downloads folder to hand to setup or repair; none when none is chosen.
+    std::optional<fs::path> cache() const;
 
     LauncherSeams seams_;
     Installer installer_;
@@ -230,6 +272,7 @@ private:
     QTimer setupClock_;
     std::shared_ptr<ChildProcess> process_;
     std::optional<InstallLock> playLock_;
+    QString downloadsFolder_;
 };
 
 /// The open panel of the running application (a file dialog).

@@ -30,6 +30,7 @@ private slots:
         AppDelegate delegate(
             {
                 .catalogue = demoCatalogue(),
+                .settings = home.path() / "settings.ini",
                 .choose = [&kit](const FilePanel&) -> std::optional<QUrl> {
                     return QUrl::fromLocalFile(QString::fromStdString((kit / "h2pc_installer_2.1").string()));
                 },

@@ -1,14 +1,18 @@
 #include "fixture_installation.h"
 
+#include "installer/display_text.h"
 #include "installer/install_lock.h"
 #include "installer/setup_failure.h"
 #include "ui/launcher_model.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThreadPool>
 
 #include <atomic>
@@ -21,6 +25,7 @@ using namespace corvanel;
 using corvanel::testing::DataHome;
 using corvanel::testing::fixtureCatalogue;
 using corvanel::testing::writeInstallation;
+using corvanel::testing::writeText;
 
 namespace {
 
@@ -33,7 +38,7 @@ const QString starting = QStringLiteral("Halo 2 is starting. The first launch ca
 const QString repairPrompt
     = QStringLiteral("Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are.");
 const QString setUpAgainPrompt
-    = QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept.");
+    = QStringLiteral("Your game files need to be set up again. Press Set up again; your saves are kept.");
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
 
 /// A complete fixture installation under `root` with `lost` (relative to the root) removed.
@@ -88,6 +93,12 @@ struct Spies {
     QSignalSpy gameURL, audioURL, busy, started, playing, ready, status, error;
 };
 
+std::string readAll(const fs::path& file)
+{
+    QFile opened(QString::fromStdString(file.string()));
+    return opened.open(QIODevice::ReadOnly) ? opened.readAll().toStdString() : std::string("(unreadable)");
+}
+
 bool lockIsFree(const fs::path& root)
 {
     try {
@@ -104,6 +115,9 @@ class LauncherModelTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // A model without a settings file of its own never reads the user's real settings.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void startsIdleWithoutAnInstallation()
     {
         DataHome home;
@@ -220,7 +234,7 @@ private slots:
         panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
         LauncherModel model({
             .choose = panels.seam(),
-            .setup = [](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+            .setup = [](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
                 installer.report("Importing your Halo 2 files");
                 installer.report("Downloading and verifying the compatibility runtime · about 341 MB");
                 writeInstallation(installer.root());
@@ -255,7 +269,7 @@ private slots:
         std::atomic<int> runs = 0;
         LauncherModel model({
             .choose = panels.seam(),
-            .setup = [&runs, released](const Installer&, const fs::path&, const std::optional<fs::path>&) {
+            .setup = [&runs, released](const Installer&, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
                 ++runs;
                 released.wait();
                 throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
@@ -291,7 +305,7 @@ private slots:
         std::atomic<bool> ended = false;
         auto model = std::make_unique<LauncherModel>(LauncherSeams{
             .choose = panels.seam(),
-            .setup = [released, &ended](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+            .setup = [released, &ended](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
                 released.wait();
                 installer.report("Importing your Halo 2 files");
                 ended = true;
@@ -452,7 +466,7 @@ private slots:
         panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
         LauncherModel model({
             .choose = panels.seam(),
-            .setup = [fails](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+            .setup = [fails](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
                 installer.report("Importing your Halo 2 files");
                 if (fails)
                     throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
@@ -608,7 +622,7 @@ private slots:
         LauncherModel model({
             .catalogue = fixtureCatalogue(),
             .choose = panels.seam(),
-            .repair = [&audioSeen, released, fails, &keptRegistry](const Installer& installer, const std::optional<fs::path>& audio) {
+            .repair = [&audioSeen, released, fails, &keptRegistry](const Installer& installer, const std::optional<fs::path>& audio, const std::optional<fs::path>&) {
                 audioSeen = audio;
                 installer.report("Repairing your installation");
                 released.wait();
@@ -711,6 +725,179 @@ private slots:
 
     }
 
+    /// The installation folder accepts an empty folder or a Corvanel folder and refuses anything
+    /// else with the reason, changing nothing; the downloads folder reaches setup as its cache;
+    /// the installation lands in the chosen folder, and a new model starts there.
+    void chosenFoldersAreUsedAndTheInstallationFolderIsRemembered()
+    {
+        DataHome home;
+        const fs::path settings = home.path() / "settings" / "corvanel.ini";
+        const fs::path foreign = home.path() / "Documents";
+        writeText(foreign / "letter.txt", QStringLiteral("mine"));
+        const fs::path plainFile = home.path() / "notes.txt";
+        writeText(plainFile, QStringLiteral("mine"));
+        const fs::path chosenRoot = home.path() / "Games" / "Corvanel here";
+        fs::create_directories(chosenRoot);
+        const fs::path downloads = home.path() / "Kept downloads";
+        fs::create_directories(downloads);
+        const fs::path game = home.path() / "h2pc_installer_2.1";
+        fs::create_directories(game);
+
+        Panels panels;
+        std::optional<fs::path> cacheSeen;
+        fs::path rootSeen;
+        auto setup = [&cacheSeen, &rootSeen](const Installer& installer, const fs::path&, const std::optional<fs::path>&,
+                                             const std::optional<fs::path>& cache) {
+            cacheSeen = cache;
+            rootSeen = installer.root();
+            writeInstallation(installer.root());
+        };
+        LauncherModel model({.catalogue = fixtureCatalogue(), .settings = settings, .choose = panels.seam(), .setup = setup});
+        const QString defaultRoot = model.root();
+        QVERIFY(model.defaultRoot());
+        QSignalSpy rootChanged(&model, &LauncherModel::rootChanged);
+
+        struct Refusal {
+            fs::path folder;
+            QString error;
+        };
+        const Refusal refusals[] = {
+            {foreign, "The folder " + QString::fromStdString(shownPath(foreign))
+                          + " already holds files that Corvanel did not create, such as letter.txt. Choose an empty "
+                            "folder or an existing Corvanel folder, then retry."},
+            {plainFile, "The installation folder must be a folder, and " + QString::fromStdString(shownPath(plainFile))
+                            + " is a file. Choose an empty folder or an existing Corvanel folder."},
+        };
+        for (const Refusal& refusal : refusals) {
+            panels.answers = {QUrl::fromLocalFile(QString::fromStdString(refusal.folder.string()))};
+            model.chooseInstallationFolder();
+            QCOMPARE(model.error(), refusal.error);
+            QCOMPARE(model.root(), defaultRoot);
+            QCOMPARE(rootChanged.count(), 0);
+            QVERIFY(!fs::exists(settings));
+        }
+        QCOMPARE(readAll(foreign / "letter.txt"), std::string("mine"));
+        QVERIFY(panels.asked.last().foldersOnly);
+
+        panels.answers = {QUrl::fromLocalFile(QString::fromStdString(chosenRoot.string())),
+                          QUrl::fromLocalFile(QString::fromStdString(downloads.string())),
+                          QUrl::fromLocalFile(QString::fromStdString(game.string()))};
+        model.chooseInstallationFolder();
+        QVERIFY(model.error().isEmpty());
+        QCOMPARE(model.root(), QString::fromStdString(chosenRoot.string()));
+        QVERIFY(!model.defaultRoot());
+        QCOMPARE(rootChanged.count(), 1);
+        model.chooseDownloadsFolder();
+        QCOMPARE(model.downloadsFolder(), QString::fromStdString(downloads.string()));
+        model.selectGame();
+        model.install();
+        QTRY_VERIFY(!model.busy());
+        QVERIFY(model.error().isEmpty());
+        QCOMPARE(rootSeen, chosenRoot);
+        QCOMPARE(cacheSeen, std::optional(downloads));
+        QVERIFY(fs::is_regular_file(chosenRoot / "installed.json"));
+        QVERIFY(!fs::exists(home.root()));
+
+        // The next start uses the chosen folder and finds its installation; the default brings
+        // back the folder used before, and is remembered too.
+        {
+            LauncherModel next({.catalogue = fixtureCatalogue(), .settings = settings, .choose = panels.seam()});
+            QCOMPARE(next.root(), QString::fromStdString(chosenRoot.string()));
+            QCOMPARE(next.phase(), LauncherModel::Phase::Play);
+            QVERIFY(next.downloadsFolder().isEmpty());
+            next.useDefaultInstallationFolder();
+            QCOMPARE(next.root(), defaultRoot);
+            QCOMPARE(next.phase(), LauncherModel::Phase::Install);
+        }
+        LauncherModel afterDefault({.catalogue = fixtureCatalogue(), .settings = settings, .choose = panels.seam()});
+        QCOMPARE(afterDefault.root(), defaultRoot);
+
+        // An existing Corvanel folder is taken as it is, and read at once.
+        panels.answers = {QUrl::fromLocalFile(QString::fromStdString(chosenRoot.string()))};
+        afterDefault.chooseInstallationFolder();
+        QVERIFY(afterDefault.error().isEmpty());
+        QCOMPARE(afterDefault.phase(), LauncherModel::Phase::Play);
+    }
+
+    /// A long folder name is shown breakable after each separator, never inside a name.
+    void shownFoldersBreakAtSeparators()
+    {
+        DataHome home;
+        LauncherModel model;
+        QCOMPARE(model.shownRoot().remove(QChar(0x200B)), model.root());
+        QCOMPARE(model.shownRoot().count(QChar(0x200B)), model.root().count(QLatin1Char('/')));
+        for (const QString& part : model.shownRoot().split(QChar(0x200B)).mid(1))
+            QVERIFY2(part.isEmpty() || !part.startsWith(QLatin1Char('/')), qPrintable(part));
+        QVERIFY(model.shownRoot().contains(QStringLiteral("/\u200B")));
+    }
+
+    /// Lost game files: Set up again removes the record alone (a link in its place as a link)
+    /// and offers the setup screen with the last source chosen again; saves and the rest stay.
+    void setUpAgainRemovesOnlyTheRecord_data()
+    {
+        QTest::addColumn<bool>("recordIsLink");
+        QTest::newRow("record") << false;
+        QTest::newRow("record is a link to a file outside") << true;
+    }
+
+    void setUpAgainRemovesOnlyTheRecord()
+    {
+        QFETCH(bool, recordIsLink);
+        DataHome home;
+        const fs::path settings = home.path() / "corvanel.ini";
+        const fs::path source = home.path() / "h2pc_installer_2.1";
+        fs::create_directories(source);
+        const fs::path outside = home.path() / "outside.json";
+        writeInstallation(home.root());
+        const fs::path save = home.root() / "Install" / "prefix" / "drive_c" / "users" / "player" / "save.bin";
+        writeText(save, QStringLiteral("progress"));
+        if (recordIsLink) {
+            fs::rename(home.root() / "installed.json", outside);
+            fs::create_symlink(outside, home.root() / "installed.json");
+        }
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile(QString::fromStdString(source.string()))};
+        {
+            // Setup from this source once ran here; the source is what the next start remembers.
+            LauncherModel earlier({.catalogue = fixtureCatalogue(), .settings = settings, .choose = panels.seam(),
+                                   .setup = [](const Installer&, const fs::path&, const std::optional<fs::path>&,
+                                               const std::optional<fs::path>&) {}});
+            fs::rename(home.root() / "installed.json", home.path() / "aside");
+            earlier.selectGame();
+            earlier.install();
+            QTRY_VERIFY(!earlier.busy());
+            fs::rename(home.path() / "aside", home.root() / "installed.json");
+        }
+        fs::remove(home.root() / "Install" / "game" / "halo2.exe");
+
+        LauncherModel model({.catalogue = fixtureCatalogue(), .settings = settings});
+        QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
+        QVERIFY(!model.repairable());
+        QVERIFY(model.gameURL().isEmpty());
+        model.setUpAgain();
+        QCOMPARE(model.phase(), LauncherModel::Phase::Install);
+        QVERIFY(!fs::exists(fs::symlink_status(home.root() / "installed.json")));
+        QCOMPARE(model.gameURL(), QUrl::fromLocalFile(QString::fromStdString(source.string())));
+        QCOMPARE(model.status(), readyToSetUp);
+        QVERIFY(model.error().isEmpty());
+        QCOMPARE(readAll(save), std::string("progress"));
+        QVERIFY(fs::exists(home.root() / "Install" / "game"));
+        QCOMPARE(fs::exists(outside), recordIsLink);
+    }
+
+    /// Set up again is only for lost game files: a repairable installation keeps its record.
+    void setUpAgainLeavesARepairableInstallationAlone()
+    {
+        DataHome home;
+        writeInstallation(home.root());
+        fs::remove_all(home.root() / "Runtime");
+        LauncherModel model({.catalogue = fixtureCatalogue(), .settings = home.path() / "corvanel.ini"});
+        QVERIFY(model.repairable());
+        model.setUpAgain();
+        QVERIFY(fs::exists(home.root() / "installed.json"));
+        QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
+    }
+
     /// Lost game files cannot be repaired: the failure says so and points to the steps shown.
     void failedLaunchWithoutGameFilesPointsToSetup()
     {
@@ -720,8 +907,8 @@ private slots:
         fs::remove(home.root() / "Install" / "game" / "halo2.exe");
 
         model.play();
-        QCOMPARE(model.error(), QStringLiteral("Halo 2 could not start because its game files are missing. Set them up "
-                                               "again as described above; your saves are kept."));
+        QCOMPARE(model.error(), QStringLiteral("Halo 2 could not start because its game files are missing. Press Set up "
+                                               "again above; your saves are kept."));
         QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
         QVERIFY(!model.repairable());
         QCOMPARE(model.status(), setUpAgainPrompt);
@@ -742,8 +929,8 @@ private slots:
         LauncherModel model({
             .catalogue = fixtureCatalogue(),
             .choose = panels.seam(),
-            .setup = [longStep](const Installer& installer, const fs::path&, const std::optional<fs::path>&) { longStep(installer); },
-            .repair = [longStep](const Installer& installer, const std::optional<fs::path>&) { longStep(installer); },
+            .setup = [longStep](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) { longStep(installer); },
+            .repair = [longStep](const Installer& installer, const std::optional<fs::path>&, const std::optional<fs::path>&) { longStep(installer); },
         });
         model.stop();
         QVERIFY(!model.stopping());
@@ -768,7 +955,7 @@ private slots:
         // A repair stops the same way and comes back to the repair screen.
         writeDamagedInstallation(home.root(), "Runtime");
         fs::remove(started);
-        LauncherModel repairing({.catalogue = fixtureCatalogue(), .repair = [longStep](const Installer& installer, const std::optional<fs::path>&) { longStep(installer); }});
+        LauncherModel repairing({.catalogue = fixtureCatalogue(), .repair = [longStep](const Installer& installer, const std::optional<fs::path>&, const std::optional<fs::path>&) { longStep(installer); }});
         QCOMPARE(repairing.phase(), LauncherModel::Phase::Repair);
         repairing.repair();
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(started), 10'000);
@@ -790,7 +977,7 @@ private slots:
         std::shared_future<void> released = release.get_future().share();
         LauncherModel model({
             .choose = panels.seam(),
-            .setup = [released](const Installer&, const fs::path&, const std::optional<fs::path>&) {
+            .setup = [released](const Installer&, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
                 released.wait();
                 throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
             },

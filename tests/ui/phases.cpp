@@ -39,17 +39,18 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
     LauncherSeams seams{
         .catalogue = fixtureCatalogue(),
         .guide = home_->path() / "Setup Guide.html",
+        .settings = home_->path() / "settings.ini",
         .choose = [downloads](const FilePanel& panel) -> std::optional<QUrl> {
             return QUrl::fromLocalFile(local(downloads / (panel.folders ? "h2pc_installer_2.1" : "MPSetup.exe")));
         },
-        .setup = [released, wine](const Installer& installer, const fs::path&, const std::optional<fs::path>&) {
+        .setup = [released, wine](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
             installer.report("Importing your Halo 2 files");
             installer.report("Unpacking the game · 1.24 GB · 42s elapsed");
             if (released.get())
                 throw SetupFailure(failure.toStdString());
             writeInstallation(installer.root(), wine);
         },
-        .repair = [released, wine](const Installer& installer, const std::optional<fs::path>&) {
+        .repair = [released, wine](const Installer& installer, const std::optional<fs::path>&, const std::optional<fs::path>&) {
             installer.report("Repairing your installation");
             installer.report("Unpacking the compatibility runtime · 180 MB · 12s elapsed");
             if (released.get())
