@@ -447,12 +447,131 @@ private slots:
         QCOMPARE(text(w, "repairHeading"), QStringLiteral("Your game files need setting up again"));
         QCOMPARE(text(w, "missingParts"), QStringLiteral("The game file halo2.exe is missing or damaged."));
         QCOMPARE(text(w, "repairAdvice"),
-                 "Repair cannot restore game files. Delete installed.json in " + w.model().root()
-                     + ", then reopen Corvanel and set up again from your h2pc_installer_2.1 folder; your saves are kept.");
+                 QStringLiteral("Repair cannot restore game files. Press Set up again to choose your h2pc_installer_2.1 "
+                                "folder and set the game up afresh; your saves are kept."));
         QVERIFY(!shown(w, "repair"));
         QVERIFY(!shown(w, "repairAdvanced"));
         QCOMPARE(text(w, "statusText"),
-                 QStringLiteral("Your game files need to be set up again. Follow the steps above; your saves are kept."));
+                 QStringLiteral("Your game files need to be set up again. Press Set up again; your saves are kept."));
+
+        // Set up again asks once; keeping things as they are changes nothing.
+        const fs::path record = fs::path(w.model().root().toStdString()) / "installed.json";
+        const Dialog question = dialog(w, "setUpAgainQuestion");
+        CLICK(w, "setUpAgain");
+        QTRY_VERIFY(question.visible());
+        QCOMPARE(question.text("dialogHeading"), QStringLiteral("Set up Halo 2 again?"));
+        QCOMPARE(question.paragraphs(),
+                 QStringList{"Corvanel forgets this installation and shows the setup screen. Your saves are kept."});
+        QCOMPARE(descendant(question.content(), "dialogOk")->property("text").toString(), QStringLiteral("Set up again"));
+        QCOMPARE(descendant(question.content(), "dialogReject")->property("text").toString(), QStringLiteral("Cancel"));
+        QTest::keyClick(w.window(), Qt::Key_Escape);
+        QTRY_VERIFY(!question.visible());
+        QVERIFY(fs::exists(record));
+        QVERIFY(shown(w, "repairScreen"));
+
+        CLICK(w, "setUpAgain");
+        QTRY_VERIFY(question.visible());
+        pressOk(w, question);
+        QTRY_VERIFY(!question.visible());
+        QVERIFY(!fs::exists(record));
+        QTRY_VERIFY(shown(w, "installScreen"));
+        QVERIFY(fs::exists(fs::path(w.model().prefix().toStdString())));
+    }
+
+    /// The main button and the status stay in view without scrolling at the usual size and the
+    /// minimum, after a resize between them, and with the advanced options opened and closed.
+    void mainButtonAndStatusStayInView_data()
+    {
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<QString>("button");
+        const std::pair<const char*, const char*> cases[] = {
+            {"source-chosen", "setUp"}, {"failed", "setUp"}, {"ready", "play"},
+            {"repair", "repair"}, {"repair-game-files", "setUpAgain"},
+        };
+        for (const auto& [phase, button] : cases)
+            QTest::newRow(phase) << QString::fromLatin1(phase) << QString::fromLatin1(button);
+    }
+
+    void mainButtonAndStatusStayInView()
+    {
+        QFETCH(QString, phase);
+        QFETCH(QString, button);
+        auto window = open(phase, {.size = {940, 760}});
+        PhaseWindow& w = *window;
+        const auto check = [&](const char* when) {
+            QTest::qWait(100);
+            w.settle();
+            const QRectF viewport = corvanel::testing::contentViewport(w.window());
+            const QRectF main = sceneRect(item(w, button.toLatin1().constData()));
+            const QRectF box = sceneRect(item(w, "statusBox"));
+            QVERIFY2(shown(w, button.toLatin1().constData()), when);
+            QVERIFY2(inside(main, viewport), qPrintable(QStringLiteral("%1: button %2, viewport %3").arg(when, describe(main), describe(viewport))));
+            QVERIFY2(inside(box, viewport), qPrintable(QStringLiteral("%1: status %2, viewport %3").arg(when, describe(box), describe(viewport))));
+        };
+        check("at 940x760");
+        w.window()->resize(860, 690);
+        check("after the resize to 860x690");
+        w.window()->setProperty("showAdvanced", true);
+        check("with advanced options open at 860x690");
+        w.window()->resize(940, 760);
+        check("with advanced options open at 940x760");
+        w.window()->setProperty("showAdvanced", false);
+        check("with advanced options closed again");
+    }
+
+    /// The title block gives up room at the minimum size and with the advanced options open.
+    void titleShrinksWhenRoomIsShort()
+    {
+        auto window = open("source-chosen", {.size = {940, 760}});
+        PhaseWindow& w = *window;
+        const qreal full = item(w, "titleBlock")->height();
+        w.window()->resize(860, 690);
+        QTest::qWait(100);
+        w.settle();
+        QVERIFY(item(w, "titleBlock")->height() < full);
+        w.window()->resize(940, 760);
+        w.window()->setProperty("showAdvanced", true);
+        QTest::qWait(100);
+        w.settle();
+        QVERIFY(item(w, "titleBlock")->height() < full);
+    }
+
+    /// The advanced options show both folders; a chosen one can be cleared, and their paths
+    /// break after a separator rather than running past the column.
+    void advancedOptionsChooseTheFolders()
+    {
+        auto window = open("fresh", {.size = {940, 1100}, .advanced = true});
+        PhaseWindow& w = *window;
+        QCOMPARE(text(w, "installationFolderPath"), w.model().shownRoot());
+        QCOMPARE(text(w, "downloadsFolderPath"), QStringLiteral("None chosen. Setup downloads what it needs."));
+        QVERIFY(!shown(w, "installationFolderReset"));
+        QVERIFY(!shown(w, "downloadsFolderReset"));
+
+        CLICK(w, "downloadsFolderChoose");
+        QVERIFY(w.model().downloadsFolder().endsWith("/Downloads/h2pc_installer_2.1"));
+        QTRY_VERIFY(shown(w, "downloadsFolderReset"));
+        QCOMPARE(text(w, "downloadsFolderReset"), QStringLiteral("Clear"));
+        CLICK(w, "installationFolderChoose");
+        QVERIFY(w.model().root().endsWith("/Downloads/h2pc_installer_2.1"));
+        QTRY_COMPARE(text(w, "installationFolderPath"), w.model().shownRoot());
+        QTRY_VERIFY(shown(w, "installationFolderReset"));
+        QCOMPARE(text(w, "installationFolderReset"), QStringLiteral("Use default"));
+        w.settle();
+        for (const char* name : {"installationFolderPath", "downloadsFolderPath"}) {
+            QQuickItem* path = item(w, name);
+            QCOMPARE(path->property("wrapMode").toInt(), 4); // Text.Wrap: within a name only when it must
+            QVERIFY(path->property("contentWidth").toReal() <= path->width() + 0.5);
+            QVERIFY(text(w, name).contains(QStringLiteral("/\u200B")));
+        }
+        w.window()->resize(860, 1100);
+        w.settle();
+        QQuickItem* path = item(w, "installationFolderPath");
+        QVERIFY(path->property("contentWidth").toReal() <= path->width() + 0.5);
+
+        CLICK(w, "downloadsFolderReset");
+        QVERIFY(w.model().downloadsFolder().isEmpty());
+        CLICK(w, "installationFolderReset");
+        QVERIFY(w.model().defaultRoot());
     }
 
     void linksOpenInTheDesktop()

@@ -4,7 +4,8 @@ import QtQuick.Layouts
 import QtQuick.Templates as T
 import Corvanel
 
-// The "Advanced options" disclosure group: an optional local audio package.
+// The "Advanced options" disclosure group: an optional local audio package, a folder that may
+// hold the downloads and the installation folder.
 ColumnLayout {
     id: advanced
     required property LauncherModel model
@@ -78,6 +79,29 @@ ColumnLayout {
             visible: advanced.model.audioName !== ""
             text: "Use automatic audio setup"
             onClicked: advanced.model.useAutomaticAudio()
+        }
+        FolderChoice {
+            name: "downloadsFolder"
+            Layout.fillWidth: true
+            enabled: !advanced.model.busy
+            title: "Downloads folder"
+            folder: advanced.model.shownDownloadsFolder
+            fallback: "None chosen. Setup downloads what it needs."
+            resettable: advanced.model.downloadsFolder !== ""
+            resetText: "Clear"
+            onChoose: advanced.model.chooseDownloadsFolder()
+            onReset: advanced.model.forgetDownloadsFolder()
+        }
+        FolderChoice {
+            name: "installationFolder"
+            Layout.fillWidth: true
+            enabled: !advanced.model.busy && !advanced.model.playing
+            title: "Installation folder"
+            folder: advanced.model.shownRoot
+            resettable: !advanced.model.defaultRoot
+            resetText: "Use default"
+            onChoose: advanced.model.chooseInstallationFolder()
+            onReset: advanced.model.useDefaultInstallationFolder()
         }
     }
 }

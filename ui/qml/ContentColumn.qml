@@ -9,10 +9,15 @@ ColumnLayout {
     property alias showAdvanced: install.showAdvanced
     readonly property alias statusBox: statusBox
 
-    spacing: 28
+    // Small windows and open advanced options leave less room: the title block gives it up.
+    readonly property bool compact: content.showAdvanced || (Window.height > 0 && Window.height < 740)
+
+    spacing: compact ? 20 : 28
 
     TitleBlock {
+        objectName: "titleBlock"
         Layout.fillWidth: true
+        compact: content.compact
         model: content.model
     }
     Rectangle {

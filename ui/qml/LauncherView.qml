@@ -14,6 +14,12 @@ Item {
 
     HaloBackdrop { anchors.fill: parent }
 
+    // Opening or closing the advanced options moves the status box: it is followed.
+    onShowAdvancedChanged: {
+        if (view.model.phase !== LauncherModel.Progress)
+            scroller.revealStatus()
+    }
+
     Connections {
         target: view.model
         function onPhaseChanged() {
@@ -103,7 +109,11 @@ Item {
                     }
                 }
                 onContentHeightChanged: followStatusBox()
-                onHeightChanged: followStatusBox()
+                // After a resize the status, and a failure in it, is brought back into view.
+                onHeightChanged: {
+                    if (view.model.phase !== LauncherModel.Progress)
+                        revealStatus()
+                }
                 onMovementStarted: followStatus = false
                 Connections {
                     target: content.statusBox

@@ -46,8 +46,8 @@ Card {
             Layout.fillWidth: true
             text: screen.model.repairable
                   ? "Repair downloads and rebuilds only what is missing. Your game files and saves stay as they are."
-                  : "Repair cannot restore game files. Delete installed.json in " + screen.model.root
-                    + ", then reopen Corvanel and set up again from your h2pc_installer_2.1 folder; your saves are kept."
+                  : "Repair cannot restore game files. Press Set up again to choose your h2pc_installer_2.1 folder "
+                    + "and set the game up afresh; your saves are kept."
             font.pixelSize: 14
             lineSpacing: 5
         }
@@ -72,5 +72,26 @@ Card {
             iconSpacing: 14
             onClicked: screen.model.repair()
         }
+        HaloButtonStyle {
+            objectName: "setUpAgain"
+            visible: !screen.model.repairable
+            enabled: !screen.model.playing
+            prominent: true
+            text: "Set up again"
+            trailingIcon: Icons.arrowRight
+            iconSpacing: 14
+            onClicked: setUpAgainQuestion.open()
+        }
+    }
+
+    HaloDialog {
+        id: setUpAgainQuestion
+        objectName: "setUpAgainQuestion"
+        eyebrow: "CORVANEL"
+        heading: "Set up Halo 2 again?"
+        paragraphs: ["Corvanel forgets this installation and shows the setup screen. Your saves are kept."]
+        acceptText: "Set up again"
+        rejectText: "Cancel"
+        onAccepted: screen.model.setUpAgain()
     }
 }

@@ -6,11 +6,13 @@ import Corvanel
 ColumnLayout {
     id: block
     required property LauncherModel model
+    /// Smaller type and spacing, so that the screen's main button stays in view.
+    property bool compact: false
 
     readonly property bool installed: model.phase === LauncherModel.Play
     readonly property bool repairing: model.phase === LauncherModel.Repair || model.repairing
 
-    spacing: 16
+    spacing: compact ? 8 : 16
 
     Eyebrow {
         objectName: "titleEyebrow"
@@ -25,8 +27,8 @@ ColumnLayout {
               : block.installed || block.repairing ? "Welcome back." : "Bring your game.\nPlay it on your " + block.model.computerNoun + "."
         font.family: HaloTheme.display
         font.bold: true
-        font.pixelSize: 38
-        font.letterSpacing: -0.8
+        font.pixelSize: block.compact ? 28 : 38
+        font.letterSpacing: block.compact ? -0.5 : -0.8
         wrapMode: Text.Wrap
         glowColor: HaloTheme.fade(HaloTheme.accent, 0.08)
         radius: 14
@@ -39,7 +41,7 @@ ColumnLayout {
               : "One folder. We’ll take care of the rest."
         color: HaloTheme.muted
         font.family: HaloTheme.display
-        font.pixelSize: 16
+        font.pixelSize: block.compact ? 14 : 16
         wrapMode: Text.Wrap
     }
 }
