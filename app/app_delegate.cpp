@@ -13,14 +13,15 @@ AppDelegate::AppDelegate(LauncherSeams seams, Alert alert, QObject* parent)
     if (!alert_)
         alert_ = [this](const QString& message, const QString& informative) { showAlert(message, informative); };
     engine_.addImportPath(QStringLiteral("qrc:/qt/qml"));
-    engine_.setInitialProperties({{QStringLiteral("model"), QVariant::fromValue(model_)}});
+    engine_.setInitialProperties({{QStringLiteral("model"), QVariant::fromValue(model_)},
+                                  {QStringLiteral("requests"), QVariant::fromValue<QObject*>(&requests_)}});
     engine_.load(QUrl(QStringLiteral("qrc:/qt/qml/Corvanel/Main.qml")));
     if (engine_.rootObjects().isEmpty())
         return;
 
     window_ = qobject_cast<QQuickWindow*>(engine_.rootObjects().front());
-    connect(window_, SIGNAL(aboutRequested()), this, SLOT(showAbout()));
-    connect(window_, SIGNAL(quitRequested()), this, SLOT(quit()));
+    connect(&requests_, &MenuRequests::aboutRequested, this, &AppDelegate::showAbout);
+    connect(&requests_, &MenuRequests::quitRequested, this, &AppDelegate::quit);
     window_->installEventFilter(this);
     // The quit guard's alert says what still runs; once nothing does, it has nothing left to say.
     const auto closeStaleAlert = [this] {

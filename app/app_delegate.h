@@ -11,6 +11,14 @@
 
 namespace corvanel {
 
+/// What the window's menu asks of the application; the window emits these, the delegate answers.
+class MenuRequests : public QObject {
+    Q_OBJECT
+signals:
+    void aboutRequested();
+    void quitRequested();
+};
+
 /// Owns everything of the window mode: the one model, the window with its menu, and the quit
 /// guard that refuses to end the application while setup or the game runs.
 class AppDelegate : public QObject {
@@ -46,6 +54,7 @@ protected:
 private:
     LauncherModel* model_;
     Alert alert_;
+    MenuRequests requests_;
     QQmlApplicationEngine engine_;
     QPointer<QQuickWindow> window_;
 };

@@ -11,21 +11,48 @@
 #include <QFontDatabase>
 #include <QIcon>
 #include <QPalette>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QQuickStyle>
+
+#include <memory>
 
 namespace corvanel {
 
 namespace {
 
+/// The launcher's palette as its window defines it, in the theme of the window's module.
+class Theme {
+public:
+    Theme()
+    {
+        engine_.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        QQmlComponent reader(&engine_);
+        reader.setData("import Corvanel\nimport QtQml\nQtObject { property QtObject theme: HaloTheme }", QUrl());
+        holder_.reset(reader.create());
+        if (holder_)
+            theme_ = holder_->property("theme").value<QObject*>();
+        if (!theme_)
+            qWarning("The window's theme could not be read: %s", qPrintable(reader.errorString()));
+    }
+    QColor colour(const char* name) const { return theme_ ? theme_->property(name).value<QColor>() : QColor(Qt::gray); }
+
+private:
+    QQmlEngine engine_;
+    std::unique_ptr<QObject> holder_;
+    QObject* theme_ = nullptr;
+};
+
 /// The dark colours of the launcher for the toolkit's own widgets: menus, dialogs, alerts.
 QPalette darkPalette()
 {
-    const QColor navy = QColor::fromRgbF(0.03f, 0.09f, 0.17f);
-    const QColor ink = QColor::fromRgbF(0.83f, 0.91f, 0.98f);
-    const QColor muted = QColor::fromRgbF(0.60f, 0.72f, 0.82f);
-    const QColor accent = QColor::fromRgbF(0.72f, 0.88f, 1.00f);
-    const QColor panel = QColor::fromRgbF(0.07f, 0.15f, 0.24f);
-    const QColor field = QColor::fromRgbF(0.05f, 0.12f, 0.20f);
+    const Theme theme;
+    const QColor navy = theme.colour("navy");
+    const QColor ink = theme.colour("ink");
+    const QColor muted = theme.colour("muted");
+    const QColor accent = theme.colour("accent");
+    const QColor panel = theme.colour("panel");
+    const QColor field = theme.colour("field");
 
     QPalette palette;
     palette.setColor(QPalette::Window, navy);

@@ -574,6 +574,17 @@ private slots:
         QVERIFY(w.model().defaultRoot());
     }
 
+    /// The toolkit's own menus and dialogs take their colours from the window's theme.
+    void applicationPaletteComesFromTheTheme()
+    {
+        auto window = open("fresh");
+        PhaseWindow& w = *window;
+        const QPalette palette = QApplication::palette();
+        QCOMPARE(palette.color(QPalette::Window), w.window()->color());
+        QCOMPARE(palette.color(QPalette::Highlight), accentColour);
+        QCOMPARE(palette.color(QPalette::Base), QColor::fromRgbF(0.05f, 0.12f, 0.20f));
+    }
+
     void linksOpenInTheDesktop()
     {
         Opener opener;
@@ -658,7 +669,8 @@ private slots:
         auto window = open("failed", {.size = {940, 1100}, .advanced = true});
         PhaseWindow& w = *window;
         const QStringList order = {"navGuide",  "navGameFiles", "navLogs", "chooseSource",
-                                   "advancedToggle", "chooseAudio", "setUp", "errorText"};
+                                   "advancedToggle", "chooseAudio", "downloadsFolderChoose",
+                                   "installationFolderChoose", "setUp", "errorText"};
         const auto rings = [&] {
             QStringList shown;
             for (QQuickItem* ring : visualItems(w.window()->contentItem()))

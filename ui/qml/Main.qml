@@ -6,10 +6,14 @@ import Corvanel
 ApplicationWindow {
     id: window
     required property LauncherModel model
+    /// Where the menu's requests go: the application answers them.
+    required property QtObject requests
     property alias showAdvanced: view.showAdvanced
 
     signal aboutRequested()
     signal quitRequested()
+    onAboutRequested: requests.aboutRequested()
+    onQuitRequested: requests.quitRequested()
 
     /// Shows an alert over the window; it stays until the user answers it or what it warns about ends.
     function openAlert(message, informative) {
@@ -42,18 +46,18 @@ ApplicationWindow {
 
     palette.window: HaloTheme.navy
     palette.windowText: HaloTheme.ink
-    palette.base: Qt.rgba(0.05, 0.12, 0.20, 1)
-    palette.alternateBase: Qt.rgba(0.07, 0.15, 0.24, 1)
+    palette.base: HaloTheme.field
+    palette.alternateBase: HaloTheme.panel
     palette.text: HaloTheme.ink
-    palette.button: Qt.rgba(0.07, 0.15, 0.24, 1)
+    palette.button: HaloTheme.panel
     palette.buttonText: HaloTheme.ink
     palette.highlight: HaloTheme.accent
     palette.highlightedText: HaloTheme.navy
-    palette.toolTipBase: Qt.rgba(0.07, 0.15, 0.24, 1)
+    palette.toolTipBase: HaloTheme.panel
     palette.toolTipText: HaloTheme.ink
-    palette.light: Qt.rgba(0.12, 0.22, 0.33, 1)
-    palette.mid: Qt.rgba(0.05, 0.12, 0.20, 1)
-    palette.dark: Qt.rgba(0.02, 0.06, 0.12, 1)
+    palette.light: HaloTheme.light
+    palette.mid: HaloTheme.field
+    palette.dark: HaloTheme.dark
 
     menuBar: MenuBar {
         objectName: "menuBar"
