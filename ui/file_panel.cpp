@@ -1,19 +1,20 @@
 #include "ui/launcher_model.h"
 
-#include <QPushButton>
+#include <QCompleter>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QEvent>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
+#include <QFileSystemModel>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
 #include <QTreeView>
-
-#include <tuple>
-#include <vector>
+#include <QVBoxLayout>
 
 namespace corvanel {
 
@@ -34,100 +35,170 @@ QString startFolder()
     return !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
 }
 
-/// Puts `widget` in a new first row of `grid`, spanning all its columns, above everything else.
-void prependRow(QGridLayout* grid, QWidget* widget)
-{
-    const int columns = grid->columnCount();
-    std::vector<std::tuple<QLayoutItem*, int, int, int, int>> items;
-    while (grid->count() > 0) {
-        int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
-        grid->getItemPosition(0, &row, &column, &rowSpan, &columnSpan);
-        items.emplace_back(grid->takeAt(0), row, column, rowSpan, columnSpan);
-    }
-    grid->addWidget(widget, 0, 0, 1, columns);
-    for (const auto& [item, row, column, rowSpan, columnSpan] : items)
-        grid->addItem(item, row + 1, column, rowSpan, columnSpan);
-}
-
-/// The toolkit's file dialog, made to behave as an open panel that may also choose folders:
-/// - with nothing typed, Open chooses the highlighted entry, or else the folder being viewed;
-/// - a typed folder path is entered, as a double click would; a typed file is chosen;
-/// - it opens where the last choice was made, wide enough for its columns, with the message
-///   at the top.
-class OpenPanel : public QFileDialog {
+/// The launcher's open panel, built from the toolkit's public widgets:
+/// - the message at the top, then the folder being viewed with a way up, its listing, and one
+///   row with the name field beside Cancel and Open, so that the name field's completion
+///   list opens below the buttons' row and never covers them;
+/// - with nothing typed, Open chooses the highlighted entry, or else the folder being viewed
+///   (when folders may be chosen); a highlighted folder is entered when only files may be;
+/// - a typed folder path is entered; a typed file is chosen;
+/// - it opens where the last choice was made, wide enough for its columns.
+/// The folder being viewed is the dynamic property "folder", for whoever drives the panel.
+class OpenPanel : public QDialog {
 public:
-    explicit OpenPanel(const FilePanel& panel) : QFileDialog(nullptr, panel.title), folders_(panel.folders)
+    explicit OpenPanel(const FilePanel& panel)
+        : folders_(panel.folders || panel.foldersOnly), foldersOnly_(panel.foldersOnly)
     {
-        setOption(QFileDialog::DontUseNativeDialog);
-        setFileMode(QFileDialog::ExistingFile);
-        setViewMode(QFileDialog::Detail);
-        setDirectory(startFolder());
+        setWindowTitle(panel.title);
+        setModal(true);
         resize(900, 560);
 
-        if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
-            auto* message = new QLabel(panel.message, this);
-            message->setObjectName(QStringLiteral("panelMessage"));
-            message->setWordWrap(true);
-            message->setContentsMargins(0, 0, 0, 6);
-            prependRow(grid, message);
-        }
-        if (auto* details = findChild<QTreeView*>(QStringLiteral("treeView"))) {
-            QHeaderView* header = details->header();
-            header->setStretchLastSection(false);
-            header->setSectionResizeMode(0, QHeaderView::Stretch);
-            for (int column = 1; column < header->count(); ++column)
-                header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-        }
-        typed_ = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        if (auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox")))
-            open_ = buttons->button(QDialogButtonBox::Open);
-        if (folders_ && open_) {
-            open_->installEventFilter(this);
-            open_->setEnabled(true);
-        }
+        files_->setFilter(foldersOnly_ ? QDir::AllDirs | QDir::NoDotAndDotDot
+                                      : QDir::AllEntries | QDir::AllDirs | QDir::NoDotAndDotDot);
+        files_->setReadOnly(true);
+
+        auto* message = new QLabel(panel.message, this);
+        message->setObjectName(QStringLiteral("panelMessage"));
+        message->setWordWrap(true);
+        message->setContentsMargins(0, 0, 0, 6);
+
+        auto* up = new QToolButton(this);
+        up->setObjectName(QStringLiteral("upButton"));
+        up->setText(QStringLiteral("Up"));
+        up->setToolTip(QStringLiteral("The folder that holds this one"));
+        shownFolder_ = new QLabel(this);
+        shownFolder_->setObjectName(QStringLiteral("folderPath"));
+        shownFolder_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        auto* where = new QHBoxLayout;
+        where->addWidget(up);
+        where->addWidget(shownFolder_, 1);
+
+        listing_ = new QTreeView(this);
+        listing_->setObjectName(QStringLiteral("listing"));
+        listing_->setModel(files_);
+        listing_->setRootIsDecorated(false);
+        listing_->setItemsExpandable(false);
+        listing_->setSortingEnabled(true);
+        listing_->sortByColumn(0, Qt::AscendingOrder);
+        QHeaderView* header = listing_->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < files_->columnCount(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+
+        typed_ = new QLineEdit(this);
+        typed_->setObjectName(QStringLiteral("nameField"));
+        typed_->setPlaceholderText(foldersOnly_ ? QStringLiteral("Folder path") : QStringLiteral("File or folder name"));
+        // The listing's own model completes typed paths: the folder viewed is already read.
+        typed_->setCompleter(new QCompleter(files_, this));
+
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel | QDialogButtonBox::Open, this);
+        buttons->setObjectName(QStringLiteral("buttons"));
+        open_ = buttons->button(QDialogButtonBox::Open);
+        open_->setObjectName(QStringLiteral("openButton"));
+        open_->setDefault(true);
+        buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
+        auto* bottom = new QHBoxLayout;
+        bottom->addWidget(typed_, 1);
+        bottom->addWidget(buttons);
+
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(message);
+        layout->addLayout(where);
+        layout->addWidget(listing_, 1);
+        layout->addLayout(bottom);
+
+        connect(up, &QToolButton::clicked, this, [this] {
+            QDir parent(folder_);
+            if (parent.cdUp())
+                enter(parent.absolutePath());
+        });
+        connect(listing_, &QTreeView::activated, this, [this](const QModelIndex& index) { activate(files_->filePath(index)); });
+        connect(buttons, &QDialogButtonBox::accepted, this, &OpenPanel::accept);
+        connect(buttons, &QDialogButtonBox::rejected, this, &OpenPanel::reject);
+        connect(typed_, &QLineEdit::textChanged, this, &OpenPanel::updateOpen);
+        connect(listing_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &OpenPanel::updateOpen);
+
+        enter(startFolder());
+        typed_->setFocus();
     }
 
     QString chosen;
 
     void accept() override
     {
-        if (folders_ && typedText().isEmpty()) {
-            const QStringList highlighted = selectedFiles();
-            choose(highlighted.isEmpty() ? directory().absolutePath() : highlighted.front());
+        const QString text = typed_->text().trimmed();
+        if (!text.isEmpty()) {
+            const QFileInfo entry(QDir(folder_).absoluteFilePath(QDir::fromNativeSeparators(text)));
+            if (entry.isDir())
+                enter(entry.absoluteFilePath());
+            else if (entry.isFile() && !foldersOnly_)
+                choose(entry.absoluteFilePath());
             return;
         }
-        // Something typed: the dialog enters a folder and accepts only an existing file.
-        QFileDialog::accept();
-        if (result() == QDialog::Accepted && !selectedFiles().isEmpty())
-            remember(selectedFiles().front());
-    }
-
-protected:
-    /// The dialog disables Open while nothing is typed; when folders may be chosen, the folder
-    /// being viewed is always a choice.
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == open_ && event->type() == QEvent::EnabledChange && !open_->isEnabled() && typedText().isEmpty())
-            open_->setEnabled(true);
-        return QFileDialog::eventFilter(watched, event);
+        const QString highlighted = highlightedPath();
+        if (!highlighted.isEmpty())
+            activateOrChoose(highlighted);
+        else if (folders_)
+            choose(folder_);
     }
 
 private:
-    QString typedText() const { return typed_ ? typed_->text().trimmed() : QString(); }
+    QString highlightedPath() const
+    {
+        const QModelIndexList rows = listing_->selectionModel()->selectedRows();
+        return rows.isEmpty() ? QString() : files_->filePath(rows.front());
+    }
+
+    /// A double click or Enter in the listing: a folder is entered, a file chosen.
+    void activate(const QString& path)
+    {
+        if (QFileInfo(path).isDir())
+            enter(path);
+        else if (!foldersOnly_)
+            choose(path);
+    }
+
+    /// Open on a highlighted entry: chosen when it may be, otherwise entered.
+    void activateOrChoose(const QString& path)
+    {
+        if (QFileInfo(path).isDir() && folders_)
+            choose(path);
+        else
+            activate(path);
+    }
+
+    void enter(const QString& folder)
+    {
+        folder_ = QDir(folder).absolutePath();
+        setProperty("folder", folder_);
+        listing_->setRootIndex(files_->setRootPath(folder_));
+        listing_->clearSelection();
+        shownFolder_->setText(folder_);
+        typed_->clear();
+        updateOpen();
+    }
+
+    /// Open is always a choice where folders may be chosen; otherwise once something is
+    /// typed or highlighted.
+    void updateOpen()
+    {
+        open_->setEnabled(folders_ || !typed_->text().trimmed().isEmpty() || !highlightedPath().isEmpty());
+    }
 
     void choose(const QString& path)
     {
-        remember(path);
+        chosen = path;
+        lastFolder() = folder_;
         done(QDialog::Accepted);
     }
 
-    void remember(const QString& path)
-    {
-        chosen = path;
-        lastFolder() = directory().absolutePath();
-    }
-
     bool folders_;
+    bool foldersOnly_;
+    QFileSystemModel* files_ = new QFileSystemModel(this);
+    QString folder_;
+    QLabel* shownFolder_ = nullptr;
+    QTreeView* listing_ = nullptr;
     QLineEdit* typed_ = nullptr;
     QPushButton* open_ = nullptr;
 };

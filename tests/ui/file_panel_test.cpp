@@ -6,9 +6,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCompleter>
-#include <QDialogButtonBox>
+#include <QDialog>
 #include <QFile>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,12 +38,12 @@ const FilePanel audioPanel{
 
 /// Runs the panel; `steps` act on the open dialog as a user would. A panel still open after
 /// them is cancelled, so a failing step cannot leave the test waiting.
-std::optional<QUrl> runPanel(const FilePanel& panel, const std::function<void(QFileDialog&)>& steps)
+std::optional<QUrl> runPanel(const FilePanel& panel, const std::function<void(QDialog&)>& steps)
 {
     QTimer poll;
     poll.setInterval(20);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible())
             return;
         poll.stop();
@@ -56,15 +55,14 @@ std::optional<QUrl> runPanel(const FilePanel& panel, const std::function<void(QF
     return runFilePanel(panel);
 }
 
-QTreeView* details(QFileDialog& dialog) { return dialog.findChild<QTreeView*>("treeView"); }
-QLineEdit* typed(QFileDialog& dialog) { return dialog.findChild<QLineEdit*>("fileNameEdit"); }
-QPushButton* openButton(QFileDialog& dialog)
-{
-    return dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Open);
-}
+QTreeView* details(QDialog& dialog) { return dialog.findChild<QTreeView*>("listing"); }
+QLineEdit* typed(QDialog& dialog) { return dialog.findChild<QLineEdit*>("nameField"); }
+QPushButton* openButton(QDialog& dialog) { return dialog.findChild<QPushButton*>("openButton"); }
+/// The folder the panel is viewing.
+QString viewed(QDialog& dialog) { return dialog.property("folder").toString(); }
 
 /// Waits until the folder being viewed is listed.
-void waitListed(QFileDialog& dialog)
+void waitListed(QDialog& dialog)
 {
     QTreeView* view = details(dialog);
     QTRY_VERIFY_WITH_TIMEOUT(view->model()->rowCount(view->rootIndex()) > 0, 5000);
@@ -73,7 +71,7 @@ void waitListed(QFileDialog& dialog)
 
 /// Types `text` into the name field and presses Enter, as a user would (the completion list
 /// that typing opens is closed first, as a user's Escape would).
-void typeAndEnter(QFileDialog& dialog, const QString& text)
+void typeAndEnter(QDialog& dialog, const QString& text)
 {
     QLineEdit* field = typed(dialog);
     field->setFocus();
@@ -113,19 +111,19 @@ private slots:
     /// and wide enough for every column of the listing.
     void opensWithItsOwnTitleMessageAndRoomForItsColumns()
     {
-        runPanel(gamePanel, [&](QFileDialog& dialog) {
-            QCOMPARE(canonical(dialog.directory().absolutePath()), canonical(home_.path()));
+        runPanel(gamePanel, [&](QDialog& dialog) {
+            QCOMPARE(canonical(viewed(dialog)), canonical(home_.path()));
             QCOMPARE(dialog.windowTitle(), gamePanel.title);
             auto* message = dialog.findChild<QLabel*>("panelMessage");
             QVERIFY(message);
             QCOMPARE(message->text(), gamePanel.message);
-            for (const char* below : {"lookInCombo", "splitter", "fileNameEdit", "fileTypeCombo"}) {
+            for (const char* below : {"folderPath", "listing", "nameField", "openButton"}) {
                 auto* widget = dialog.findChild<QWidget*>(below);
                 QVERIFY2(widget, below);
-                QVERIFY2(message->geometry().bottom() < widget->geometry().top(), below);
+                QVERIFY2(message->geometry().bottom() < widget->mapTo(&dialog, QPoint(0, 0)).y(), below);
             }
 
-            dialog.setDirectory(installer());
+            typeAndEnter(dialog, installer());
             waitListed(dialog);
             QTreeView* view = details(dialog);
             const QAbstractItemView* listing = view; // the column size hint is public here
@@ -148,11 +146,11 @@ private slots:
     void typedFolderIsEnteredAndTheViewedFolderCanBeChosen()
     {
         bool stillOpen = false;
-        const auto chosen = runPanel(gamePanel, [&](QFileDialog& dialog) {
+        const auto chosen = runPanel(gamePanel, [&](QDialog& dialog) {
             waitListed(dialog);
             typeAndEnter(dialog, installer());
             stillOpen = dialog.isVisible();
-            QCOMPARE(canonical(dialog.directory().absolutePath()), canonical(installer()));
+            QCOMPARE(canonical(viewed(dialog)), canonical(installer()));
             QVERIFY(typed(dialog)->text().isEmpty());
             waitListed(dialog);
             QVERIFY(openButton(dialog)->isEnabled());
@@ -167,16 +165,16 @@ private slots:
     /// with Open, a typed file name with Enter.
     void reopensWhereTheLastChoiceWasMade()
     {
-        auto chosen = runPanel(gamePanel, [&](QFileDialog& dialog) {
-            QCOMPARE(canonical(dialog.directory().absolutePath()), canonical(installer()));
+        auto chosen = runPanel(gamePanel, [&](QDialog& dialog) {
+            QCOMPARE(canonical(viewed(dialog)), canonical(installer()));
             typeAndEnter(dialog, "h2pc_data.bin");
         });
         QVERIFY(chosen);
         QCOMPARE(canonical(chosen->toLocalFile()), canonical(installer() + "/h2pc_data.bin"));
 
-        chosen = runPanel(gamePanel, [&](QFileDialog& dialog) {
-            QCOMPARE(canonical(dialog.directory().absolutePath()), canonical(installer()));
-            dialog.setDirectory(downloads());
+        chosen = runPanel(gamePanel, [&](QDialog& dialog) {
+            QCOMPARE(canonical(viewed(dialog)), canonical(installer()));
+            typeAndEnter(dialog, downloads());
             waitListed(dialog);
             QTreeView* view = details(dialog);
             const QModelIndex folder = view->model()->index(0, 0, view->rootIndex()); // folders come first
@@ -189,8 +187,8 @@ private slots:
         QCOMPARE(canonical(chosen->toLocalFile()), canonical(installer()));
 
         // The audio panel follows too; it chooses files only.
-        chosen = runPanel(audioPanel, [&](QFileDialog& dialog) {
-            QCOMPARE(canonical(dialog.directory().absolutePath()), canonical(downloads()));
+        chosen = runPanel(audioPanel, [&](QDialog& dialog) {
+            QCOMPARE(canonical(viewed(dialog)), canonical(downloads()));
             QCOMPARE(dialog.windowTitle(), audioPanel.title);
             waitListed(dialog);
             QVERIFY(!openButton(dialog)->isEnabled()); // no folder is an audio package
@@ -202,7 +200,48 @@ private slots:
 
     void cancelChoosesNothing()
     {
-        QVERIFY(!runPanel(gamePanel, [](QFileDialog& dialog) { dialog.reject(); }));
+        QVERIFY(!runPanel(gamePanel, [](QDialog& dialog) { dialog.reject(); }));
+    }
+
+    /// The completion list that typing opens lies wholly outside Cancel and Open.
+    void completionsNeverCoverTheButtons()
+    {
+        runPanel(gamePanel, [&](QDialog& dialog) {
+            typeAndEnter(dialog, installer());
+            waitListed(dialog);
+            QLineEdit* field = typed(dialog);
+            field->setFocus();
+            QTest::keyClicks(field, installer() + "/R");
+            QAbstractItemView* popup = field->completer()->popup();
+            QTRY_VERIFY(popup->isVisible());
+            const QRect list(popup->mapToGlobal(QPoint(0, 0)), popup->size());
+            for (const char* name : {"openButton", "cancelButton"}) {
+                auto* button = dialog.findChild<QPushButton*>(name);
+                QVERIFY2(button && button->isVisible(), name);
+                const QRect shown(button->mapToGlobal(QPoint(0, 0)), button->size());
+                QVERIFY2(!list.intersects(shown), name);
+            }
+            popup->hide();
+        });
+    }
+
+    /// The installation folder's panel lists and chooses folders only.
+    void foldersOnlyPanelListsAndChoosesFolders()
+    {
+        const FilePanel folderPanel{.title = QStringLiteral("Choose the installation folder"),
+                                    .message = QStringLiteral("Choose an empty folder."), .folders = true, .foldersOnly = true};
+        const auto chosen = runPanel(folderPanel, [&](QDialog& dialog) {
+            typeAndEnter(dialog, installer());
+            waitListed(dialog);
+            QTreeView* view = details(dialog);
+            QCOMPARE(view->model()->rowCount(view->rootIndex()), 1); // Redist, not h2pc_data.bin
+            typeAndEnter(dialog, "h2pc_data.bin"); // a file is not a choice here
+            QVERIFY(dialog.isVisible());
+            typed(dialog)->clear();
+            QTest::mouseClick(openButton(dialog), Qt::LeftButton);
+        });
+        QVERIFY(chosen);
+        QCOMPARE(canonical(chosen->toLocalFile()), canonical(installer()));
     }
 };
 
