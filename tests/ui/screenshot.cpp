@@ -5,6 +5,7 @@
 //   --menu     open the window's menu
 //   --about    choose About from the menu
 //   --quit     ask to quit through the quit guard (closing the window)
+//   --set-up-again  press Set up again, which asks first
 
 #include "phases.h"
 
@@ -47,6 +48,7 @@ int main(int argc, char** argv)
     parser.addOption({"about", "Choose About from the window's menu."});
     parser.addOption({"quit", "Ask to quit, through the quit guard."});
     parser.addOption({"cancel", "Press Escape, which asks whether to stop setup."});
+    parser.addOption({"set-up-again", "Press Set up again, which asks first."});
     parser.process(application);
     const QString phase = parser.value("phase");
     if (!corvanel::testing::PhaseWindow::phases.contains(phase) || parser.value("out").isEmpty()) {
@@ -78,6 +80,8 @@ int main(int argc, char** argv)
         window->close();
     if (parser.isSet("cancel"))
         QTest::keyClick(window, Qt::Key_Escape);
+    if (parser.isSet("set-up-again") && !corvanel::testing::click(window, "setUpAgain"))
+        return 1;
     QTest::qWait(400);
     const QImage image = window->grabWindow();
     if (image.isNull() || !image.save(parser.value("out"))) {
