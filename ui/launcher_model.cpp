@@ -154,7 +154,7 @@ QString LauncherModel::shownDownloadsFolder() const { return breakableAtSeparato
 
 bool LauncherModel::defaultRoot() const
 {
-    return installer_.root() == Installer(seams_.root, {}, seams_.catalogue).root();
+    return installer_.root() == (seams_.root ? *seams_.root : platform::defaultRoot());
 }
 
 QString LauncherModel::elapsedText() const { return text(elapsed(elapsedSeconds_)); }
