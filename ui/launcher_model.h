@@ -8,8 +8,10 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -38,6 +40,9 @@ struct LauncherSeams {
     std::function<void(const Installer&, const std::optional<fs::path>& audio)> repair;
     /// A monotonic clock for the setup timer; none means the system's steady clock.
     std::function<std::chrono::milliseconds()> clock;
+    /// Asks the desktop to open a file, a folder or a web page; false when nothing on this
+    /// computer opens it. None means the desktop services of the running application.
+    std::function<bool(const QUrl&)> open;
 };
 
 /// The observable state behind the window: the user's selections, the phase flags and the two
@@ -87,6 +92,12 @@ private:
     Q_PROPERTY(bool newlyInstalled READ newlyInstalled NOTIFY newlyInstalledChanged)
     /// What setup will download, in two short lines, for the choices made so far.
     Q_PROPERTY(QString downloadNote READ downloadNote NOTIFY audioURLChanged)
+    /// The stages of the running setup or repair, in order, one map each: title, state
+    /// ("waiting", "running", "done" or "skipped"), elapsed (the stage's own time once it has
+    /// started) and detail (what Wine is doing, while the stage runs; often empty).
+    Q_PROPERTY(QVariantList steps READ steps NOTIFY stepsChanged)
+    /// "Step 3 of 6": the running stage among the stages that run.
+    Q_PROPERTY(QString stepText READ stepText NOTIFY stepsChanged)
 
     // Read-only helpers for the view.
     Q_PROPERTY(QString gameName READ gameName NOTIFY gameURLChanged)
@@ -125,6 +136,8 @@ public:
     QString elapsedText() const;
     bool newlyInstalled() const { return newlyInstalled_; }
     QString downloadNote() const;
+    QVariantList steps() const;
+    QString stepText() const;
 
     QString gameName() const;
     QString gamePath() const;
@@ -158,6 +171,9 @@ public slots:
     void openLogs();
     void openSaves();
     void openGameFiles();
+    /// Reads the end of the setup log for the window's own log view, which `setupLogShown`
+    /// opens; never through the desktop, never waiting on what stands in the log's place.
+    void showSetupLog();
 
 signals:
     void gameURLChanged();
@@ -175,6 +191,13 @@ signals:
     void stoppingChanged();
     void elapsedSecondsChanged();
     void newlyInstalledChanged();
+    void stepsChanged();
+    /// The last lines of the setup log, newest last, and a sentence when there is nothing to
+    /// show or the log cannot be read (then `text` is empty).
+    void setupLogShown(const QString& text, const QString& note);
+    /// Nothing on this computer opened `path` (a file, folder or web address): the window shows
+    /// it with `heading` and `advice` so the user can copy it.
+    void openFailed(const QString& heading, const QString& advice, const QString& path);
 
 private:
     void setGameURL(const QUrl& value);
@@ -204,6 +227,13 @@ private:
     void setupEnded(const QString& failure);
     void repairEnded(const QString& failure);
     void gameExited(int status);
+    /// Every stage waiting again, for a new setup or repair.
+    void resetStages();
+    void stageMoved(const StageEvent& event);
+    /// Tells observers when the running stage's whole seconds have moved on.
+    void tickStageClock();
+    /// Opens `url` through the desktop, or has the window show it for copying.
+    void openOrShow(const QUrl& url, const QString& heading, const QString& advice);
 
     LauncherSeams seams_;
     Installer installer_;
@@ -230,6 +260,16 @@ private:
     QTimer setupClock_;
     std::shared_ptr<ChildProcess> process_;
     std::optional<InstallLock> playLock_;
+
+    /// Where one stage of the running setup or repair stands, on the setup clock.
+    struct StageProgress {
+        enum class State { Waiting, Running, Done, Skipped } state = State::Waiting;
+        std::chrono::milliseconds started{};
+        std::optional<std::chrono::milliseconds> ended;
+        QString detail;
+    };
+    std::array<StageProgress, std::size(setupStages)> stages_;
+    long long shownStageSeconds_ = -1;
 };
 
 /// The open panel of the running application (a file dialog).
