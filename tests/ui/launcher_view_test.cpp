@@ -562,6 +562,18 @@ private slots:
         QTRY_VERIFY(!view.visible());
     }
 
+    /// A failure that points to the setup log offers it right there.
+    void failureOffersTheSetupLog()
+    {
+        auto window = open("failed");
+        PhaseWindow& w = *window;
+        QCOMPARE(text(w, "failureSetupLog"), QStringLiteral("Show setup log"));
+        CLICK(w, "failureSetupLog");
+        const Dialog view = dialog(w, "logView");
+        QTRY_VERIFY(view.visible());
+        QVERIFY(descendant(view.content(), "logText")->property("text").toString().contains("Importing your Halo 2 files"));
+    }
+
     /// A pipe or a link planted in place of the log never blocks the view; it says why there
     /// is nothing to show, and so does a log that is not there yet.
     void plantedLogIsNotRead_data()
