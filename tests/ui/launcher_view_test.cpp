@@ -517,6 +517,7 @@ private slots:
             QVERIFY(line->isVisible());
             QVERIFY(line->property("selectByMouse").toBool());
             QVERIFY(line->property("readOnly").toBool());
+            QVERIFY(line->height() >= line->property("contentHeight").toReal()); // no line of the path cut off
             QVERIFY(line->property("text").toString().endsWith(expected.path.section('/', -2)));
             QVERIFY(shownPath.cardHoldsContent());
             QQuickItem* copy = descendant(shownPath.content(), "dialogCopy");

@@ -115,6 +115,9 @@ T.Popup {
                 selectByMouse: true
                 selectByKeyboard: true
                 padding: 8
+                // Its height follows the wrapped lines of a long path.
+                implicitWidth: 200
+                implicitHeight: contentHeight + topPadding + bottomPadding
                 color: HaloTheme.ink
                 selectionColor: HaloTheme.fade(HaloTheme.accent, 0.4)
                 selectedTextColor: HaloTheme.ink
