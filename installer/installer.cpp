@@ -34,6 +34,19 @@ void Installer::report(const std::string& text) const
         report_(text);
 }
 
+void Installer::reportStage(const StageEvent& event) const
+{
+    if (stageReport_)
+        stageReport_(event);
+}
+
+void Installer::runStage(SetupStage stage, const std::function<void()>& work) const
+{
+    reportStage({stage, StageEvent::Kind::Started});
+    work();
+    reportStage({stage, StageEvent::Kind::Finished});
+}
+
 bool Installer::isInstalled() const
 {
     const auto record = InstallationRecord::read(this->record());

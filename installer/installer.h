@@ -6,6 +6,7 @@
 #include "installer/install_lock.h"
 #include "installer/layout.h"
 #include "installer/platform.h"
+#include "installer/setup_steps.h"
 #include "installer/version.h"
 
 #include <cstdint>
@@ -103,6 +104,12 @@ public:
     /// operation raises `SetupStopped`. Set before the operation starts.
     void setStopRequest(std::function<bool()> requested) { stopRequested_ = std::move(requested); }
 
+    /// `stages` hears each stage of a setup or repair start, move between its sub-steps and
+    /// finish, and, in a repair, which stages have nothing to do. Set before the operation starts.
+    void setStageReport(StageReport stages) { stageReport_ = std::move(stages); }
+    /// Hands `event` to the stage report, when there is one.
+    void reportStage(const StageEvent& event) const;
+
     /// True only for a valid record whose installed files are all in place. Never fails.
     bool isInstalled() const;
 
@@ -191,6 +198,8 @@ private:
     /// Whether the root's volume is so nearly full that a failure just seen is put down to it.
     bool volumeIsFull() const noexcept;
     bool stopRequested() const { return stopRequested_ && stopRequested_(); }
+    /// Runs `work` as `stage`: reported as started, then as finished once `work` returns.
+    void runStage(SetupStage stage, const std::function<void()>& work) const;
 
     fs::path root_;
     fs::path log_;
@@ -200,6 +209,7 @@ private:
     /// The Wine of this computer found by this setup or repair, before the record names it.
     mutable std::optional<SystemWine> foundWine_;
     std::function<bool()> stopRequested_;
+    StageReport stageReport_;
 };
 
 } // namespace corvanel

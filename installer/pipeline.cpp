@@ -195,14 +195,16 @@ void Installer::install(const fs::path& game, const std::optional<fs::path>& aud
     try {
         preflight();
         reportReplacedParts();
-        importGame(game);
-        const fs::path codec = prepareAudio(game, audio, cache);
-        installRuntime(cache);
-        installDirectX();
-        configurePrefix(codec);
-        requireFinishedParts();
-
-        writeRecord();
+        runStage(SetupStage::Import, [&] { importGame(game); });
+        fs::path codec;
+        runStage(SetupStage::AudioDecoder, [&] { codec = prepareAudio(game, audio, cache); });
+        runStage(SetupStage::Runtime, [&] { installRuntime(cache); });
+        runStage(SetupStage::GraphicsLibraries, [&] { installDirectX(); });
+        runStage(SetupStage::WindowsEnvironment, [&] { configurePrefix(codec); });
+        runStage(SetupStage::Finishing, [&] {
+            requireFinishedParts();
+            writeRecord();
+        });
     } catch (const std::system_error& error) {
         if (isSpaceError(error))
             throw SetupFailure(diskFullMessage);

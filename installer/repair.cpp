@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 #include <unistd.h>
 
@@ -211,23 +212,36 @@ RepairOutcome Installer::repair(const std::optional<fs::path>& audio, const std:
         report(part.description);
 
     const bool prefixNeeded = needs(parts, InstallationPart::WindowsEnvironment) || needs(parts, InstallationPart::AudioDecoder);
+    // The game files are never imported by a repair; the other stages run only for what is missing.
+    const std::map<SetupStage, bool> planned{
+        {SetupStage::Import, false},
+        {SetupStage::AudioDecoder, prefixNeeded},
+        {SetupStage::Runtime, needs(parts, InstallationPart::Runtime)},
+        {SetupStage::GraphicsLibraries, needs(parts, InstallationPart::GraphicsLibraries)},
+        {SetupStage::WindowsEnvironment, prefixNeeded},
+        {SetupStage::Finishing, true},
+    };
+    for (const auto& [stage, runs] : planned)
+        if (!runs)
+            reportStage({stage, StageEvent::Kind::Skipped});
+    const auto runPlanned = [&](SetupStage stage, const std::function<void()>& work) {
+        if (planned.at(stage))
+            runStage(stage, work);
+    };
+
     std::optional<fs::path> codec;
-    if (prefixNeeded)
-        codec = repairAudio(audio, cache);
-    if (needs(parts, InstallationPart::Runtime))
-        installRuntime(cache);
-    if (needs(parts, InstallationPart::GraphicsLibraries))
-        installDirectX();
-    if (prefixNeeded)
-        configurePrefix(*codec);
-
-    auto remaining = missingParts();
-    std::erase_if(remaining, [](const MissingPart& part) { return part.part == InstallationPart::Record; });
-    if (!remaining.empty())
-        throw SetupFailure("Repair finished, but " + itemsWithVerb(remaining)
-                           + " still missing or damaged. Open the setup log for details.");
-
-    writeRecord();
+    runPlanned(SetupStage::AudioDecoder, [&] { codec = repairAudio(audio, cache); });
+    runPlanned(SetupStage::Runtime, [&] { installRuntime(cache); });
+    runPlanned(SetupStage::GraphicsLibraries, [&] { installDirectX(); });
+    runPlanned(SetupStage::WindowsEnvironment, [&] { configurePrefix(*codec); });
+    runPlanned(SetupStage::Finishing, [&] {
+        auto remaining = missingParts();
+        std::erase_if(remaining, [](const MissingPart& part) { return part.part == InstallationPart::Record; });
+        if (!remaining.empty())
+            throw SetupFailure("Repair finished, but " + itemsWithVerb(remaining)
+                               + " still missing or damaged. Open the setup log for details.");
+        writeRecord();
+    });
     report("Ready to play");
     return RepairOutcome::Repaired;
 }

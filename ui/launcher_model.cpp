@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QVariantMap>
 #include <QPointer>
 #include <QThread>
 #include <QThreadPool>
@@ -44,6 +45,16 @@ const QString setupStopped = QStringLiteral("Setup was stopped. Your source file
 const QString repairStopped = QString::fromUtf8(repairStoppedMessage);
 const QString launchNeedsRepair
     = QStringLiteral("Halo 2 could not start because parts of its installation are missing. Press Repair to restore them.");
+const QString openFolderYourself = QStringLiteral("Open this folder yourself");
+const QString openPageYourself = QStringLiteral("Open this page yourself");
+const QString noFolderOpener = QStringLiteral(
+    "Nothing on this computer opens folders for Corvanel. Copy the path below and open it in your file manager.");
+const QString noPageOpener = QStringLiteral(
+    "Nothing on this computer opens pages for Corvanel. Copy the path below and open it in your web browser.");
+const QString noWebOpener = QStringLiteral(
+    "Nothing on this computer opens web pages for Corvanel. Copy the address below and open it in your web browser.");
+const QString nothingLogged
+    = QStringLiteral("Nothing has been logged yet. The setup log starts with the next setup or repair.");
 const QString launchNeedsGameFiles = QStringLiteral(
     "Halo 2 could not start because its game files are missing. Press Set up again above; your saves are kept.");
 
@@ -67,6 +78,11 @@ QString shownName(const QUrl& url)
 /// How often the setup clock is read: often enough that the whole seconds shown never lag
 /// by more than a quarter second.
 constexpr int clockReadInterval = 250;
+
+/// How much of the setup log's end the log view reads: the lines it shows, and the bytes it
+/// reads them from (enough for that many lines of any length setup writes).
+constexpr std::size_t logViewLines = 2000;
+constexpr std::size_t logViewBytes = 1 << 20;
 
 /// How long a game asked to end has before it is killed, in milliseconds.
 constexpr int gameStopGrace = 3000;
@@ -108,7 +124,7 @@ QString breakableAtSeparators(const QString& path)
     return shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
 }
 
-void openLocal(const fs::path& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(text(path.string()))); }
+QUrl localURL(const fs::path& path) { return QUrl::fromLocalFile(text(path.string())); }
 
 } // namespace
 
@@ -123,6 +139,8 @@ LauncherModel::LauncherModel(LauncherSeams seams, QObject* parent)
     if (!seams_.repair)
         seams_.repair = [](const Installer& installer, const std::optional<fs::path>& audio,
                            const std::optional<fs::path>& cache) { installer.repair(audio, cache); };
+    if (!seams_.open)
+        seams_.open = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!seams_.clock)
         seams_.clock = [] {
             return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
@@ -225,6 +243,98 @@ void LauncherModel::tickSetupClock()
 {
     const auto sinceStart = seams_.clock() - setupStartedOnClock_;
     setElapsedSeconds(static_cast<int>(std::max<std::int64_t>(0, sinceStart.count() / 1000)));
+    tickStageClock();
+}
+
+void LauncherModel::resetStages()
+{
+    stages_ = {};
+    shownStageSeconds_ = -1;
+    emit stepsChanged();
+}
+
+void LauncherModel::stageMoved(const StageEvent& event)
+{
+    using State = StageProgress::State;
+    const auto index = static_cast<std::size_t>(event.stage);
+    if (index >= stages_.size())
+        return;
+    StageProgress& stage = stages_[index];
+    const auto now = seams_.clock();
+    switch (event.kind) {
+    case StageEvent::Kind::Started:
+        stage = {.state = State::Running, .started = now};
+        shownStageSeconds_ = 0;
+        break;
+    case StageEvent::Kind::Detail:
+        stage.detail = text(event.detail);
+        break;
+    case StageEvent::Kind::Finished:
+        stage.state = State::Done;
+        stage.ended = now;
+        stage.detail.clear();
+        break;
+    case StageEvent::Kind::Skipped:
+        stage = {.state = State::Skipped};
+        break;
+    }
+    emit stepsChanged();
+}
+
+void LauncherModel::tickStageClock()
+{
+    const auto running = std::find_if(stages_.begin(), stages_.end(), [](const StageProgress& stage) {
+        return stage.state == StageProgress::State::Running && !stage.ended;
+    });
+    if (running == stages_.end())
+        return;
+    const long long seconds = (seams_.clock() - running->started).count() / 1000;
+    if (assign(shownStageSeconds_, seconds))
+        emit stepsChanged();
+}
+
+QVariantList LauncherModel::steps() const
+{
+    using State = StageProgress::State;
+    const auto now = seams_.clock();
+    QVariantList list;
+    for (std::size_t index = 0; index < stages_.size(); ++index) {
+        const StageProgress& stage = stages_[index];
+        const bool started = stage.state == State::Running || stage.state == State::Done;
+        const auto took = stage.ended.value_or(now) - stage.started;
+        const char* state = stage.state == State::Running ? "running"
+                          : stage.state == State::Done    ? "done"
+                          : stage.state == State::Skipped ? "skipped"
+                                                          : "waiting";
+        list.append(QVariantMap{
+            {QStringLiteral("title"), text(std::string(stageTitle(setupStages[index])))},
+            {QStringLiteral("state"), QString::fromLatin1(state)},
+            {QStringLiteral("elapsed"), started ? text(elapsed(static_cast<double>(took.count()) / 1000)) : QString()},
+            {QStringLiteral("detail"), stage.state == State::Running ? stage.detail : QString()},
+        });
+    }
+    return list;
+}
+
+QString LauncherModel::stepText() const
+{
+    int total = 0;
+    int current = 0;
+    int done = 0;
+    for (const StageProgress& stage : stages_) {
+        if (stage.state == StageProgress::State::Skipped)
+            continue;
+        ++total;
+        if (stage.state == StageProgress::State::Running && current == 0)
+            current = total;
+        if (stage.state == StageProgress::State::Done)
+            ++done;
+    }
+    if (total == 0)
+        return {};
+    if (current == 0)
+        current = std::min(done + 1, total);
+    return QStringLiteral("Step %1 of %2").arg(current).arg(total);
 }
 
 void LauncherModel::selectGame()
@@ -310,6 +420,7 @@ void LauncherModel::runInBackground(std::function<void(const Installer&)> work, 
     stopRequest_ = stop;
     setupStartedOnClock_ = seams_.clock();
     setElapsedSeconds(0);
+    resetStages();
     setupClock_.start();
     setSetupStartedAt(QDateTime::currentDateTime());
     setBusy(true);
@@ -326,6 +437,9 @@ void LauncherModel::runInBackground(std::function<void(const Installer&)> work, 
             };
             Installer installer(root, progress, catalogue);
             installer.setStopRequest([stop] { return stop->load(); });
+            installer.setStageReport([model](const StageEvent& event) {
+                deliver(model, [event](LauncherModel& launcher) { launcher.stageMoved(event); });
+            });
             work(installer);
             deliver(model, [ended](LauncherModel& launcher) { (launcher.*ended)({}); });
         } catch (const std::exception& failure) {
@@ -340,6 +454,9 @@ void LauncherModel::setupEnded(const QString& failure)
 {
     tickSetupClock();
     setupClock_.stop();
+    for (StageProgress& stage : stages_)
+        if (stage.state == StageProgress::State::Running && !stage.ended)
+            stage.ended = seams_.clock();
     setBusy(false);
     const bool stopped = stopping_;
     setStopping(false);
@@ -363,6 +480,9 @@ void LauncherModel::repairEnded(const QString& failure)
 {
     tickSetupClock();
     setupClock_.stop();
+    for (StageProgress& stage : stages_)
+        if (stage.state == StageProgress::State::Running && !stage.ended)
+            stage.ended = seams_.clock();
     setBusy(false);
     setRepairing(false);
     const bool stopped = stopping_;
@@ -436,11 +556,17 @@ void LauncherModel::gameExited(int status)
     stoppingGame_ = false;
 }
 
+void LauncherModel::openOrShow(const QUrl& url, const QString& heading, const QString& advice)
+{
+    if (!seams_.open(url))
+        emit openFailed(heading, advice, url.isLocalFile() ? url.toLocalFile() : url.toString());
+}
+
 void LauncherModel::openGuide()
 {
     std::error_code ignored;
     if (seams_.guide && fs::is_regular_file(*seams_.guide, ignored))
-        openLocal(*seams_.guide);
+        openOrShow(localURL(*seams_.guide), openPageYourself, noPageOpener);
 }
 
 void LauncherModel::openLogs()
@@ -451,12 +577,33 @@ void LauncherModel::openLogs()
     } catch (const std::exception&) {
         // The folder is opened all the same; the browser shows what is there.
     }
-    openLocal(logs);
+    openOrShow(localURL(logs), openFolderYourself, noFolderOpener);
 }
 
-void LauncherModel::openSaves() { openLocal(installer_.prefix() / "drive_c" / "users"); }
+void LauncherModel::openSaves()
+{
+    openOrShow(localURL(installer_.prefix() / "drive_c" / "users"), openFolderYourself, noFolderOpener);
+}
 
-void LauncherModel::openGameFiles() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(gameFilesPage))); }
+void LauncherModel::openGameFiles()
+{
+    openOrShow(QUrl(QString::fromLatin1(gameFilesPage)), openPageYourself, noWebOpener);
+}
+
+void LauncherModel::showSetupLog()
+{
+    const fs::path log = installer_.log();
+    try {
+        const QString tail = QString::fromUtf8(readLogTail(log, logViewLines, logViewBytes));
+        emit setupLogShown(tail, tail.isEmpty() ? nothingLogged : QString());
+    } catch (const SetupFailure&) {
+        emit setupLogShown({}, "The setup log cannot be shown because something other than a plain file stands at "
+                                   + text(shownPath(log)) + ". Remove it; the next setup or repair starts a new log.");
+    } catch (const std::exception&) {
+        emit setupLogShown({}, "The setup log at " + text(shownPath(log))
+                                   + " cannot be read. Check that your account may read it, then try again.");
+    }
+}
 
 std::unique_ptr<QSettings> LauncherModel::settings() const
 {

@@ -9,8 +9,10 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
+#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -47,6 +49,9 @@ struct LauncherSeams {
         repair;
     /// A monotonic clock for the setup timer; none means the system's steady clock.
     std::function<std::chrono::milliseconds()> clock;
+    /// Asks the desktop to open a file, a folder or a web page; false when nothing on this
+    /// computer opens it. None means the desktop services of the running application.
+    std::function<bool(const QUrl&)> open;
 };
 
 /// The observable state behind the window: the user's selections, the phase flags and the two
@@ -96,6 +101,12 @@ private:
     Q_PROPERTY(bool newlyInstalled READ newlyInstalled NOTIFY newlyInstalledChanged)
     /// What setup will download, in two short lines, for the choices made so far.
     Q_PROPERTY(QString downloadNote READ downloadNote NOTIFY audioURLChanged)
+    /// The stages of the running setup or repair, in order, one map each: title, state
+    /// ("waiting", "running", "done" or "skipped"), elapsed (the stage's own time once it has
+    /// started) and detail (what Wine is doing, while the stage runs; often empty).
+    Q_PROPERTY(QVariantList steps READ steps NOTIFY stepsChanged)
+    /// "Step 3 of 6": the running stage among the stages that run.
+    Q_PROPERTY(QString stepText READ stepText NOTIFY stepsChanged)
 
     // Read-only helpers for the view.
     Q_PROPERTY(QString gameName READ gameName NOTIFY gameURLChanged)
@@ -142,6 +153,8 @@ public:
     QString elapsedText() const;
     bool newlyInstalled() const { return newlyInstalled_; }
     QString downloadNote() const;
+    QVariantList steps() const;
+    QString stepText() const;
 
     QString gameName() const;
     QString gamePath() const;
@@ -192,6 +205,9 @@ public slots:
     /// place is removed, never followed) and shows the setup screen with the last source
     /// chosen again. The saves and everything else in the folder stay.
     void setUpAgain();
+    /// Reads the end of the setup log for the window's own log view, which `setupLogShown`
+    /// opens; never through the desktop, never waiting on what stands in the log's place.
+    void showSetupLog();
 
 signals:
     void gameURLChanged();
@@ -211,6 +227,13 @@ signals:
     void newlyInstalledChanged();
     void rootChanged();
     void downloadsFolderChanged();
+    void stepsChanged();
+    /// The last lines of the setup log, newest last, and a sentence when there is nothing to
+    /// show or the log cannot be read (then `text` is empty).
+    void setupLogShown(const QString& text, const QString& note);
+    /// Nothing on this computer opened `path` (a file, folder or web address): the window shows
+    /// it with `heading` and `advice` so the user can copy it.
+    void openFailed(const QString& heading, const QString& advice, const QString& path);
 
 private:
     void setGameURL(const QUrl& value);
@@ -246,6 +269,13 @@ private:
     std::unique_ptr<QSettings> settings() const;
     /// The downloads folder to hand to setup or repair; none when none is chosen.
     std::optional<fs::path> cache() const;
+    /// Every stage waiting again, for a new setup or repair.
+    void resetStages();
+    void stageMoved(const StageEvent& event);
+    /// Tells observers when the running stage's whole seconds have moved on.
+    void tickStageClock();
+    /// Opens `url` through the desktop, or has the window show it for copying.
+    void openOrShow(const QUrl& url, const QString& heading, const QString& advice);
 
     LauncherSeams seams_;
     Installer installer_;
@@ -273,6 +303,16 @@ private:
     std::shared_ptr<ChildProcess> process_;
     std::optional<InstallLock> playLock_;
     QString downloadsFolder_;
+
+    /// Where one stage of the running setup or repair stands, on the setup clock.
+    struct StageProgress {
+        enum class State { Waiting, Running, Done, Skipped } state = State::Waiting;
+        std::chrono::milliseconds started{};
+        std::optional<std::chrono::milliseconds> ended;
+        QString detail;
+    };
+    std::array<StageProgress, std::size(setupStages)> stages_;
+    long long shownStageSeconds_ = -1;
 };
 
 /// The open panel of the running application (a file dialog).

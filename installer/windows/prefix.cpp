@@ -159,6 +159,7 @@ void Installer::configurePrefix(const fs::path& codec) const
         discardDamagedRegistry(prefix());
     }
     requireWineThirtyTwoBitSide();
+    reportStage({SetupStage::WindowsEnvironment, StageEvent::Kind::Detail, std::string(creatingEnvironment)});
     runWine({"wineboot", "-u"}, 300);
 
     mendDriveLinks(prefix());
@@ -179,6 +180,7 @@ void Installer::configurePrefix(const fs::path& codec) const
                            + shownPath(prefix()) + ", then retry.");
     fs::create_directory_symlink(fs::absolute(game()).lexically_normal(), gameLink);
 
+    reportStage({SetupStage::WindowsEnvironment, StageEvent::Kind::Detail, std::string(applyingSettings)});
     for (const auto& [key, name, data] : registrySettings)
         runWine({"reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", data, "/f"}, 900);
 
@@ -187,12 +189,14 @@ void Installer::configurePrefix(const fs::path& codec) const
     if (entryExists(installed))
         fs::remove_all(installed);
     fs::copy_file(codec, installed);
+    reportStage({SetupStage::WindowsEnvironment, StageEvent::Kind::Detail, std::string(registeringDecoder)});
     runWine({R"(C:\windows\syswow64\regsvr32.exe)", "/s", R"(C:\windows\syswow64\wmadmod.dll)"}, 900);
 
     const std::string readBack = runWine({"reg", "query", decoderRegistration}, 900, true);
     if (lowerCased(readBack).find("wmadmod.dll") == std::string::npos)
         throw SetupFailure("The audio decoder did not register correctly.");
 
+    reportStage({SetupStage::WindowsEnvironment, StageEvent::Kind::Detail, std::string(savingEnvironment)});
     // Setup counts as finished only once the registry is on disk, so that the installed-state
     // test and a launch right after setup see the prefix.
     runServer("-w", registrySaveLimit);

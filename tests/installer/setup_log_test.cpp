@@ -1,4 +1,5 @@
 #include "installer/installer.h"
+#include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 #include "support/temp_dir.h"
 
@@ -77,6 +78,40 @@ TEST(SetupLog, StampsAreUtcWithWholeSeconds)
 {
     EXPECT_EQ(timestamp(std::chrono::system_clock::from_time_t(1'796'458'000)), "2026-12-05T08:06:40Z");
     EXPECT_EQ(timestamp(std::chrono::system_clock::from_time_t(0) + std::chrono::milliseconds(999)), "1970-01-01T00:00:00Z");
+}
+
+TEST(SetupLog, TailKeepsTheLastLinesOfWhatItReads)
+{
+    TempDir folder;
+    const fs::path log = folder / "setup.log";
+    std::string text;
+    for (int line = 1; line <= 100; ++line)
+        text += "line " + std::to_string(line) + "\n";
+    testing::writeText(log, text + "no line feed at the end \x1b[31m");
+
+    EXPECT_EQ(readLogTail(log, 3, 1 << 20), "line 99\nline 100\nno line feed at the end \\e[31m\n")
+        << "control characters are shown, not obeyed";
+    EXPECT_EQ(readLogTail(log, 1000, 1 << 20).substr(0, 14), "line 1\nline 2\n") << "fewer lines than asked: all of them";
+    // Only the end is read: the line cut by the byte limit is dropped, not shown in part.
+    EXPECT_EQ(readLogTail(log, 1000, 50), "line 99\nline 100\nno line feed at the end \\e[31m\n");
+    EXPECT_EQ(readLogTail(folder / "absent.log", 10, 100), "");
+}
+
+TEST(SetupLog, TailRefusesAPipeOrALinkWithoutWaiting)
+{
+    TempDir folder;
+    const fs::path pipe = folder / "pipe.log";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_THROW(readLogTail(pipe, 10, 100), SetupFailure); // a blocking open would never return
+
+    testing::writeText(folder / "elsewhere.txt", "not the log\n");
+    fs::create_symlink("elsewhere.txt", folder / "link.log");
+    EXPECT_THROW(readLogTail(folder / "link.log", 10, 100), SetupFailure);
+
+    fs::create_directory(folder / "real");
+    testing::writeText(folder / "real" / "setup.log", "through a linked folder\n");
+    fs::create_directory_symlink("real", folder / "Logs");
+    EXPECT_THROW(readLogTail(folder / "Logs" / "setup.log", 10, 100), SetupFailure);
 }
 
 } // namespace

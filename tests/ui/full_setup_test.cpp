@@ -42,11 +42,33 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window));
         LauncherModel& model = delegate.model();
 
+        // Every state each stage passes through, in order, and the details shown while it ran.
+        QList<QStringList> stateTrail(6);
+        QStringList details;
+        QStringList stepTexts;
+        QObject::connect(&model, &LauncherModel::stepsChanged, &model, [&] {
+            const QVariantList steps = model.steps();
+            for (int index = 0; index < steps.size(); ++index) {
+                const QVariantMap step = steps[index].toMap();
+                if (stateTrail[index].value(stateTrail[index].size() - 1) != step["state"].toString())
+                    stateTrail[index] << step["state"].toString();
+                if (!step["detail"].toString().isEmpty() && !details.contains(step["detail"].toString()))
+                    details << step["detail"].toString();
+            }
+            if (!stepTexts.contains(model.stepText()))
+                stepTexts << model.stepText();
+        });
+
         QVERIFY(testing::click(window, "chooseSource"));
         QVERIFY(testing::click(window, "setUp"));
         QVERIFY(model.busy());
         QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), 840'000);
         QCOMPARE(model.error(), QString());
+        for (const QStringList& trail : stateTrail)
+            QCOMPARE(trail, (QStringList{"waiting", "running", "done"}));
+        QCOMPARE(stepTexts, (QStringList{"Step 1 of 6", "Step 2 of 6", "Step 3 of 6", "Step 4 of 6", "Step 5 of 6", "Step 6 of 6"}));
+        QCOMPARE(details, (QStringList{"Wine is creating the Windows environment.", "Wine is applying the game's settings.",
+                                       "Wine is registering the audio decoder.", "Wine is saving the Windows environment."}));
         QVERIFY(model.ready());
         QCOMPARE(model.status(), QStringLiteral("Your installation is ready."));
         QVERIFY(testing::findItem(window, "playScreen")->isVisible());

@@ -9,7 +9,10 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
+
+#include <sys/stat.h>
 
 using namespace corvanel;
 namespace fs = std::filesystem;
@@ -145,6 +148,15 @@ void pressOk(PhaseWindow& shown, const Dialog& box)
 {
     QQuickItem* ok = descendant(box.content(), "dialogOk");
     QTest::mouseClick(shown.window(), Qt::LeftButton, {}, ok->mapToScene(QPointF(ok->width() / 2, ok->height() / 2)).toPoint());
+}
+
+/// The row of the progress screen's step list for the stage at `index`.
+QQuickItem* stepRow(PhaseWindow& shown, int index)
+{
+    QQuickItem* row = descendant(shown.window()->contentItem(), QStringLiteral("step%1").arg(index));
+    if (!row)
+        qFatal("no step row %d", index);
+    return row;
 }
 
 const QColor accentColour = QColor::fromRgbF(0.72f, 0.88f, 1.00f);
@@ -595,9 +607,194 @@ private slots:
             CLICK(*window, "navLogs");
             CLICK(*window, "showSaves");
         }
+        QCOMPARE(opener.opened, (QStringList{"Setup Guide.html", "https://cartographer.online/install/", "Logs", "users"}));
+    }
+
+    /// Where nothing opens files, folders or pages, each open action shows the path in a
+    /// selectable line, and Copy puts it on the clipboard.
+    void unopenedPathsAreShownForCopying()
+    {
+        auto window = open("ready", {.size = {940, 1100}, .noOpener = true});
+        PhaseWindow& w = *window;
+        const Dialog shownPath = dialog(w, "unopened");
+        const QString folderAdvice = QStringLiteral(
+            "Nothing on this computer opens folders for Corvanel. Copy the path below and open it in your file manager.");
+        const QString root = w.model().root();
+        struct Case {
+            const char* button;
+            QString heading;
+            QString advice;
+            QString path;
+        };
+        const Case cases[] = {
+            {"navLogs", "Open this folder yourself", folderAdvice, root + "/Logs"},
+            {"showSaves", "Open this folder yourself", folderAdvice, w.model().prefix() + "/drive_c/users"},
+            {"navGameFiles", "Open this page yourself",
+             "Nothing on this computer opens web pages for Corvanel. Copy the address below and open it in your web browser.",
+             "https://cartographer.online/install/"},
+            {"navGuide", "Open this page yourself",
+             "Nothing on this computer opens pages for Corvanel. Copy the path below and open it in your web browser.",
+             QFileInfo(root).dir().path() + "/Setup Guide.html"},
+        };
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        for (const Case& expected : cases) {
+            clipboard->clear();
+            CLICK(w, expected.button);
+            QTRY_VERIFY(shownPath.visible());
+            QCOMPARE(shownPath.text("dialogHeading"), expected.heading);
+            QCOMPARE(shownPath.paragraphs(), QStringList{expected.advice});
+            QQuickItem* line = descendant(shownPath.content(), "dialogLineText");
+            QVERIFY(line->isVisible());
+            QVERIFY(line->property("selectByMouse").toBool());
+            QVERIFY(line->property("readOnly").toBool());
+            QVERIFY(line->height() >= line->property("contentHeight").toReal()); // no line of the path cut off
+            QVERIFY(line->property("text").toString().endsWith(expected.path.section('/', -2)));
+            QVERIFY(shownPath.cardHoldsContent());
+            QQuickItem* copy = descendant(shownPath.content(), "dialogCopy");
+            QCOMPARE(copy->property("text").toString(), QStringLiteral("Copy"));
+            QTest::mouseClick(w.window(), Qt::LeftButton, {}, copy->mapToScene(QPointF(copy->width() / 2, copy->height() / 2)).toPoint());
+            QTRY_COMPARE(clipboard->text(), line->property("text").toString());
+            QCOMPARE(copy->property("text").toString(), QStringLiteral("Copied"));
+            pressOk(w, shownPath);
+            QTRY_VERIFY(!shownPath.visible());
+        }
+    }
+
+    /// The setup log opens inside the window in every case: its last 2,000 lines, newest at
+    /// the bottom and scrolled there, selectable, read-only.
+    void setupLogOpensInTheWindow()
+    {
+        Opener opener; // the desktop is never asked
         auto window = open("setting-up");
-        CLICK(*window, "showSetupLog");
-        QCOMPARE(opener.opened, (QStringList{"Setup Guide.html", "https://cartographer.online/install/", "Logs", "users", "Logs"}));
+        PhaseWindow& w = *window;
+        const fs::path log = fs::path(w.model().root().toStdString()) / "Logs" / "setup.log";
+        {
+            std::ofstream longer(log, std::ios::app);
+            for (int line = 1; line <= 2500; ++line)
+                longer << "[2026-12-11T09:00:00Z] line " << line << '\n';
+        }
+        const Dialog view = dialog(w, "logView");
+        CLICK(w, "showSetupLog");
+        QTRY_VERIFY(view.visible());
+        QVERIFY(opener.opened.isEmpty());
+        QQuickItem* area = descendant(view.content(), "logText");
+        const QStringList lines = area->property("text").toString().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2000);
+        QCOMPARE(lines.first(), QStringLiteral("[2026-12-11T09:00:00Z] line 501"));
+        QCOMPARE(lines.last(), QStringLiteral("[2026-12-11T09:00:00Z] line 2500"));
+        QVERIFY(area->property("readOnly").toBool());
+        QVERIFY(area->property("selectByMouse").toBool());
+        QVERIFY(!descendant(view.content(), "logNote")->isVisible());
+        QQuickItem* scroller = descendant(view.content(), "logScroller");
+        QTRY_VERIFY(scroller->property("contentY").toReal() > 0);
+        QTRY_VERIFY(scroller->property("contentY").toReal() + scroller->height()
+                    >= scroller->property("contentHeight").toReal() - 1);
+        QTest::keyClick(w.window(), Qt::Key_Escape);
+        QTRY_VERIFY(!view.visible());
+    }
+
+    /// A failure that points to the setup log offers it right there.
+    void failureOffersTheSetupLog()
+    {
+        auto window = open("failed");
+        PhaseWindow& w = *window;
+        QCOMPARE(text(w, "failureSetupLog"), QStringLiteral("Show setup log"));
+        CLICK(w, "failureSetupLog");
+        const Dialog view = dialog(w, "logView");
+        QTRY_VERIFY(view.visible());
+        QVERIFY(descendant(view.content(), "logText")->property("text").toString().contains("Importing your Halo 2 files"));
+    }
+
+    /// A pipe or a link planted in place of the log never blocks the view; it says why there
+    /// is nothing to show, and so does a log that is not there yet.
+    void plantedLogIsNotRead_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addRow("pipe") << "pipe";
+        QTest::addRow("link") << "link";
+        QTest::addRow("missing") << "missing";
+    }
+
+    void plantedLogIsNotRead()
+    {
+        QFETCH(QString, planted);
+        auto window = open("ready");
+        PhaseWindow& w = *window;
+        const fs::path log = fs::path(w.model().root().toStdString()) / "Logs" / "setup.log";
+        fs::remove(log);
+        if (planted == "pipe")
+            QCOMPARE(::mkfifo(log.c_str(), 0600), 0);
+        if (planted == "link") {
+            std::ofstream(log.parent_path() / "elsewhere.txt") << "not the log\n";
+            fs::create_symlink("elsewhere.txt", log);
+        }
+        const Dialog view = dialog(w, "logView");
+        w.model().showSetupLog(); // the failure screen's and the progress screen's button
+        QTRY_VERIFY(view.visible());
+        QCOMPARE(descendant(view.content(), "logText")->property("text").toString(), QString());
+        const QString note = descendant(view.content(), "logNote")->property("text").toString();
+        if (planted == "missing")
+            QCOMPARE(note, QStringLiteral("Nothing has been logged yet. The setup log starts with the next setup or repair."));
+        else
+            QCOMPARE(note, "The setup log cannot be shown because something other than a plain file stands at "
+                               + QString::fromStdString(log.string()) + ". Remove it; the next setup or repair starts a new log.");
+    }
+
+    /// The progress screen lists the stages: waiting, running with its own clock, done; the
+    /// step count follows the running stage, and the environment stage says what Wine does.
+    void stepsFollowTheSetup()
+    {
+        auto window = open("setting-up-environment", {.size = {940, 1100}, .manualClock = true});
+        PhaseWindow& w = *window;
+        const QStringList titles{"Importing your Halo 2 files", "Getting the audio decoder", "Getting the compatibility runtime",
+                                 "Installing the game's graphics libraries", "Creating your private Windows environment", "Finishing"};
+        const auto states = [&w] {
+            QStringList found;
+            for (const QVariant& step : w.model().steps())
+                found << step.toMap().value("state").toString();
+            return found;
+        };
+        QCOMPARE(states(), (QStringList{"done", "done", "done", "done", "running", "waiting"}));
+        QCOMPARE(text(w, "stepCount"), QStringLiteral("Step 5 of 6"));
+        for (int index = 0; index < titles.size(); ++index) {
+            QQuickItem* row = stepRow(w, index);
+            QVERIFY(row->isVisible());
+            QCOMPARE(descendant(row, "stepTitle")->property("text").toString(), titles[index]);
+            QCOMPARE(descendant(row, "stepDetail")->isVisible(), index == 4);
+        }
+        QCOMPARE(descendant(stepRow(w, 4), "stepDetail")->property("text").toString(),
+                 QStringLiteral("Wine is applying the game's settings."));
+        QCOMPARE(descendant(stepRow(w, 5), "stepState")->property("text").toString(), QString());
+        // The running stage's clock is its own.
+        w.advanceClock(std::chrono::seconds(43));
+        QTRY_COMPARE(descendant(stepRow(w, 4), "stepState")->property("text").toString(), QStringLiteral("43s"));
+
+        w.releaseSetup();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy(), 10'000);
+        QCOMPARE(states(), QStringList(6, "done"));
+        QCOMPARE(w.model().stepText(), QStringLiteral("Step 6 of 6"));
+    }
+
+    /// A repair lists the stages it skips and counts only those it runs; a new run starts
+    /// with every stage waiting again.
+    void repairSkipsWhatItDoesNotNeed()
+    {
+        auto window = open("repair");
+        PhaseWindow& w = *window;
+        QSignalSpy status(&w.model(), &LauncherModel::statusChanged);
+        CLICK(w, "repair");
+        QVERIFY(w.model().busy());
+        QTRY_COMPARE_WITH_TIMEOUT(text(w, "progressLine"),
+                                  QStringLiteral("Unpacking the compatibility runtime · 180 MB · 12s elapsed"), 10'000);
+        QStringList found;
+        for (const QVariant& step : w.model().steps())
+            found << step.toMap().value("state").toString();
+        QCOMPARE(found, (QStringList{"skipped", "done", "running", "skipped", "waiting", "waiting"}));
+        QCOMPARE(text(w, "stepCount"), QStringLiteral("Step 2 of 4"));
+        QCOMPARE(descendant(stepRow(w, 0), "stepState")->property("text").toString(), QStringLiteral("Not needed"));
+        w.releaseSetup();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy(), 10'000);
+        QCOMPARE(w.model().stepText(), QStringLiteral("Step 4 of 4"));
     }
 
     /// When setup ends or an error appears, the whole status box scrolls into view and the

@@ -14,7 +14,8 @@ namespace corvanel::testing {
 namespace fs = std::filesystem;
 
 const QStringList PhaseWindow::phases = {"fresh",  "source-chosen", "setting-up",       "failed",
-                                         "ready",  "playing",       "repair", "repair-game-files"};
+                                         "ready",  "playing",       "repair", "repair-game-files",
+                                         "setting-up-environment"};
 
 const QString PhaseWindow::failure = QStringLiteral(
     "The selected folder does not contain h2pc_data.bin or a Halo 2 game. Choose your h2pc_installer_2.1 folder again.");
@@ -25,6 +26,23 @@ const QString PhaseWindow::repairFailure = QStringLiteral(
 namespace {
 
 QString local(const fs::path& path) { return QString::fromStdString(path.string()); }
+
+/// Reports `stage` as started, or started and finished, as the real pipeline does.
+void stage(const Installer& installer, SetupStage stage, bool finished)
+{
+    installer.reportStage({stage, StageEvent::Kind::Started});
+    if (finished)
+        installer.reportStage({stage, StageEvent::Kind::Finished});
+}
+
+/// Ends the running stage and the ones after it, as a setup that went on to the end would.
+void finishFrom(const Installer& installer, SetupStage running)
+{
+    installer.reportStage({running, StageEvent::Kind::Finished});
+    for (const SetupStage later : setupStages)
+        if (later > running)
+            stage(installer, later, true);
+}
 
 } // namespace
 
@@ -43,21 +61,47 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
         .choose = [downloads](const FilePanel& panel) -> std::optional<QUrl> {
             return QUrl::fromLocalFile(local(downloads / (panel.folders ? "h2pc_installer_2.1" : "MPSetup.exe")));
         },
-        .setup = [released, wine](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
-            installer.report("Importing your Halo 2 files");
-            installer.report("Unpacking the game · 1.24 GB · 42s elapsed");
+        .setup = [released, wine, later = phase == "setting-up-environment"](const Installer& installer, const fs::path&,
+                                                                               const std::optional<fs::path>&,
+                                                                               const std::optional<fs::path>&) {
+            // Blocked in the import, or later in the Windows environment while Wine applies settings.
+            const SetupStage running = later ? SetupStage::WindowsEnvironment : SetupStage::Import;
+            for (const SetupStage earlier : setupStages)
+                if (earlier < running)
+                    stage(installer, earlier, true);
+            stage(installer, running, false);
+            if (later) {
+                installer.reportStage({running, StageEvent::Kind::Detail, std::string(applyingSettings)});
+                installer.report("Preparing the game's graphics libraries");
+                installer.report("Creating your private Windows environment");
+            } else {
+                installer.report("Importing your Halo 2 files");
+                installer.report("Unpacking the game · 1.24 GB · 42s elapsed");
+            }
             if (released.get())
                 throw SetupFailure(failure.toStdString());
+            finishFrom(installer, running);
             writeInstallation(installer.root(), wine);
         },
-        .repair = [released, wine](const Installer& installer, const std::optional<fs::path>&, const std::optional<fs::path>&) {
+        .repair = [released, wine](const Installer& installer, const std::optional<fs::path>&,
+                                   const std::optional<fs::path>&) {
+            // The runtime and the decoder are missing: the import and the graphics libraries have nothing to do.
+            for (const SetupStage skipped : {SetupStage::Import, SetupStage::GraphicsLibraries})
+                installer.reportStage({skipped, StageEvent::Kind::Skipped});
+            stage(installer, SetupStage::AudioDecoder, true);
+            stage(installer, SetupStage::Runtime, false);
             installer.report("Repairing your installation");
             installer.report("Unpacking the compatibility runtime · 180 MB · 12s elapsed");
             if (released.get())
                 throw SetupFailure(repairFailure.toStdString());
+            installer.reportStage({SetupStage::Runtime, StageEvent::Kind::Finished});
+            stage(installer, SetupStage::WindowsEnvironment, true);
+            stage(installer, SetupStage::Finishing, true);
             writeInstallation(installer.root(), wine);
         },
     };
+    if (options.noOpener)
+        seams.open = [](const QUrl&) { return false; };
     if (options.manualClock)
         seams.clock = [this] { return std::chrono::milliseconds(clock_.load()); };
     if (phase == "ready" || phase == "playing" || phase.startsWith("repair"))
@@ -82,11 +126,12 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
     QTest::qWait(50);
 
     LauncherModel& launcher = model();
-    if (phase == "source-chosen" || phase == "setting-up" || phase == "failed")
+    const bool settingUp = phase == "setting-up" || phase == "setting-up-environment";
+    if (phase == "source-chosen" || settingUp || phase == "failed")
         launcher.selectGame();
     if (phase == "source-chosen")
         launcher.selectAudio();
-    if (phase == "setting-up" || phase == "failed") {
+    if (settingUp || phase == "failed") {
         QSignalSpy status(&launcher, &LauncherModel::statusChanged);
         launcher.install();
         while (status.count() < 2 && status.wait(10'000)) {

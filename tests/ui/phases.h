@@ -20,10 +20,12 @@ struct PhaseOptions {
     QSize size{940, 760};
     bool advanced = false;    ///< the advanced options open
     bool manualClock = false; ///< the setup clock moves only by advanceClock()
+    bool noOpener = false;    ///< nothing on this computer opens files, folders or pages
 };
 
 /// The window, in a temporary data folder, brought to one of the phases a user sees:
-/// "fresh", "source-chosen" (with an audio package), "setting-up" (with a progress line),
+/// "fresh", "source-chosen" (with an audio package), "setting-up" (with a progress line, in
+/// the import), "setting-up-environment" (later: Wine applies settings in the Windows environment),
 /// "failed", "ready", "playing", "repair" (an installation that lost its runtime and audio
 /// decoder) and "repair-game-files" (one that lost the game's executable). Open panels answer
 /// with files in a Downloads folder; setup reports two lines and then fails ("failed") or waits

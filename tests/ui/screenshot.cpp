@@ -6,6 +6,9 @@
 //   --about    choose About from the menu
 //   --quit     ask to quit through the quit guard (closing the window)
 //   --set-up-again  press Set up again, which asks first
+//   --cancel   press Escape, which asks whether to stop setup
+//   --log      show the setup log in the window's log view
+//   --no-opener  with nothing on the computer to open folders, open the logs folder
 
 #include "phases.h"
 
@@ -49,6 +52,8 @@ int main(int argc, char** argv)
     parser.addOption({"quit", "Ask to quit, through the quit guard."});
     parser.addOption({"cancel", "Press Escape, which asks whether to stop setup."});
     parser.addOption({"set-up-again", "Press Set up again, which asks first."});
+    parser.addOption({"log", "Show the setup log in the window's log view."});
+    parser.addOption({"no-opener", "With no program to open folders, open the logs folder."});
     parser.process(application);
     const QString phase = parser.value("phase");
     if (!corvanel::testing::PhaseWindow::phases.contains(phase) || parser.value("out").isEmpty()) {
@@ -57,11 +62,12 @@ int main(int argc, char** argv)
     }
 
     corvanel::testing::PhaseWindow shown(
-        phase, {.size = {parser.value("width").toInt(), parser.value("height").toInt()}, .advanced = parser.isSet("advanced")});
+        phase, {.size = {parser.value("width").toInt(), parser.value("height").toInt()}, .advanced = parser.isSet("advanced"),
+                .noOpener = parser.isSet("no-opener")});
     QQuickWindow* window = shown.window();
     if (!window)
         return 1;
-    QTest::qWait(phase == "setting-up" ? 2300 : 400);
+    QTest::qWait(phase.startsWith("setting-up") ? 2300 : 400);
     for (int tab = parser.value("tabs").toInt(); tab > 0; --tab)
         QTest::keyClick(window, Qt::Key_Tab);
     if (parser.isSet("menu") || parser.isSet("about"))
@@ -82,6 +88,10 @@ int main(int argc, char** argv)
         QTest::keyClick(window, Qt::Key_Escape);
     if (parser.isSet("set-up-again") && !corvanel::testing::click(window, "setUpAgain"))
         return 1;
+    if (parser.isSet("log"))
+        shown.model().showSetupLog();
+    if (parser.isSet("no-opener"))
+        shown.model().openLogs();
     QTest::qWait(400);
     const QImage image = window->grabWindow();
     if (image.isNull() || !image.save(parser.value("out"))) {

@@ -14,6 +14,9 @@ T.Popup {
     property var paragraphs: []
     property string acceptText: "OK"
     property string rejectText: ""
+    /// A path or address shown in a selectable line with a Copy button; none when empty.
+    property string line: ""
+    property bool lineCopied: false
 
     signal accepted()
 
@@ -26,6 +29,7 @@ T.Popup {
     dim: true
     focus: true
     closePolicy: T.Popup.CloseOnEscape
+    onAboutToShow: lineCopied = false
 
     T.Overlay.modal: Rectangle {
         color: HaloTheme.fade(HaloTheme.navy, 0.72)
@@ -94,6 +98,48 @@ T.Popup {
                 text: modelData
                 font.pixelSize: 13
                 lineSpacing: 4
+            }
+        }
+        RowLayout {
+            objectName: "dialogLine"
+            Layout.fillWidth: true
+            visible: dialog.line !== ""
+            spacing: 10
+
+            T.TextArea {
+                id: lineText
+                objectName: "dialogLineText"
+                Layout.fillWidth: true
+                text: dialog.line
+                readOnly: true
+                selectByMouse: true
+                selectByKeyboard: true
+                padding: 8
+                // Its height follows the wrapped lines of a long path.
+                implicitWidth: 200
+                implicitHeight: contentHeight + topPadding + bottomPadding
+                color: HaloTheme.ink
+                selectionColor: HaloTheme.fade(HaloTheme.accent, 0.4)
+                selectedTextColor: HaloTheme.ink
+                font.family: HaloTheme.mono
+                font.pixelSize: 12
+                wrapMode: TextEdit.WrapAnywhere
+                background: Rectangle {
+                    color: HaloTheme.fade(HaloTheme.edge, 0.16)
+                    border.width: 1
+                    border.color: HaloTheme.fade(HaloTheme.edge, 0.5)
+                }
+            }
+            HaloButtonStyle {
+                objectName: "dialogCopy"
+                Layout.alignment: Qt.AlignTop
+                text: dialog.lineCopied ? "Copied" : "Copy"
+                onClicked: {
+                    lineText.selectAll()
+                    lineText.copy()
+                    lineText.deselect()
+                    dialog.lineCopied = true
+                }
             }
         }
         RowLayout {

@@ -153,6 +153,31 @@ ApplicationWindow {
         onAccepted: window.model.stopGame()
     }
 
+    // A file, folder or page that nothing on this computer opened, shown for copying.
+    HaloDialog {
+        id: unopened
+        objectName: "unopened"
+        eyebrow: "CORVANEL"
+    }
+
+    LogView {
+        id: logView
+        objectName: "logView"
+    }
+
+    Connections {
+        target: window.model
+        function onOpenFailed(heading, advice, path) {
+            unopened.heading = heading
+            unopened.paragraphs = [advice]
+            unopened.line = path
+            unopened.open()
+        }
+        function onSetupLogShown(text, note) {
+            logView.show(text, note)
+        }
+    }
+
     HaloDialog {
         id: about
         objectName: "about"

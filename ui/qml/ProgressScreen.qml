@@ -2,7 +2,7 @@ import QtQuick
 import QtQuick.Layouts
 import Corvanel
 
-// While setup runs: the latest progress line and a clock counted from the press of set-up.
+// While setup runs: its stages, the latest progress line and a clock counted from the press of set-up.
 Card {
     id: screen
     required property LauncherModel model
@@ -37,6 +37,18 @@ Card {
             Layout.fillWidth: true
         }
         Text {
+            objectName: "stepCount"
+            text: screen.model.stepText
+            color: HaloTheme.muted
+            font.pixelSize: 12
+            font.weight: Font.DemiBold
+        }
+        StepList {
+            objectName: "stepList"
+            Layout.fillWidth: true
+            model: screen.model
+        }
+        Text {
             objectName: "progressLine"
             Layout.fillWidth: true
             text: screen.model.status
@@ -58,7 +70,7 @@ Card {
             HaloButtonStyle {
                 objectName: "showSetupLog"
                 text: "Show setup log"
-                onClicked: screen.model.openLogs()
+                onClicked: screen.model.showSetupLog()
             }
             HaloButtonStyle {
                 objectName: "cancelSetup"

@@ -78,5 +78,14 @@ Rectangle {
                 }
             }
         }
+        // Failures point to the setup log: it opens here, inside the window.
+        HaloButtonStyle {
+            objectName: "failureSetupLog"
+            visible: box.failed
+            topPadding: 8
+            bottomPadding: 8
+            text: "Show setup log"
+            onClicked: box.model.showSetupLog()
+        }
     }
 }
