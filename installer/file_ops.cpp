@@ -70,6 +70,12 @@ void createFolders(const fs::path& folder)
         throw fs::filesystem_error("Unable to create the folder", folder, std::make_error_code(std::errc::not_a_directory));
 }
 
+void makeDirectory(const fs::path& folder)
+{
+    refuseLinkedFolder(folder);
+    createFolders(folder);
+}
+
 void refuseLinkedFolder(const fs::path& folder)
 {
     struct stat status {};

@@ -18,6 +18,10 @@ bool isCanonicalUuid(std::string_view text);
 /// existing folder is no error. Raises std::filesystem::filesystem_error.
 void createFolders(const std::filesystem::path& folder);
 
+/// Creates `folder` with its missing parents like createFolders, after refusing it when it is a
+/// symbolic link (refuseLinkedFolder): the way every folder below the root is made.
+void makeDirectory(const std::filesystem::path& folder);
+
 /// Creates the installation root like createFolders, following it when it is a link to a
 /// folder; a link whose target is missing raises SetupFailure naming both.
 void createRootFolder(const std::filesystem::path& root);

@@ -5,7 +5,6 @@
 #include "installer/layout.h"
 #include "installer/regular_file.h"
 #include "installer/windows/graphics_libraries.h"
-#include "installer/windows/lower_case.h"
 
 #include <algorithm>
 #include <functional>

@@ -8,10 +8,6 @@
 
 namespace corvanel {
 
-/// An argument list as the setup log shows it: ["-xf", "a \"b\""], with quotes, backslashes
-/// and control characters escaped.
-std::string quotedArguments(const std::vector<std::string>& arguments);
-
 /// A program that ran to its end and reported failure through its exit status, as opposed to
 /// one that timed out or could not be started.
 class ProgramFailure : public SetupFailure {
@@ -41,12 +37,5 @@ class SetupStopped : public SetupFailure {
 public:
     SetupStopped() : SetupFailure("Setup was stopped. Your source files are unchanged.") {}
 };
-
-/// A program's output as lines for the setup log: each line of it written through printable(),
-/// then a line feed. The result holds no control character but those line feeds.
-std::string escapedLines(std::string_view output);
-
-/// Whether `text` is well-formed UTF-8.
-bool isValidUtf8(std::string_view text);
 
 } // namespace corvanel

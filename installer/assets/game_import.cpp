@@ -1,3 +1,4 @@
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/layout.h"
@@ -7,7 +8,6 @@
 #include "installer/unique_fd.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <memory>
 #include <system_error>
@@ -122,7 +122,7 @@ void copyGameFolder(const fs::path& source, const fs::path& target)
     UniqueFd from(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (from.get() < 0)
         fail("Unable to read", source);
-    Installer::makeDirectory(target);
+    makeDirectory(target);
     UniqueFd to(::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (to.get() < 0)
         fail("Unable to create the folder", target);
@@ -172,9 +172,9 @@ std::optional<fs::path> firstInnerArchive(const fs::path& folder)
     return std::nullopt;
 }
 
-bool leftover(std::string name)
+bool leftover(const std::string& original)
 {
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    const std::string name = lowerCased(original);
     return name.starts_with("halo2config") || name.starts_with("halo2accounts") || name == "imgui.ini" || name == "logs";
 }
 

@@ -1,6 +1,7 @@
 #include "installer/assets/byte_count.h"
 #include "installer/assets/partial_sidecar.h"
 #include "installer/assets/response_headers.h"
+#include "installer/assets/sha256.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"

@@ -1,6 +1,7 @@
 #include "installer/assets/safe_unpack.h"
 
 #include "installer/assets/byte_count.h"
+#include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/runner.h"
@@ -202,7 +203,7 @@ bool onlyRegularMember(const std::vector<std::string>& names, const std::vector<
     int found = 0;
     for (const auto& entry : entries) {
         std::string name = decodeListedName(entry.name);
-        if (!Installer::safeArchiveEntry(name))
+        if (!safeArchiveEntry(name))
             return false;
         // The archiver matches a member with or without a leading "./" or "/".
         std::string_view path(name);
@@ -219,7 +220,7 @@ bool onlyRegularMember(const std::vector<std::string>& names, const std::vector<
     return found == 1;
 }
 
-bool Installer::safeArchiveEntry(std::string_view name)
+bool safeArchiveEntry(std::string_view name)
 {
     std::string path(name);
     std::replace(path.begin(), path.end(), '\\', '/');

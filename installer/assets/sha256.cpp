@@ -1,4 +1,5 @@
-#include "installer/installer.h"
+#include "installer/assets/sha256.h"
+
 #include "installer/regular_file.h"
 #include "installer/unique_fd.h"
 
@@ -15,6 +16,8 @@
 #include <unistd.h>
 
 namespace corvanel {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,7 +36,7 @@ struct FreeContext {
 
 } // namespace
 
-std::string Installer::sha256(const fs::path& file)
+std::string sha256(const fs::path& file)
 {
     // Only a regular file has an end: a pipe or a device could be read forever.
     UniqueFd fd = openRegularFile(file, FinalLink::follow);

@@ -179,7 +179,7 @@ TEST(ProcessEdge, SetupCreatesPrivateFilesAndClosedFoldersWhateverTheUmask)
             testing::writeText(root / "Logs/setup.log", "[2026-12-05T08:06:32Z] earlier\n");
             fs::permissions(root / "Logs/setup.log", fs::perms(0644));
         }
-        const Seams noSpaceCheck{.freeSpace = {}, .x86Probe = Seams::platform().x86Probe};
+        const HostQueries noSpaceCheck{.freeSpace = {}, .x86Probe = HostQueries::platform().x86Probe};
         const Installer installer(root, {}, demoCatalogue(), noSpaceCheck);
         // Not an archive at all: setup creates its folders and files, then fails.
         testing::writeText(folder / "source" / "h2pc_data.bin", "not an archive");

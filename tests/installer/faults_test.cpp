@@ -109,10 +109,10 @@ std::string failureOf(const Installer& installer, const fs::path& game, const st
 }
 
 /// Preflight as on a machine with room to spare, whatever the test's volume holds.
-Seams plentyOfSpace()
+HostQueries plentyOfSpace()
 {
-    return Seams{.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(20'000'000'000); },
-                 .x86Probe = Seams::platform().x86Probe};
+    return HostQueries{.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(20'000'000'000); },
+                 .x86Probe = HostQueries::platform().x86Probe};
 }
 
 /// An earlier, unfinished setup's game folder, with a save the user cares about.
@@ -371,8 +371,8 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
 
     /// Runs setup on the broken root and checks what every case must hold.
     const auto setUp = [&](const fs::path& root, const std::optional<fs::path>& withAudio = {},
-                           Seams seams = plentyOfSpace()) {
-        const Installer installer(root, {}, demoCatalogue(), std::move(seams));
+                           HostQueries host = plentyOfSpace()) {
+        const Installer installer(root, {}, demoCatalogue(), std::move(host));
         const std::string failure = failureOf(installer, source, withAudio);
         EXPECT_FALSE(installer.isInstalled());
         EXPECT_EQ(testing::treeState(source), sourceBefore);

@@ -108,7 +108,7 @@ protected:
     /// downloaded, no cache.
     static InstallRequest request(const fs::path& root, std::string holdAt = "")
     {
-        return InstallRequest{.root = root, .game = source, .catalogue = catalogue_, .seams = testing::downloadedRuntime(),
+        return InstallRequest{.root = root, .game = source, .catalogue = catalogue_, .host = testing::downloadedRuntime(),
                               .holdAt = std::move(holdAt)};
     }
 
@@ -296,7 +296,7 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
         testing::writeText(root / name, "kept");
     ASSERT_EQ(leftoversIn(root), leftovers);
 
-    const Seams noSpaceCheck{.freeSpace = {}, .x86Probe = Seams::platform().x86Probe};
+    const HostQueries noSpaceCheck{.freeSpace = {}, .x86Probe = HostQueries::platform().x86Probe};
     const Installer installer(root, {}, demoCatalogue(), noSpaceCheck);
     // Not an archive at all: setup gets as far as the lock and the sweep, then fails.
     const fs::path notAnArchive = folder / "source" / "h2pc_data.bin";

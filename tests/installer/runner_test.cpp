@@ -1,3 +1,4 @@
+#include "installer/display_text.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/runner.h"
@@ -274,9 +275,10 @@ TEST_F(Runner, ArgumentsReachTheProgramVerbatimAndAreQuotedInTheLog)
     std::string expected = "[a \"quoted\" word][back\\slash][line\nfeed][tab\there][$HOME][*][][\x01\x1f\x7f][caf\u00e9]";
     EXPECT_EQ(installer.run("/usr/bin/printf", arguments, {.capture = true}), expected);
     EXPECT_EQ(logLines(installer).front(),
-              R"(Starting /usr/bin/printf: ["[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*", "", "\u{1}\u{1F}\u{7F}", "café"])");
+              R"(Starting /usr/bin/printf: ["[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*", "", "\x01\x1f\x7f", "café"])");
     EXPECT_EQ(quotedArguments({}), "[]");
-    EXPECT_EQ(quotedArguments({"\r", std::string(1, '\0'), "\u0085"}), R"(["\r", "\0", "\u{85}"])");
+    // One escape style with the program's output lines: bytes as \xHH, never another notation.
+    EXPECT_EQ(quotedArguments({"\r", std::string(1, '\0'), "\u0085", "\xff\x1b"}), R"(["\r", "\x00", "\xc2\x85", "\xff\e"])");
 }
 
 TEST_F(Runner, HonoursEnvironmentAndWorkingFolderAndReadsNothing)
