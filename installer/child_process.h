@@ -53,8 +53,7 @@ public:
     /// Asks the group to stop (SIGTERM), kills it (SIGKILL) if the child is still running after
     /// `grace` seconds, then kills whatever is left of the group and reaps the child.
     int terminate(double grace);
-    /// Whether the child has not been seen to end.
-    bool running() const { return !ended_; }
+    /// The termination status once the child is reaped, as wait() returned it.
     std::optional<int> status() const { return status_; }
     /// The number of the signal that ended the reaped child; none when it exited by itself.
     std::optional<int> endingSignal() const { return endingSignal_; }

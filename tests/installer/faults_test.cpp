@@ -12,6 +12,7 @@
 #include "support/scratch_mount.h"
 #include "support/runtime_choice.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include "demo_catalogue.h"
 
@@ -39,7 +40,6 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 
 const fs::path kit = CORVANEL_FIXTURES_DIR;
-const char* const competingLauncher = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 const char* const alreadyInstalled = "An installation already exists. Its game files and saves were left untouched.";
 
 struct Pipe {
@@ -247,7 +247,7 @@ TEST(Faults, ALaunchRacingAnInstallNeverRunsAlongsideIt)
         } else {
             std::string message;
             std::getline(launched >> std::ws, message);
-            EXPECT_EQ(launchOutcome + " " + message, std::string("refused ") + competingLauncher);
+            EXPECT_EQ(launchOutcome + " " + message, std::string("refused ") + testing::competingLauncher);
         }
         if (installFailure == alreadyInstalled) {
             ++installFirst;
@@ -255,7 +255,7 @@ TEST(Faults, ALaunchRacingAnInstallNeverRunsAlongsideIt)
                 << "the install held the lock while the game played";
         } else {
             ++launchFirst;
-            EXPECT_EQ(installFailure, competingLauncher);
+            EXPECT_EQ(installFailure, testing::competingLauncher);
             EXPECT_EQ(launchOutcome, "played") << "one of the two always gets the lock";
         }
     }

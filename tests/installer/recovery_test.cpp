@@ -10,6 +10,7 @@
 #include "support/registry_rows.h"
 #include "support/runtime_choice.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include "demo_catalogue.h"
 
@@ -33,7 +34,6 @@ using testing::snapshotOf;
 
 const fs::path kit = CORVANEL_FIXTURES_DIR;
 const fs::path source = kit / "h2pc_installer_2.1";
-const char* const competingLauncher = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 const char* const alreadyInstalled = "An installation already exists. Its game files and saves were left untouched.";
 
 void expectSameInstallation(const InstallationSnapshot& actual, const InstallationSnapshot& expected)
@@ -249,7 +249,7 @@ TEST_F(Recovery, AKillJustBeforeTheRecordIsRepairedAndOneJustAfterLeavesAnInstal
             game.process.wait();
             ADD_FAILURE() << "the game started while setup still ran";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), competingLauncher);
+            EXPECT_EQ(failure.message(), testing::competingLauncher);
         }
         const InstallOutcome finished = setup.finish();
         ASSERT_TRUE(finished.succeeded) << finished.error;
@@ -307,7 +307,7 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
             installer.install(notAnArchive, std::nullopt, std::nullopt);
             ADD_FAILURE() << "setup ran while another held the lock";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), competingLauncher);
+            EXPECT_EQ(failure.message(), testing::competingLauncher);
         }
         EXPECT_EQ(leftoversIn(root), leftovers);
     }
