@@ -4,7 +4,6 @@
 #include "installer/disk_space.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
-#include "installer/regular_file.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"

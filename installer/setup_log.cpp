@@ -1,7 +1,6 @@
 #include "installer/setup_log.h"
 
 #include "installer/file_ops.h"
-#include "installer/regular_file.h"
 
 #include <algorithm>
 #include <cmath>

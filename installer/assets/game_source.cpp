@@ -2,7 +2,6 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/layout.h"
-#include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 
 #include <algorithm>

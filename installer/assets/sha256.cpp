@@ -1,6 +1,6 @@
 #include "installer/assets/sha256.h"
 
-#include "installer/regular_file.h"
+#include "installer/file_ops.h"
 #include "installer/unique_fd.h"
 
 #include <openssl/evp.h>
@@ -49,9 +49,7 @@ std::string sha256(const fs::path& file)
         failDigest();
 
     for (;;) {
-        const ssize_t count = ::read(fd.get(), buffer.get(), chunkSize);
-        if (count < 0 && errno == EINTR)
-            continue;
+        const ssize_t count = readRetrying(fd.get(), buffer.get(), chunkSize);
         if (count < 0) {
             const std::error_code error(errno, std::generic_category());
             fd.reset();
