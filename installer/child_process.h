@@ -9,6 +9,10 @@
 
 namespace corvanel {
 
+/// This process's own environment, each variable's name mapped to its value (the first, should
+/// a name stand twice).
+std::map<std::string, std::string> inheritedEnvironment();
+
 /// What to start: a program by absolute path with separate arguments, never through a shell.
 struct SpawnRequest {
     std::string executable;

@@ -23,8 +23,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace corvanel {
 
 namespace {
@@ -235,17 +233,10 @@ bool Installer::volumeIsFull() const noexcept
 
 Environment Installer::environment() const
 {
-    Environment result;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string_view line(*entry);
-        const auto equals = line.find('=');
-        if (equals == std::string_view::npos)
-            continue;
-        std::string name(line.substr(0, equals));
-        if (name.starts_with("WINE") || platform::isForeignWineVariable(name))
-            continue;
-        result.emplace(std::move(name), std::string(line.substr(equals + 1)));
-    }
+    Environment result = inheritedEnvironment();
+    std::erase_if(result, [](const auto& variable) {
+        return variable.first.starts_with("WINE") || platform::isForeignWineVariable(variable.first);
+    });
     result["WINEPREFIX"] = fs::absolute(prefix()).string();
     result["WINEARCH"] = "win64";
     result["WINEPRELOADERAPPNAME"] = "Halo 2";

@@ -17,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace corvanel {
 
@@ -115,13 +114,7 @@ std::int64_t bytesBelow(int folder)
 
 Environment archiverEnvironment()
 {
-    Environment result;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string_view line(*entry);
-        const auto equals = line.find('=');
-        if (equals != std::string_view::npos)
-            result.emplace(std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)));
-    }
+    Environment result = inheritedEnvironment();
     for (const auto& [name, value] : platform::utf8Locale())
         result[name] = value;
     return result;
