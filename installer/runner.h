@@ -26,13 +26,13 @@ private:
     bool signalled_;
 };
 
-/// The user asked for the running setup or repair to stop: the running program and its whole
-/// process group were ended and waited for. Folders being built go as the failure unwinds, as
-/// does the install lock; what was finished stays, so the next setup or repair goes on from there.
-/// What a repair stopped on request says instead.
+/// What a repair stopped on request says instead of SetupStopped's sentence.
 inline constexpr const char* repairStoppedMessage
     = "Repair was stopped. Your game and saves are unchanged; repair again to finish it.";
 
+/// The user asked for the running setup or repair to stop: the running program and its whole
+/// process group were ended and waited for. Folders being built go as the failure unwinds, as
+/// does the install lock; what was finished stays, so the next setup or repair goes on from there.
 class SetupStopped : public SetupFailure {
 public:
     SetupStopped() : SetupFailure("Setup was stopped. Your source files are unchanged.") {}
