@@ -9,6 +9,7 @@
 //   resume 341 MB cut at 60%: 341 MB fetched resumed, 545.6 MB restarted, ratio 0.625; the second call alone 0.40 of the file
 
 #include "installer/assets/byte_count.h"
+#include "installer/assets/sha256.h"
 #include "installer/child_process.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
@@ -30,6 +31,7 @@
 namespace fs = std::filesystem;
 using corvanel::ChildProcess;
 using corvanel::Installer;
+using corvanel::sha256;
 using corvanel::RuntimeAsset;
 
 namespace {
@@ -91,7 +93,7 @@ int main(int argc, char** argv)
         fs::create_directories(work);
         writeSparseFile(served / "resumed.bin", size);
         writeSparseFile(served / "restarted.bin", size);
-        const std::string digest = Installer::sha256(served / "resumed.bin");
+        const std::string digest = sha256(served / "resumed.bin");
 
         ChildProcess server = ChildProcess::spawn({.executable = "/usr/bin/python3", .arguments = {argv[1], served.string(), work.string()}});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

@@ -1,4 +1,4 @@
-// Throughput of Installer::sha256 against `openssl dgst -sha256` on the same file, in one run.
+// Throughput of sha256() against `openssl dgst -sha256` on the same file, in one run.
 //
 //   bench_sha256 [FILE] [ROUNDS]
 //
@@ -8,6 +8,7 @@
 //   sha256 1 GiB: 1.38 GB/s, openssl 1.40 GB/s, ratio 0.99
 //   peak resident set 6.2 MB
 
+#include "installer/assets/sha256.h"
 #include "installer/child_process.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
@@ -29,7 +30,7 @@
 
 namespace fs = std::filesystem;
 using corvanel::ChildProcess;
-using corvanel::Installer;
+using corvanel::sha256;
 using corvanel::UniqueFd;
 
 namespace {
@@ -111,13 +112,13 @@ int main(int argc, char** argv)
             writeRandomFile(file, 1ull << 30);
         const std::uint64_t size = fs::file_size(file);
 
-        const std::string ours = Installer::sha256(file);
+        const std::string ours = sha256(file);
         if (ours != opensslDigest(file, work / "openssl.txt"))
             throw std::runtime_error("the digests differ");
 
         std::vector<double> oursTimes, opensslTimes;
         for (int i = 0; i < rounds; ++i) {
-            oursTimes.push_back(seconds([&] { Installer::sha256(file); }));
+            oursTimes.push_back(seconds([&] { sha256(file); }));
             opensslTimes.push_back(seconds([&] { opensslDigest(file, work / "openssl.txt"); }));
         }
         const double oursRate = size / median(oursTimes) / 1e9;

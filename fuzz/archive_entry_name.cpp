@@ -1,6 +1,7 @@
 // Property of the entry-name rule: a name it accepts never resolves outside the folder it is
 // unpacked into, whichever separator the archive used.
 #include "installer/installer.h"
+#include "installer/assets/safe_unpack.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string name(reinterpret_cast<const char*>(data), size);
-    if (!corvanel::Installer::safeArchiveEntry(name))
+    if (!corvanel::safeArchiveEntry(name))
         return 0;
     std::string slashed = name;
     std::replace(slashed.begin(), slashed.end(), '\\', '/');

@@ -1,6 +1,6 @@
 // Any bytes a program prints become setup-log lines that hold no control character but their
 // line feeds, one line for each line of the output.
-#include "installer/runner.h"
+#include "installer/display_text.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cmath>
 #include <csignal>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -31,6 +32,22 @@ std::system_error systemError(int code, const std::string& what)
 {
     return std::system_error(code, std::generic_category(), what);
 }
+
+} // namespace
+
+std::map<std::string, std::string> inheritedEnvironment()
+{
+    std::map<std::string, std::string> result;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string_view line(*entry);
+        const auto equals = line.find('=');
+        if (equals != std::string_view::npos)
+            result.emplace(std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)));
+    }
+    return result;
+}
+
+namespace {
 
 std::vector<std::string> environmentLines(const SpawnRequest& request)
 {

@@ -9,6 +9,10 @@
 
 namespace corvanel {
 
+/// This process's own environment, each variable's name mapped to its value (the first, should
+/// a name stand twice).
+std::map<std::string, std::string> inheritedEnvironment();
+
 /// What to start: a program by absolute path with separate arguments, never through a shell.
 struct SpawnRequest {
     std::string executable;
@@ -53,8 +57,7 @@ public:
     /// Asks the group to stop (SIGTERM), kills it (SIGKILL) if the child is still running after
     /// `grace` seconds, then kills whatever is left of the group and reaps the child.
     int terminate(double grace);
-    /// Whether the child has not been seen to end.
-    bool running() const { return !ended_; }
+    /// The termination status once the child is reaped, as wait() returned it.
     std::optional<int> status() const { return status_; }
     /// The number of the signal that ended the reaped child; none when it exited by itself.
     std::optional<int> endingSignal() const { return endingSignal_; }

@@ -1,5 +1,7 @@
 #include "installer/display_text.h"
 
+#include <algorithm>
+
 namespace corvanel {
 
 namespace {
@@ -75,6 +77,52 @@ std::string printable(std::string_view text)
         }
     }
     return shown;
+}
+
+std::string escapedLines(std::string_view output)
+{
+    std::string lines;
+    for (std::size_t start = 0; start < output.size();) {
+        const std::size_t end = std::min(output.find('\n', start), output.size());
+        lines += printable(output.substr(start, end - start)) + "\n";
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string quotedArguments(const std::vector<std::string>& arguments)
+{
+    std::string text = "[";
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (i)
+            text += ", ";
+        text += '"';
+        for (const char c : printable(arguments[i])) {
+            if (c == '"')
+                text += '\\';
+            text += c;
+        }
+        text += '"';
+    }
+    return text + "]";
+}
+
+bool isValidUtf8(std::string_view text)
+{
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = characterLength(text, at);
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
+std::string lowerCased(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    return text;
 }
 
 std::string shownPath(const std::filesystem::path& path, std::size_t limit)

@@ -2,7 +2,6 @@
 
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
-#include "installer/regular_file.h"
 #include "installer/runner.h"
 #include "installer/setup_failure.h"
 
@@ -18,7 +17,6 @@
 namespace corvanel {
 
 namespace {
-const char* const competingLauncher = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 
 /// How long a taken lock is tried again before it counts as another launcher's. A launcher
 /// that was just ended (killed, say) can keep its lock a little longer: a child it had just
@@ -52,10 +50,10 @@ InstallLock::InstallLock(const std::filesystem::path& file)
         if (error.code().category() == std::generic_category() && (code == EROFS || code == EACCES || code == EPERM))
             throw SetupFailure("The installation folder " + shownPath(file.parent_path())
                                + " is read-only, so nothing was changed. Make it writable or choose another folder, then retry.");
-        throw SetupFailure(competingLauncher);
+        throw SetupFailure(std::string(competingLauncherMessage));
     }
     if (!takeLock(fd_.get()))
-        throw SetupFailure(competingLauncher);
+        throw SetupFailure(std::string(competingLauncherMessage));
 }
 
 InstallLock::InstallLock(InstallLock&& other) noexcept : fd_(std::move(other.fd_)) {}

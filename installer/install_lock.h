@@ -3,8 +3,13 @@
 #include "installer/unique_fd.h"
 
 #include <filesystem>
+#include <string_view>
 
 namespace corvanel {
+
+/// What a launcher is told when another one holds the lock.
+inline constexpr std::string_view competingLauncherMessage
+    = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 
 /// An exclusive, non-blocking lock on launcher.lock that keeps setup and play from
 /// overlapping, in this process or another. Held while the object lives; the operating

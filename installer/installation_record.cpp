@@ -1,6 +1,6 @@
 #include "installer/installation_record.h"
 
-#include "installer/regular_file.h"
+#include "installer/file_ops.h"
 
 #include <nlohmann/json.hpp>
 

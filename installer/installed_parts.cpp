@@ -3,9 +3,7 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/layout.h"
-#include "installer/regular_file.h"
 #include "installer/windows/graphics_libraries.h"
-#include "installer/windows/lower_case.h"
 
 #include <algorithm>
 #include <functional>

@@ -13,17 +13,17 @@
 
 namespace corvanel {
 
-Seams Seams::platform()
+HostQueries HostQueries::platform()
 {
-    return Seams{.freeSpace = platform::availableCapacity, .x86Probe = platform::x86Probe()};
+    return HostQueries{.freeSpace = platform::availableCapacity, .x86Probe = platform::x86Probe()};
 }
 
-Installer::Installer(std::optional<fs::path> root, Report report, Catalogue catalogue, Seams seams)
+Installer::Installer(std::optional<fs::path> root, Report report, Catalogue catalogue, HostQueries host)
     : root_(root ? std::move(*root) : platform::defaultRoot()),
       log_(root_ / layout::logs / layout::setupLog),
       report_(std::move(report)),
       catalogue_(std::move(catalogue)),
-      seams_(std::move(seams))
+      host_(std::move(host))
 {
 }
 
@@ -73,12 +73,6 @@ bool Installer::wineIsPresent() const
     if (loader.empty() || ::access(loader.c_str(), X_OK) != 0)
         return false;
     return !usesSystemWine() || ::access((loader.parent_path() / "wineserver").c_str(), X_OK) == 0;
-}
-
-void Installer::makeDirectory(const fs::path& folder)
-{
-    refuseLinkedFolder(folder);
-    createFolders(folder);
 }
 
 } // namespace corvanel

@@ -35,14 +35,16 @@ struct RunOptions {
     Progress progress;                      ///< called at once, then every 2 s or more, and after the end
 };
 
-/// What the outside world looks like to preflight. Tests replace it; the program never does.
-struct Seams {
+/// What the installer asks of this computer: the free space of a volume, how to test that 32-bit
+/// x86 programs run, and where its own Wine may be installed. platform() gives this computer's answers.
+struct HostQueries {
+    /// The bytes free on the volume holding a path, or nothing when that cannot be told.
     std::function<std::optional<std::uintmax_t>(const fs::path&)> freeSpace;
-    std::vector<std::string> x86Probe; ///< program, then its arguments
+    std::vector<std::string> x86Probe; ///< a program that succeeds only where 32-bit x86 runs, then its arguments
     /// The Wine loaders setup tries, in order, when the runtime is the Wine installed on this
     /// computer; nothing when the verified runtime is downloaded and unpacked below the root.
     std::optional<std::vector<fs::path>> systemWine = platform::systemWineSearch();
-    static Seams platform();
+    static HostQueries platform();
 };
 
 /// The parts of an installation that repair can tell apart, in the order it checks them.
@@ -79,7 +81,7 @@ public:
     static constexpr std::string_view version = programVersion;
 
     explicit Installer(std::optional<fs::path> root = std::nullopt, Report report = {},
-                       Catalogue catalogue = releaseCatalogue(), Seams seams = Seams::platform());
+                       Catalogue catalogue = releaseCatalogue(), HostQueries host = HostQueries::platform());
 
     // Layout below the root.
     const fs::path& root() const { return root_; }
@@ -90,7 +92,7 @@ public:
     /// Wine of this computer that this setup found or the record names (empty when none does).
     fs::path wine() const;
     /// Whether the runtime is the Wine installed on this computer rather than a download.
-    bool usesSystemWine() const { return seams_.systemWine.has_value(); }
+    bool usesSystemWine() const { return host_.systemWine.has_value(); }
     fs::path log() const { return log_; }
     fs::path record() const { return root_ / layout::record; }
     fs::path lockFile() const { return root_ / layout::lock; }
@@ -113,9 +115,6 @@ public:
     /// True only for a valid record whose installed files are all in place. Never fails.
     bool isInstalled() const;
 
-    /// Creates `folder` with its missing parents; an existing folder is no error.
-    static void makeDirectory(const fs::path& folder);
-
     // Process runner and Wine environment.
     std::string run(const std::string& executable, const std::vector<std::string>& arguments,
                     const RunOptions& options = {}) const;
@@ -124,13 +123,11 @@ public:
     void preflight() const;
 
     // Downloads and the compatibility runtime.
-    static std::string sha256(const fs::path& file);
     fs::path obtain(const RuntimeAsset& asset, const std::optional<fs::path>& cache) const;
     /// Makes the runtime ready: finds this computer's Wine, or downloads and unpacks the verified one.
     void installRuntime(const std::optional<fs::path>& cache) const;
 
     // The user's game.
-    static bool safeArchiveEntry(std::string_view name);
     void unpackUserArchive(const fs::path& archive, const fs::path& destination) const;
     void rejectSymlinks(const fs::path& folder) const;
     std::int64_t extractedBytes(const fs::path& folder) const;
@@ -205,7 +202,7 @@ private:
     fs::path log_;
     Report report_;
     Catalogue catalogue_;
-    Seams seams_;
+    HostQueries host_;
     /// The Wine of this computer found by this setup or repair, before the record names it.
     mutable std::optional<SystemWine> foundWine_;
     std::function<bool()> stopRequested_;

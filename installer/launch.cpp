@@ -1,6 +1,5 @@
 #include "installer/file_ops.h"
 #include "installer/layout.h"
-#include "installer/regular_file.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "installer/unique_fd.h"

@@ -6,7 +6,6 @@
 #include "installer/installed_parts.h"
 #include "installer/installer.h"
 #include "installer/layout.h"
-#include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 

@@ -28,11 +28,11 @@ void Installer::preflight() const
     requireSupportedRoot();
     createRootFolder(root_);
 
-    const auto available = seams_.freeSpace ? seams_.freeSpace(root_) : std::nullopt;
+    const auto available = host_.freeSpace ? host_.freeSpace(root_) : std::nullopt;
     if (available && *available < requiredSpace)
         throw SetupFailure("Setup needs at least 12 GB of available disk space. Free some space and retry.");
 
-    const auto& probe = seams_.x86Probe;
+    const auto& probe = host_.x86Probe;
     if (probe.empty())
         throw SetupFailure(platform::x86Missing());
     try {

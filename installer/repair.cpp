@@ -1,3 +1,4 @@
+#include "installer/assets/sha256.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installation_record.h"
@@ -64,14 +65,14 @@ std::optional<MissingPart> recordProblem(const RecordCheck& check)
     return std::nullopt;
 }
 
-/// A regular file (not a link, not a pipe) whose content has the digest `sha256`.
-bool holdsVerified(const fs::path& file, const std::string& sha256)
+/// A regular file (not a link, not a pipe) whose content has the SHA-256 `digest`.
+bool holdsVerified(const fs::path& file, const std::string& digest)
 {
     std::error_code error;
     if (!fs::is_regular_file(fs::symlink_status(file, error)))
         return false;
     try {
-        return Installer::sha256(file) == sha256;
+        return sha256(file) == digest;
     } catch (const std::exception&) {
         return false;
     }

@@ -4,7 +4,6 @@
 #include "installer/disk_space.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
-#include "installer/regular_file.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/setup_failure.h"
@@ -23,8 +22,6 @@
 
 #include <fcntl.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace corvanel {
 
@@ -131,25 +128,6 @@ private:
     UniqueFd fd_;
 };
 
-std::string escapedCharacter(unsigned char c)
-{
-    switch (c) {
-    case '"': return "\\\"";
-    case '\\': return "\\\\";
-    case '\n': return "\\n";
-    case '\r': return "\\r";
-    case '\t': return "\\t";
-    case '\0': return "\\0";
-    default: break;
-    }
-    if (c < 0x20 || c == 0x7F) {
-        char text[16];
-        std::snprintf(text, sizeof text, "\\u{%X}", c);
-        return text;
-    }
-    return std::string(1, static_cast<char>(c));
-}
-
 std::string captured(const OutputFile& output)
 {
     std::string text = readFile(output.path());
@@ -170,65 +148,6 @@ std::optional<Environment> withoutDisplay(std::optional<Environment> environment
 }
 
 } // namespace
-
-std::string quotedArguments(const std::vector<std::string>& arguments)
-{
-    std::string text = "[";
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        if (i)
-            text += ", ";
-        text += '"';
-        const std::string& argument = arguments[i];
-        for (size_t k = 0; k < argument.size(); ++k) {
-            const auto c = static_cast<unsigned char>(argument[k]);
-            const auto next = k + 1 < argument.size() ? static_cast<unsigned char>(argument[k + 1]) : 0;
-            if (c == 0xC2 && next >= 0x80 && next <= 0x9F) { // a control character of the Latin-1 supplement
-                char escaped[16];
-                std::snprintf(escaped, sizeof escaped, "\\u{%X}", next);
-                text += escaped;
-                ++k;
-            } else {
-                text += escapedCharacter(c);
-            }
-        }
-        text += '"';
-    }
-    return text + "]";
-}
-
-std::string escapedLines(std::string_view output)
-{
-    std::string lines;
-    for (std::size_t start = 0; start < output.size();) {
-        const std::size_t end = std::min(output.find('\n', start), output.size());
-        lines += printable(output.substr(start, end - start)) + "\n";
-        start = end + 1;
-    }
-    return lines;
-}
-
-bool isValidUtf8(std::string_view text)
-{
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        unsigned code = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next >> 6) != 0x2)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        const unsigned smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
 
 std::string Installer::run(const std::string& executable, const std::vector<std::string>& arguments,
                            const RunOptions& options) const
@@ -306,7 +225,7 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
 bool Installer::volumeIsFull() const noexcept
 {
     try {
-        return seams_.freeSpace && isFull(seams_.freeSpace(root_));
+        return host_.freeSpace && isFull(host_.freeSpace(root_));
     } catch (const std::exception&) {
         return false;
     }
@@ -314,17 +233,10 @@ bool Installer::volumeIsFull() const noexcept
 
 Environment Installer::environment() const
 {
-    Environment result;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string_view line(*entry);
-        const auto equals = line.find('=');
-        if (equals == std::string_view::npos)
-            continue;
-        std::string name(line.substr(0, equals));
-        if (name.starts_with("WINE") || platform::isForeignWineVariable(name))
-            continue;
-        result.emplace(std::move(name), std::string(line.substr(equals + 1)));
-    }
+    Environment result = inheritedEnvironment();
+    std::erase_if(result, [](const auto& variable) {
+        return variable.first.starts_with("WINE") || platform::isForeignWineVariable(variable.first);
+    });
     result["WINEPREFIX"] = fs::absolute(prefix()).string();
     result["WINEARCH"] = "win64";
     result["WINEPRELOADERAPPNAME"] = "Halo 2";

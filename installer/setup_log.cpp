@@ -2,7 +2,6 @@
 
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
-#include "installer/regular_file.h"
 
 #include <algorithm>
 #include <cmath>

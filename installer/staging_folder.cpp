@@ -10,7 +10,7 @@ namespace corvanel {
 StagingFolder::StagingFolder(const std::filesystem::path& root, std::string_view prefix)
     : path_(root / (std::string(prefix) + newUuid()))
 {
-    Installer::makeDirectory(path_);
+    makeDirectory(path_);
 }
 
 StagingFolder::~StagingFolder() { removeTreeQuietly(path_); }

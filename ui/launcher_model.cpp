@@ -1,6 +1,7 @@
 #include "ui/launcher_model.h"
 
 #include "installer/display_text.h"
+#include "installer/file_ops.h"
 #include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/runner.h"
@@ -573,7 +574,7 @@ void LauncherModel::openLogs()
 {
     const fs::path logs = installer_.root() / layout::logs;
     try {
-        Installer::makeDirectory(logs);
+        makeDirectory(logs);
     } catch (const std::exception&) {
         // The folder is opened all the same; the browser shows what is there.
     }

@@ -1,3 +1,4 @@
+#include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/layout.h"
@@ -7,7 +8,6 @@
 #include "installer/unique_fd.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <memory>
 #include <system_error>
@@ -44,13 +44,9 @@ void copyBytes(int from, int to, const fs::path& source)
                 continue;
             }
         } else {
-            done = ::read(from, buffer, sizeof buffer);
-            for (ssize_t written = 0; done > 0 && written < done;) {
-                const ssize_t step = ::write(to, buffer + written, static_cast<size_t>(done - written));
-                if (step < 0 && errno != EINTR)
-                    fail("Unable to copy", source);
-                written += std::max<ssize_t>(step, 0);
-            }
+            done = readRetrying(from, buffer, sizeof buffer);
+            if (done > 0 && !writeAll(to, std::string_view(buffer, static_cast<std::size_t>(done))))
+                fail("Unable to copy", source);
         }
         if (done < 0 && errno == EINTR)
             continue;
@@ -122,27 +118,11 @@ void copyGameFolder(const fs::path& source, const fs::path& target)
     UniqueFd from(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (from.get() < 0)
         fail("Unable to read", source);
-    Installer::makeDirectory(target);
+    makeDirectory(target);
     UniqueFd to(::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (to.get() < 0)
         fail("Unable to create the folder", target);
     copyFolder(from.get(), source, to.get(), target);
-}
-
-/// Removes a file or a whole tree, first giving folders owner permission (an unpacked folder
-/// with mode 000 cannot otherwise be emptied by its owner). Raises the first error.
-void removeTree(const fs::path& path)
-{
-    std::error_code ignored;
-    if (fs::symlink_status(path, ignored).type() == fs::file_type::directory) {
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
-        std::error_code error;
-        for (fs::recursive_directory_iterator walk(path, error), end; !error && walk != end; walk.increment(error)) {
-            if (walk->symlink_status(ignored).type() == fs::file_type::directory)
-                fs::permissions(walk->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        }
-    }
-    fs::remove_all(path);
 }
 
 /// Gives `folder` and every folder below it full owner access and takes write access from
@@ -172,9 +152,9 @@ std::optional<fs::path> firstInnerArchive(const fs::path& folder)
     return std::nullopt;
 }
 
-bool leftover(std::string name)
+bool leftover(const std::string& original)
 {
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    const std::string name = lowerCased(original);
     return name.starts_with("halo2config") || name.starts_with("halo2accounts") || name == "imgui.ini" || name == "logs";
 }
 

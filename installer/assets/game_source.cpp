@@ -2,11 +2,9 @@
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/layout.h"
-#include "installer/regular_file.h"
 #include "installer/setup_failure.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <optional>
 #include <set>
@@ -23,16 +21,10 @@ constexpr const char* gameFiles[] = {
     "halo2.exe", "xlive.dll", "maps/shared.map", "maps/mainmenu.map", "maps/single_player_shared.map",
 };
 
-std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
 std::string extensionOf(const fs::path& file)
 {
     const std::string extension = file.extension().string();
-    return lowerCase(extension.empty() ? extension : extension.substr(1));
+    return lowerCased(extension.empty() ? extension : extension.substr(1));
 }
 
 /// What the root writes below itself: a source in there would be copied over by setup.
@@ -166,7 +158,7 @@ std::optional<fs::path> Installer::locateGame(const fs::path& folder) const
             const std::string name = items->path().filename().string();
             if (name.starts_with('.'))
                 continue;
-            if (lowerCase(name) == "halo2.exe")
+            if (lowerCased(name) == "halo2.exe")
                 found.insert(current);
             std::error_code ignored;
             const bool isFolder = items->symlink_status(ignored).type() == fs::file_type::directory;

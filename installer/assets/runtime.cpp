@@ -1,4 +1,5 @@
 #include "installer/display_text.h"
+#include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/installation_record.h"
 #include "installer/layout.h"
@@ -78,7 +79,7 @@ void Installer::locateSystemWine() const
     foundWine_.reset();
     std::optional<std::string> tooOld;
     bool lacksThirtyTwoBitSide = false;
-    for (const fs::path& candidate : *seams_.systemWine) {
+    for (const fs::path& candidate : *host_.systemWine) {
         const fs::path loader = preferredLoader(candidate);
         if (!isExecutableFile(loader) || !isExecutableFile(loader.parent_path() / "wineserver"))
             continue;

@@ -1,6 +1,7 @@
 #include "installer/assets/safe_unpack.h"
 
 #include "installer/assets/byte_count.h"
+#include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
 #include "installer/runner.h"
@@ -16,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace corvanel {
 
@@ -114,13 +114,7 @@ std::int64_t bytesBelow(int folder)
 
 Environment archiverEnvironment()
 {
-    Environment result;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string_view line(*entry);
-        const auto equals = line.find('=');
-        if (equals != std::string_view::npos)
-            result.emplace(std::string(line.substr(0, equals)), std::string(line.substr(equals + 1)));
-    }
+    Environment result = inheritedEnvironment();
     for (const auto& [name, value] : platform::utf8Locale())
         result[name] = value;
     return result;
@@ -202,7 +196,7 @@ bool onlyRegularMember(const std::vector<std::string>& names, const std::vector<
     int found = 0;
     for (const auto& entry : entries) {
         std::string name = decodeListedName(entry.name);
-        if (!Installer::safeArchiveEntry(name))
+        if (!safeArchiveEntry(name))
             return false;
         // The archiver matches a member with or without a leading "./" or "/".
         std::string_view path(name);
@@ -219,7 +213,7 @@ bool onlyRegularMember(const std::vector<std::string>& names, const std::vector<
     return found == 1;
 }
 
-bool Installer::safeArchiveEntry(std::string_view name)
+bool safeArchiveEntry(std::string_view name)
 {
     std::string path(name);
     std::replace(path.begin(), path.end(), '\\', '/');

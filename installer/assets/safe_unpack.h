@@ -56,6 +56,10 @@ bool onlyFilesAndFolders(const std::vector<std::string>& names, const std::vecto
 /// digits (`\232`). A backslash that starts no such escape stays as it is.
 std::string decodeListedName(std::string_view listed);
 
+/// Whether unpacking an entry of this name stays inside the destination: a relative path (with
+/// backslashes read as slashes) that holds no NUL byte, no ".." component and no drive letter.
+bool safeArchiveEntry(std::string_view name);
+
 /// Whether extracting just `member` from the archive with these listings writes one regular
 /// file of that name and nothing else: every entry passes the name rule and is a file or a
 /// folder (as for onlyFilesAndFolders), exactly one entry is `member`, it is a file, and no

@@ -1,5 +1,6 @@
-#include "installer/installer.h"
-#include "installer/regular_file.h"
+#include "installer/assets/sha256.h"
+
+#include "installer/file_ops.h"
 #include "installer/unique_fd.h"
 
 #include <openssl/evp.h>
@@ -15,6 +16,8 @@
 #include <unistd.h>
 
 namespace corvanel {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,7 +36,7 @@ struct FreeContext {
 
 } // namespace
 
-std::string Installer::sha256(const fs::path& file)
+std::string sha256(const fs::path& file)
 {
     // Only a regular file has an end: a pipe or a device could be read forever.
     UniqueFd fd = openRegularFile(file, FinalLink::follow);
@@ -46,9 +49,7 @@ std::string Installer::sha256(const fs::path& file)
         failDigest();
 
     for (;;) {
-        const ssize_t count = ::read(fd.get(), buffer.get(), chunkSize);
-        if (count < 0 && errno == EINTR)
-            continue;
+        const ssize_t count = readRetrying(fd.get(), buffer.get(), chunkSize);
         if (count < 0) {
             const std::error_code error(errno, std::generic_category());
             fd.reset();

@@ -1,3 +1,4 @@
+#include "installer/assets/sha256.h"
 #include "installer/disk_space.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
@@ -5,10 +6,8 @@
 #include "installer/installer.h"
 #include "installer/layout.h"
 #include "installer/platform.h"
-#include "installer/regular_file.h"
 #include "installer/runner.h"
 #include "installer/setup_failure.h"
-#include "installer/windows/lower_case.h"
 
 #include <cerrno>
 #include <string>

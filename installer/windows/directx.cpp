@@ -3,7 +3,6 @@
 #include "installer/installer.h"
 #include "installer/layout.h"
 #include "installer/platform.h"
-#include "installer/regular_file.h"
 #include "installer/runner.h"
 #include "installer/setup_failure.h"
 #include "installer/staging_folder.h"

@@ -5,7 +5,6 @@
 #include "installer/layout.h"
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
-#include "installer/windows/lower_case.h"
 
 #include <algorithm>
 #include <string>
@@ -66,7 +65,7 @@ void mendDriveLinks(const fs::path& prefix)
 {
     const fs::path dosdevices = prefix / "dosdevices";
     refuseForeignDriveEntries(dosdevices);
-    Installer::makeDirectory(prefix / "drive_c");
+    makeDirectory(prefix / "drive_c");
     const std::pair<const char*, fs::path> drives[] = {{"c:", prefix / "drive_c"}, {"z:", "/"}};
     std::vector<fs::path> links;
     for (const auto& entry : fs::directory_iterator(dosdevices))

@@ -5,6 +5,7 @@
 #include "support/program.h"
 #include "support/registry_rows.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include "demo_catalogue.h"
 
@@ -24,7 +25,6 @@ using testing::TempDir;
 
 const fs::path kit = CORVANEL_FIXTURES_DIR;
 const fs::path program = CORVANEL_DEMO_BINARY;
-const char* const competingLauncher = "Another launcher is installing or playing Halo 2. Close it before continuing.\n";
 
 /// The headlines every setup reports, in this order (live lines come in between).
 const std::vector<std::string> headlines = {
@@ -195,9 +195,9 @@ TEST_F(EndToEnd, WhileTheGamePlaysTheRootRefusesASecondLaunchAndASetup)
     const auto played = playing.finish();
 
     EXPECT_EQ(secondLaunch.status, 1);
-    EXPECT_EQ(secondLaunch.err, competingLauncher);
+    EXPECT_EQ(secondLaunch.err, testing::competingLauncherLine);
     EXPECT_EQ(setup.status, 1);
-    EXPECT_EQ(setup.err, competingLauncher);
+    EXPECT_EQ(setup.err, testing::competingLauncherLine);
     EXPECT_EQ(played.status, 0) << played.err;
 }
 

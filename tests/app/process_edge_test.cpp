@@ -9,6 +9,7 @@
 #include "support/program.h"
 #include "support/scratch_mount.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include "demo_catalogue.h"
 
@@ -35,7 +36,6 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 
 const fs::path program = CORVANEL_BINARY;
-const std::string competing = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 const std::string gameGone = "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
 const std::string notAnArchive = "The file h2pc_data.bin is not an archive setup can read, or it is empty or damaged. "
                                  "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
@@ -96,7 +96,7 @@ TEST(ProcessEdge, AnInterruptedLaunchWaitsForTheGameWithTheLockHeld)
             const LaunchedGame second = Installer(root).launch();
             ADD_FAILURE() << "a second game started while the first played";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), competing);
+            EXPECT_EQ(failure.message(), testing::competingLauncher);
         }
 
         fs::remove(root / "Install/game/hold.txt");
@@ -179,7 +179,7 @@ TEST(ProcessEdge, SetupCreatesPrivateFilesAndClosedFoldersWhateverTheUmask)
             testing::writeText(root / "Logs/setup.log", "[2026-12-05T08:06:32Z] earlier\n");
             fs::permissions(root / "Logs/setup.log", fs::perms(0644));
         }
-        const Seams noSpaceCheck{.freeSpace = {}, .x86Probe = Seams::platform().x86Probe};
+        const HostQueries noSpaceCheck{.freeSpace = {}, .x86Probe = HostQueries::platform().x86Probe};
         const Installer installer(root, {}, demoCatalogue(), noSpaceCheck);
         // Not an archive at all: setup creates its folders and files, then fails.
         testing::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
@@ -378,11 +378,11 @@ TEST(ProcessEdge, AGameOutlivingAKilledLauncherKeepsTheLock)
         const LaunchedGame second = Installer(root).launch();
         ADD_FAILURE() << "a second game started while the first played";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), competing);
+        EXPECT_EQ(failure.message(), testing::competingLauncher);
     }
     std::ostringstream out, err;
     EXPECT_EQ(runCLI({"corvanel", "--cli", "--repair", "--home", root.string()}, out, err), 1);
-    EXPECT_EQ(err.str(), competing + "\n");
+    EXPECT_EQ(err.str(), testing::competingLauncherLine);
 
     // Once the game has ended, the root is free again.
     fs::remove(root / "Install/game/hold.txt");

@@ -11,6 +11,7 @@
 #include "support/program.h"
 #include "support/runtime_choice.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include "demo_catalogue.h"
 
@@ -232,7 +233,7 @@ TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
 
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "");
-    EXPECT_EQ(refused.err, "Another launcher is installing or playing Halo 2. Close it before continuing.\n");
+    EXPECT_EQ(refused.err, testing::competingLauncherLine);
     EXPECT_FALSE(fs::exists(root() / "Install/game/d3dx9_31.dll"));
     EXPECT_EQ(played.status, 0) << played.err;
 
@@ -260,7 +261,7 @@ TEST_F(RepairOnWine, TheGameKeepsTheLockWhenItsLauncherIsKilled)
 
     const auto refused = repair();
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "Another launcher is installing or playing Halo 2. Close it before continuing.\n");
+    EXPECT_EQ(refused.err, testing::competingLauncherLine);
     EXPECT_FALSE(fs::exists(root() / "Install/game/d3dx9_31.dll"));
 
     fs::remove(root() / "Install/game/hold.txt");

@@ -7,6 +7,7 @@
 #include "support/runtime_choice.h"
 #include "support/program.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include <gtest/gtest.h>
 
@@ -147,7 +148,7 @@ TEST(Repair, IsRefusedWhileAnotherLauncherHoldsTheRoot)
 
     const Outcome outcome = repairCli(folder / "root");
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "Another launcher is installing or playing Halo 2. Close it before continuing.\n");
+    EXPECT_EQ(outcome.err, testing::competingLauncherLine);
     EXPECT_EQ(testing::treeState(folder / "root"), before);
 }
 

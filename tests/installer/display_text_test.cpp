@@ -77,5 +77,32 @@ TEST(DisplayText, FileSystemErrorsNameShortenedPaths)
     }
 }
 
+// What a program prints must be UTF-8 to be used as text; a malformed byte is never taken for a
+// character, whichever way it is malformed.
+TEST(DisplayText, OnlyWellFormedUtf8IsValid)
+{
+    const struct {
+        const char* name;
+        std::string text;
+        bool valid;
+    } cases[] = {
+        {"nothing", "", true},
+        {"ASCII with controls", "a\tb\n\x01", true},
+        {"two, three and four bytes", "caf\xc3\xa9 \xe2\x80\xa6 \xf0\x9f\x98\x80", true},
+        {"the highest character", "\xf4\x8f\xbf\xbf", true},
+        {"a lone continuation byte", "\x80", false},
+        {"a character cut short at the end", "caf\xc3", false},
+        {"a lead byte before ASCII", "\xe2\x80x", false},
+        {"an overlong slash", "\xc0\xaf", false},
+        {"a surrogate", "\xed\xa0\x80", false},
+        {"beyond the highest character", "\xf4\x90\x80\x80", false},
+        {"a byte never used", "\xff", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(isValidUtf8(c.text), c.valid);
+    }
+}
+
 } // namespace
 } // namespace corvanel

@@ -12,6 +12,7 @@
 #include "support/scratch_mount.h"
 #include "support/runtime_choice.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include "demo_catalogue.h"
 
@@ -39,7 +40,6 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 
 const fs::path kit = CORVANEL_FIXTURES_DIR;
-const char* const competingLauncher = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 const char* const alreadyInstalled = "An installation already exists. Its game files and saves were left untouched.";
 
 struct Pipe {
@@ -109,10 +109,10 @@ std::string failureOf(const Installer& installer, const fs::path& game, const st
 }
 
 /// Preflight as on a machine with room to spare, whatever the test's volume holds.
-Seams plentyOfSpace()
+HostQueries plentyOfSpace()
 {
-    return Seams{.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(20'000'000'000); },
-                 .x86Probe = Seams::platform().x86Probe};
+    return HostQueries{.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(20'000'000'000); },
+                 .x86Probe = HostQueries::platform().x86Probe};
 }
 
 /// An earlier, unfinished setup's game folder, with a save the user cares about.
@@ -247,7 +247,7 @@ TEST(Faults, ALaunchRacingAnInstallNeverRunsAlongsideIt)
         } else {
             std::string message;
             std::getline(launched >> std::ws, message);
-            EXPECT_EQ(launchOutcome + " " + message, std::string("refused ") + competingLauncher);
+            EXPECT_EQ(launchOutcome + " " + message, std::string("refused ") + testing::competingLauncher);
         }
         if (installFailure == alreadyInstalled) {
             ++installFirst;
@@ -255,7 +255,7 @@ TEST(Faults, ALaunchRacingAnInstallNeverRunsAlongsideIt)
                 << "the install held the lock while the game played";
         } else {
             ++launchFirst;
-            EXPECT_EQ(installFailure, competingLauncher);
+            EXPECT_EQ(installFailure, testing::competingLauncher);
             EXPECT_EQ(launchOutcome, "played") << "one of the two always gets the lock";
         }
     }
@@ -371,8 +371,8 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
 
     /// Runs setup on the broken root and checks what every case must hold.
     const auto setUp = [&](const fs::path& root, const std::optional<fs::path>& withAudio = {},
-                           Seams seams = plentyOfSpace()) {
-        const Installer installer(root, {}, demoCatalogue(), std::move(seams));
+                           HostQueries host = plentyOfSpace()) {
+        const Installer installer(root, {}, demoCatalogue(), std::move(host));
         const std::string failure = failureOf(installer, source, withAudio);
         EXPECT_FALSE(installer.isInstalled());
         EXPECT_EQ(testing::treeState(source), sourceBefore);

@@ -2,6 +2,7 @@
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,6 @@ namespace {
 
 using testing::TempDir;
 
-const std::string competing = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 
 void expectRefused(const fs::path& file)
 {
@@ -28,7 +28,7 @@ void expectRefused(const fs::path& file)
         InstallLock lock(file);
         ADD_FAILURE() << "the lock was granted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), competing);
+        EXPECT_EQ(failure.message(), testing::competingLauncher);
     }
 }
 

@@ -113,7 +113,7 @@ TEST(PlantedEntries, SetupRefusesThemBeforeWritingAnything)
         const std::string outsideBefore = testing::treeState(scene.outside());
         const std::string rootBefore = testing::treeState(scene.root());
 
-        const Seams noSpaceCheck{.freeSpace = {}, .x86Probe = Seams::platform().x86Probe};
+        const HostQueries noSpaceCheck{.freeSpace = {}, .x86Probe = HostQueries::platform().x86Probe};
         const Installer installer(scene.root(), {}, demoCatalogue(), noSpaceCheck);
         try {
             installer.install(scene.folder / "no such game", std::nullopt, std::nullopt);

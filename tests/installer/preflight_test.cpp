@@ -21,9 +21,9 @@ const std::string newline = "The installation path contains an unsupported newli
 // The platform's sentence for a computer that cannot run x86-64 programs.
 const std::string rosetta = platform::x86Missing();
 
-Seams fake(std::optional<std::uintmax_t> space, std::vector<std::string> probe = {"/bin/true"})
+HostQueries fake(std::optional<std::uintmax_t> space, std::vector<std::string> probe = {"/bin/true"})
 {
-    return Seams{.freeSpace = [space](const fs::path&) { return space; }, .x86Probe = std::move(probe)};
+    return HostQueries{.freeSpace = [space](const fs::path&) { return space; }, .x86Probe = std::move(probe)};
 }
 
 std::string failureOf(const Installer& installer)
@@ -36,7 +36,7 @@ std::string failureOf(const Installer& installer)
     }
 }
 
-Installer installerFor(const fs::path& root, Seams seams) { return Installer(root, {}, releaseCatalogue(), std::move(seams)); }
+Installer installerFor(const fs::path& root, HostQueries host) { return Installer(root, {}, releaseCatalogue(), std::move(host)); }
 
 TEST(Preflight, NeedsTwelveDecimalGigabytes)
 {
@@ -78,12 +78,12 @@ TEST(Preflight, RefusesControlCharactersInTheRootBeforeLookingAtAnythingElse)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         bool asked = false;
-        Seams seams{.freeSpace = [&](const fs::path&) { asked = true; return std::optional<std::uintmax_t>(0); },
+        HostQueries host{.freeSpace = [&](const fs::path&) { asked = true; return std::optional<std::uintmax_t>(0); },
                     .x86Probe = {"/bin/false"}};
-        EXPECT_EQ(failureOf(installerFor(c.root, seams)), c.message);
+        EXPECT_EQ(failureOf(installerFor(c.root, host)), c.message);
         EXPECT_FALSE(asked);
         try {
-            installerFor(c.root, seams).install(folder / "no game", std::nullopt, std::nullopt);
+            installerFor(c.root, host).install(folder / "no game", std::nullopt, std::nullopt);
             ADD_FAILURE() << "setup went ahead";
         } catch (const SetupFailure& failure) {
             EXPECT_EQ(failure.message(), c.message) << "setup refuses the path first";
@@ -125,7 +125,7 @@ TEST(Preflight, PlatformErrorsTravelUnchanged)
     testing::writeText(folder / "file", "");
     EXPECT_THROW(installerFor(folder / "file/Corvanel", fake(20'000'000'000)).preflight(), fs::filesystem_error);
 
-    Seams failing{.freeSpace = [](const fs::path&) -> std::optional<std::uintmax_t> {
+    HostQueries failing{.freeSpace = [](const fs::path&) -> std::optional<std::uintmax_t> {
                       throw std::system_error(EIO, std::generic_category(), "Unable to read the free space");
                   },
                   .x86Probe = {"/bin/true"}};
@@ -135,7 +135,7 @@ TEST(Preflight, PlatformErrorsTravelUnchanged)
 TEST(Preflight, ThePlatformFiguresAreReal)
 {
     TempDir root;
-    const Seams platform = Seams::platform();
+    const HostQueries platform = HostQueries::platform();
     const auto space = platform.freeSpace(root.path());
     ASSERT_TRUE(space);
     EXPECT_GT(*space, 0u);

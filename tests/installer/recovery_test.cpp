@@ -10,6 +10,7 @@
 #include "support/registry_rows.h"
 #include "support/runtime_choice.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include "demo_catalogue.h"
 
@@ -33,7 +34,6 @@ using testing::snapshotOf;
 
 const fs::path kit = CORVANEL_FIXTURES_DIR;
 const fs::path source = kit / "h2pc_installer_2.1";
-const char* const competingLauncher = "Another launcher is installing or playing Halo 2. Close it before continuing.";
 const char* const alreadyInstalled = "An installation already exists. Its game files and saves were left untouched.";
 
 void expectSameInstallation(const InstallationSnapshot& actual, const InstallationSnapshot& expected)
@@ -108,7 +108,7 @@ protected:
     /// downloaded, no cache.
     static InstallRequest request(const fs::path& root, std::string holdAt = "")
     {
-        return InstallRequest{.root = root, .game = source, .catalogue = catalogue_, .seams = testing::downloadedRuntime(),
+        return InstallRequest{.root = root, .game = source, .catalogue = catalogue_, .host = testing::downloadedRuntime(),
                               .holdAt = std::move(holdAt)};
     }
 
@@ -249,7 +249,7 @@ TEST_F(Recovery, AKillJustBeforeTheRecordIsRepairedAndOneJustAfterLeavesAnInstal
             game.process.wait();
             ADD_FAILURE() << "the game started while setup still ran";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), competingLauncher);
+            EXPECT_EQ(failure.message(), testing::competingLauncher);
         }
         const InstallOutcome finished = setup.finish();
         ASSERT_TRUE(finished.succeeded) << finished.error;
@@ -296,7 +296,7 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
         testing::writeText(root / name, "kept");
     ASSERT_EQ(leftoversIn(root), leftovers);
 
-    const Seams noSpaceCheck{.freeSpace = {}, .x86Probe = Seams::platform().x86Probe};
+    const HostQueries noSpaceCheck{.freeSpace = {}, .x86Probe = HostQueries::platform().x86Probe};
     const Installer installer(root, {}, demoCatalogue(), noSpaceCheck);
     // Not an archive at all: setup gets as far as the lock and the sweep, then fails.
     const fs::path notAnArchive = folder / "source" / "h2pc_data.bin";
@@ -307,7 +307,7 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
             installer.install(notAnArchive, std::nullopt, std::nullopt);
             ADD_FAILURE() << "setup ran while another held the lock";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), competingLauncher);
+            EXPECT_EQ(failure.message(), testing::competingLauncher);
         }
         EXPECT_EQ(leftoversIn(root), leftovers);
     }

@@ -32,10 +32,10 @@ std::string foreignFolder(const fs::path& root, const std::string& entry)
          + ". Choose an empty folder or an existing Corvanel folder, then retry.";
 }
 
-Seams plentyOfSpace()
+HostQueries plentyOfSpace()
 {
-    return Seams{.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(20'000'000'000); },
-                 .x86Probe = Seams::platform().x86Probe};
+    return HostQueries{.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(20'000'000'000); },
+                 .x86Probe = HostQueries::platform().x86Probe};
 }
 
 /// Setup on `root` of a game file that is not an archive at all, which gets as far as the lock

@@ -1,6 +1,9 @@
+#include "installer/display_text.h"
 #include "installer/installer.h"
 #include "installer/platform.h"
+#include "installer/layout.h"
 #include "installer/runner.h"
+#include "installer/windows/graphics_libraries.h"
 #include "installer/setup_failure.h"
 #include "support/scoped_variable.h"
 #include "support/temp_dir.h"
@@ -8,10 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <map>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -19,6 +25,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace corvanel {
 namespace {
@@ -274,9 +282,10 @@ TEST_F(Runner, ArgumentsReachTheProgramVerbatimAndAreQuotedInTheLog)
     std::string expected = "[a \"quoted\" word][back\\slash][line\nfeed][tab\there][$HOME][*][][\x01\x1f\x7f][caf\u00e9]";
     EXPECT_EQ(installer.run("/usr/bin/printf", arguments, {.capture = true}), expected);
     EXPECT_EQ(logLines(installer).front(),
-              R"(Starting /usr/bin/printf: ["[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*", "", "\u{1}\u{1F}\u{7F}", "café"])");
+              R"(Starting /usr/bin/printf: ["[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*", "", "\x01\x1f\x7f", "café"])");
     EXPECT_EQ(quotedArguments({}), "[]");
-    EXPECT_EQ(quotedArguments({"\r", std::string(1, '\0'), "\u0085"}), R"(["\r", "\0", "\u{85}"])");
+    // One escape style with the program's output lines: bytes as \xHH, never another notation.
+    EXPECT_EQ(quotedArguments({"\r", std::string(1, '\0'), "\u0085", "\xff\x1b"}), R"(["\r", "\x00", "\xc2\x85", "\xff\e"])");
 }
 
 TEST_F(Runner, HonoursEnvironmentAndWorkingFolderAndReadsNothing)
@@ -382,41 +391,102 @@ TEST_F(Runner, AProgramEndsWhenTheLauncherRunningItIsKilled)
     ::kill(program, SIGKILL);
 }
 
-TEST(WineEnvironment, DropsInheritedWineAndLoaderVariablesAndSetsItsOwn)
+/// The load order a WINEDLLOVERRIDES value gives each library it names, names in lower case:
+/// "a,b=n,b;c=" gives a and b "n,b" and c "".
+std::map<std::string, std::string> loadOrders(std::string_view overrides)
+{
+    std::map<std::string, std::string> orders;
+    for (std::size_t start = 0; start <= overrides.size();) {
+        const std::size_t end = std::min(overrides.find(';', start), overrides.size());
+        const std::string_view rule = overrides.substr(start, end - start);
+        const std::size_t equals = rule.find('=');
+        if (equals != std::string_view::npos) {
+            const std::string_view names = rule.substr(0, equals);
+            for (std::size_t from = 0; from <= names.size();) {
+                const std::size_t comma = std::min(names.find(',', from), names.size());
+                orders[lowerCased(std::string(names.substr(from, comma - from)))] = std::string(rule.substr(equals + 1));
+                from = comma + 1;
+            }
+        }
+        start = end + 1;
+    }
+    return orders;
+}
+
+std::string libraryName(const char* file) { return lowerCased(fs::path(file).stem().string()); }
+
+// Wine's programs see the user's environment without the user's own Wine or loader settings, a
+// prefix of this root's, and the libraries the game brings or setup installs before Wine's own.
+TEST(WineEnvironment, KeepsTheUsersVariablesButNoneOfTheirWineSettings)
 {
     TempDir root;
     const ScopedVariable debug("WINEDEBUG", "+all");
     const ScopedVariable server("WINESERVER", "/elsewhere/wineserver");
+    const ScopedVariable prefix("WINEPREFIX", "/elsewhere/prefix");
+    const ScopedVariable overrides("WINEDLLOVERRIDES", "d3dx9_43=b;xlive=");
     const ScopedVariable insert("DYLD_INSERT_LIBRARIES", "/tmp/evil.dylib");
     const ScopedVariable kept("CORVANEL_KEPT", "yes");
     const ScopedVariable lower("wineish", "kept");
     const ScopedVariable loaderLike("DYLDX", "kept");
 
-    const Environment environment = Installer(root.path()).environment();
-    Environment expected = {
-        {"WINEPREFIX", (root / "Install/prefix").string()},
-        {"WINEARCH", "win64"},
-        {"WINEPRELOADERAPPNAME", "Halo 2"},
-        {"WINEDEBUG", "-all"},
-        {"WINEDLLOVERRIDES", "mscoree,mshtml=;wmadmod,xlive,d3dx9_31,d3dx9_43,d3dcompiler_43=n,b"},
+    const Installer installer(root.path());
+    const Environment environment = installer.environment();
+    const auto steersWine = [](const std::string& name) {
+        return name.starts_with("WINE") || platform::isForeignWineVariable(name);
     };
-    // What only this system's Wine needs (the macOS loader's library path, say; nothing on Linux).
-    expected.merge(platform::wineVariables(root / "Runtime"));
-    for (const auto& [name, value] : expected) {
+
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string_view line(*entry);
+        const std::string name(line.substr(0, line.find('=')));
+        if (steersWine(name))
+            continue;
         SCOPED_TRACE(name);
         ASSERT_TRUE(environment.contains(name));
-        EXPECT_EQ(environment.at(name), value);
+        EXPECT_EQ(environment.at(name), line.substr(name.size() + 1));
     }
-    EXPECT_FALSE(environment.contains("WINESERVER"));
-    EXPECT_EQ(environment.contains("DYLD_INSERT_LIBRARIES"), !platform::isForeignWineVariable("DYLD_INSERT_LIBRARIES"));
-    EXPECT_EQ(environment.at("CORVANEL_KEPT"), "yes");
     EXPECT_EQ(environment.at("wineish"), "kept");
     EXPECT_EQ(environment.at("DYLDX"), "kept");
-    if (const char* path = std::getenv("PATH"))
-        EXPECT_EQ(environment.at("PATH"), path);
-    for (const auto& [name, value] : environment)
-        if ((name.starts_with("WINE") || platform::isForeignWineVariable(name)) && !expected.contains(name))
-            ADD_FAILURE() << name << " leaked through";
+
+    // Of the variables that steer Wine only setup's own remain, none with the user's value.
+    const std::map<std::string, std::string> system = platform::wineVariables(installer.runtime());
+    for (const auto& [name, value] : environment) {
+        if (!steersWine(name) || system.contains(name))
+            continue;
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(name == "WINEPREFIX" || name == "WINEARCH" || name == "WINEDEBUG" || name == "WINEDLLOVERRIDES"
+                    || name == "WINEPRELOADERAPPNAME");
+        const char* inherited = std::getenv(name.c_str());
+        EXPECT_FALSE(inherited && value == inherited);
+    }
+    EXPECT_FALSE(environment.contains("WINESERVER"));
+    EXPECT_FALSE(environment.contains("DYLD_INSERT_LIBRARIES") && platform::isForeignWineVariable("DYLD_INSERT_LIBRARIES"));
+    for (const auto& [name, value] : system)
+        EXPECT_EQ(environment.at(name), value) << name;
+
+    // Every debug channel off: Wine's tracing would bury the setup log.
+    EXPECT_EQ(environment.at("WINEDEBUG"), "-all");
+    // The prefix setup builds below this root, named absolutely; a 64-bit one, as the decoder's
+    // place in its 32-bit system folder assumes.
+    const fs::path prefixFolder = environment.at("WINEPREFIX");
+    EXPECT_TRUE(prefixFolder.is_absolute());
+    EXPECT_EQ(prefixFolder, fs::absolute(installer.prefix()));
+    EXPECT_FALSE(prefixFolder.lexically_relative(fs::absolute(root.path())).string().starts_with(".."));
+    EXPECT_EQ(environment.at("WINEARCH"), "win64");
+    EXPECT_NE(std::string(layout::prefixDecoder).find("/syswow64/"), std::string::npos);
+
+    // The decoder, the game's own xlive and the graphics libraries setup installs load before
+    // Wine's built-in ones; Wine's .NET and browser stand-ins stay off, so wineboot never offers
+    // to download them.
+    std::map<std::string, std::string> orders = loadOrders(environment.at("WINEDLLOVERRIDES"));
+    std::vector<std::string> native = {libraryName(layout::keptDecoder), "xlive"};
+    for (const GraphicsLibrary& graphics : graphicsLibraries)
+        native.push_back(libraryName(graphics.library));
+    for (const std::string& library : native)
+        EXPECT_EQ(orders[library], "n,b") << library;
+    for (const char* library : {"mscoree", "mshtml"}) {
+        ASSERT_TRUE(orders.contains(library)) << library;
+        EXPECT_EQ(orders.at(library), "") << library;
+    }
 }
 
 TEST(WineEnvironment, PathsAreAbsoluteForARelativeRoot)

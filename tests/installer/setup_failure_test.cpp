@@ -1,3 +1,4 @@
+#include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "support/temp_dir.h"
@@ -33,14 +34,14 @@ TEST(Describe, NamesTheFolderThatCouldNotBeCreated)
     for (const fs::path target : {folder / "file", folder / "file/below"}) {
         SCOPED_TRACE(target.string());
         try {
-            Installer::makeDirectory(target);
+            makeDirectory(target);
             ADD_FAILURE() << "created";
         } catch (const fs::filesystem_error& error) {
             EXPECT_EQ(describe(error), "Unable to create the folder " + target.string() + ": Not a directory.");
         }
     }
-    Installer::makeDirectory(folder / "a/b/c");
-    Installer::makeDirectory(folder / "a/b/c");
+    makeDirectory(folder / "a/b/c");
+    makeDirectory(folder / "a/b/c");
     EXPECT_TRUE(fs::is_directory(folder / "a/b/c"));
 }
 

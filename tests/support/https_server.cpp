@@ -33,7 +33,7 @@ HttpsServer::HttpsServer() : folder_(dir_ / "served"), work_(dir_ / "work")
 
 HttpsServer::~HttpsServer()
 {
-    if (process_ && process_->running()) {
+    if (process_ && !process_->waitFor(0)) {
         process_->signal(SIGTERM);
         if (!process_->waitFor(3))
             process_->signal(SIGKILL);

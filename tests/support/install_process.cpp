@@ -56,7 +56,7 @@ void writeAll(int fd, const std::string& text)
     };
     std::string outcome;
     try {
-        Installer(request.root, report, request.catalogue, request.seams).install(request.game, request.audio, request.cache);
+        Installer(request.root, report, request.catalogue, request.host).install(request.game, request.audio, request.cache);
         outcome = "S";
     } catch (const std::exception& error) {
         outcome = "F" + describe(error);

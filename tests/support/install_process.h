@@ -19,7 +19,7 @@ struct InstallRequest {
     std::optional<std::filesystem::path> audio;
     std::optional<std::filesystem::path> cache;
     Catalogue catalogue;
-    Seams seams = Seams::platform();
+    HostQueries host = HostQueries::platform();
     /// When a progress text contains this, the pipeline stops inside that report (the line is
     /// already logged) until the install is resumed or killed. Empty: never.
     std::string holdAt;

@@ -1,5 +1,6 @@
 #include "support/installation_snapshot.h"
 
+#include "installer/assets/sha256.h"
 #include "installer/installation_record.h"
 #include "installer/installer.h"
 #include "support/temp_dir.h"
@@ -18,7 +19,7 @@ namespace {
 std::string digestOrEmpty(const fs::path& file)
 {
     try {
-        return Installer::sha256(file);
+        return sha256(file);
     } catch (const std::exception&) {
         return "";
     }

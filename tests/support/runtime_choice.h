@@ -8,18 +8,18 @@
 
 namespace corvanel::testing {
 
-/// The platform's seams with the download-and-unpack runtime in place of the computer's Wine.
-inline Seams downloadedRuntime(Seams seams = Seams::platform())
+/// What this computer answers with the download-and-unpack runtime in place of the computer's Wine.
+inline HostQueries downloadedRuntime(HostQueries host = HostQueries::platform())
 {
-    seams.systemWine.reset();
-    return seams;
+    host.systemWine.reset();
+    return host;
 }
 
-/// The platform's seams with the computer's Wine searched for at `loaders` only.
-inline Seams wineAt(std::vector<std::filesystem::path> loaders, Seams seams = Seams::platform())
+/// What this computer answers with the computer's Wine searched for at `loaders` only.
+inline HostQueries wineAt(std::vector<std::filesystem::path> loaders, HostQueries host = HostQueries::platform())
 {
-    seams.systemWine = std::move(loaders);
-    return seams;
+    host.systemWine = std::move(loaders);
+    return host;
 }
 
 } // namespace corvanel::testing

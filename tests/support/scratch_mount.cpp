@@ -91,16 +91,16 @@ ImmutableFolder::~ImmutableFolder()
         runProgram({"/usr/bin/chattr", "-i", folder_.string()});
 }
 
-Seams roomOnlyAtPreflight()
+HostQueries roomOnlyAtPreflight()
 {
     auto asked = std::make_shared<int>(0);
-    return Seams{
+    return HostQueries{
         .freeSpace = [asked](const std::filesystem::path& path) -> std::optional<std::uintmax_t> {
             if ((*asked)++ == 0)
                 return 20'000'000'000;
             return platform::availableCapacity(path);
         },
-        .x86Probe = Seams::platform().x86Probe,
+        .x86Probe = HostQueries::platform().x86Probe,
     };
 }
 

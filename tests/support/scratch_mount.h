@@ -37,7 +37,7 @@ private:
 /// Host queries for setup on a small volume: room to spare at preflight, so that setup gets as
 /// far as the volume lets it; the volume's real figure every time after, so that a stage that
 /// fails on it is told that the disk is full.
-Seams roomOnlyAtPreflight();
+HostQueries roomOnlyAtPreflight();
 
 /// Makes `folder` immutable (chattr +i) for the lifetime of the object; where that is not
 /// allowed, `applied()` is false.

@@ -258,10 +258,10 @@ TEST_F(Obtain, AFailedDownloadIsNamedByItsCause)
         std::optional<testing::ScopedEnvironmentVariable> distrust;
         if (c.caBundle)
             distrust.emplace("CURL_CA_BUNDLE", *c.caBundle);
-        Seams seams = Seams::platform();
+        HostQueries host = HostQueries::platform();
         if (c.diskFull)
-            seams.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(1'000'000); };
-        const Installer downloader(root, {}, releaseCatalogue(), seams);
+            host.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(1'000'000); };
+        const Installer downloader(root, {}, releaseCatalogue(), host);
         const RuntimeAsset asset{.name = name, .url = c.url, .sha256 = digestOf(content)};
 
         try {

@@ -1,3 +1,4 @@
+#include "installer/assets/sha256.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
@@ -105,8 +106,8 @@ struct RuntimeArchives {
     {
         Catalogue catalogue = releaseCatalogue();
         // Unreachable on purpose: a download attempt fails at once.
-        catalogue.engine = {engine.filename().string(), "https://127.0.0.1:9/engine", Installer::sha256(engine)};
-        catalogue.libraries = {libs.filename().string(), "https://127.0.0.1:9/libraries", Installer::sha256(libs)};
+        catalogue.engine = {engine.filename().string(), "https://127.0.0.1:9/engine", sha256(engine)};
+        catalogue.libraries = {libs.filename().string(), "https://127.0.0.1:9/libraries", sha256(libs)};
         return catalogue;
     }
 

@@ -53,7 +53,7 @@ TEST(SafeArchiveEntry, KeepsEveryNameInsideTheDestination)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Installer::safeArchiveEntry(c.name), c.safe);
+        EXPECT_EQ(safeArchiveEntry(c.name), c.safe);
     }
 }
 
@@ -75,7 +75,7 @@ TEST(ListedNames, EscapesAreDecodedBeforeTheNameIsJudged)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.listed);
         EXPECT_EQ(decodeListedName(c.listed), c.stored);
-        EXPECT_EQ(Installer::safeArchiveEntry(decodeListedName(c.listed)), c.safe);
+        EXPECT_EQ(safeArchiveEntry(decodeListedName(c.listed)), c.safe);
     }
 }
 

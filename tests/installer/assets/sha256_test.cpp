@@ -1,3 +1,4 @@
+#include "installer/assets/sha256.h"
 #include "installer/display_text.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
@@ -47,7 +48,7 @@ TEST(Sha256, KnownDigestsInLowerCaseHex)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         testing::writeText(dir / c.label, c.content);
-        EXPECT_EQ(Installer::sha256(dir / c.label), c.digest);
+        EXPECT_EQ(sha256(dir / c.label), c.digest);
     }
 }
 
@@ -59,7 +60,7 @@ TEST(Sha256, SizesAroundTheReadChunkGiveTheWholeFilesDigest)
         SCOPED_TRACE(size);
         const std::string data = pattern(size);
         testing::writeText(dir / "file", data);
-        EXPECT_EQ(Installer::sha256(dir / "file"), digestOf(data));
+        EXPECT_EQ(sha256(dir / "file"), digestOf(data));
     }
 }
 
@@ -67,14 +68,14 @@ TEST(Sha256, OpenAndReadFailuresAreRaised)
 {
     testing::TempDir dir;
     try {
-        Installer::sha256(dir / "missing");
+        sha256(dir / "missing");
         FAIL() << "no error for a missing file";
     } catch (const std::filesystem::filesystem_error& error) {
         EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
         EXPECT_EQ(error.path1(), dir / "missing");
     }
     try {
-        Installer::sha256(dir.path());
+        sha256(dir.path());
         FAIL() << "no error for a folder";
     } catch (const SetupFailure& failure) {
         EXPECT_EQ(failure.message(), "Only regular files can be used, but " + shownPath(dir.path())
@@ -83,7 +84,7 @@ TEST(Sha256, OpenAndReadFailuresAreRaised)
     if (::geteuid() != 0) {
         testing::writeText(dir / "locked", "secret");
         std::filesystem::permissions(dir / "locked", std::filesystem::perms::none);
-        EXPECT_THROW(Installer::sha256(dir / "locked"), std::filesystem::filesystem_error);
+        EXPECT_THROW(sha256(dir / "locked"), std::filesystem::filesystem_error);
     }
 }
 
@@ -99,7 +100,7 @@ TEST(Sha256, AGibibyteIsHashedInConstantMemory)
     std::filesystem::resize_file(file, 1ull << 30);
 
     const long before = peakResidentKilobytes();
-    const std::string digest = Installer::sha256(file);
+    const std::string digest = sha256(file);
     const long growth = peakResidentKilobytes() - before;
     EXPECT_LT(growth, 16 * 1024) << "peak resident set grew by " << growth << " KB";
 

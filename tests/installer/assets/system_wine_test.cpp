@@ -1,3 +1,4 @@
+#include "installer/file_ops.h"
 #include "installer/installation_record.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
@@ -145,7 +146,7 @@ TEST(SystemWine, SearchFindsTheFirstUsableWineOrSaysWhatToInstall)
         std::vector<std::string> reports;
         const Installer installer(dir / "root", [&](const std::string& line) { reports.push_back(line); }, Catalogue{},
                                   testing::wineAt(c.search(trees)));
-        Installer::makeDirectory(installer.root());
+        makeDirectory(installer.root());
 
         std::optional<std::string> failure;
         try {
