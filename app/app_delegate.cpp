@@ -7,8 +7,8 @@
 
 namespace corvanel {
 
-AppDelegate::AppDelegate(LauncherSeams seams, Alert alert, QObject* parent)
-    : QObject(parent), model_(new LauncherModel(std::move(seams), this)), alert_(std::move(alert))
+AppDelegate::AppDelegate(LauncherServices services, Alert alert, QObject* parent)
+    : QObject(parent), model_(new LauncherModel(std::move(services), this)), alert_(std::move(alert))
 {
     if (!alert_)
         alert_ = [this](const QString& message, const QString& informative) { showAlert(message, informative); };

@@ -29,7 +29,7 @@ public:
     using Alert = std::function<void(const QString& message, const QString& informative)>;
 
     /// `alert` replaces the window's own alert (tests observe it that way).
-    explicit AppDelegate(LauncherSeams seams, Alert alert = {}, QObject* parent = nullptr);
+    explicit AppDelegate(LauncherServices services, Alert alert = {}, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     LauncherModel& model() { return *model_; }

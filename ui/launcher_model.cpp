@@ -129,26 +129,26 @@ QUrl localURL(const fs::path& path) { return QUrl::fromLocalFile(text(path.strin
 
 } // namespace
 
-LauncherModel::LauncherModel(LauncherSeams seams, QObject* parent)
-    : QObject(parent), seams_(std::move(seams)), installer_(seams_.root, {}, seams_.catalogue)
+LauncherModel::LauncherModel(LauncherServices services, QObject* parent)
+    : QObject(parent), services_(std::move(services)), installer_(services_.root, {}, services_.catalogue)
 {
-    if (!seams_.choose)
-        seams_.choose = runFilePanel;
-    if (!seams_.setup)
-        seams_.setup = [](const Installer& installer, const fs::path& game, const std::optional<fs::path>& audio,
+    if (!services_.choose)
+        services_.choose = runFilePanel;
+    if (!services_.setup)
+        services_.setup = [](const Installer& installer, const fs::path& game, const std::optional<fs::path>& audio,
                           const std::optional<fs::path>& cache) { installer.install(game, audio, cache); };
-    if (!seams_.repair)
-        seams_.repair = [](const Installer& installer, const std::optional<fs::path>& audio,
+    if (!services_.repair)
+        services_.repair = [](const Installer& installer, const std::optional<fs::path>& audio,
                            const std::optional<fs::path>& cache) { installer.repair(audio, cache); };
-    if (!seams_.open)
-        seams_.open = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-    if (!seams_.clock)
-        seams_.clock = [] {
+    if (!services_.open)
+        services_.open = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    if (!services_.clock)
+        services_.clock = [] {
             return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
         };
     const QString remembered = settings()->value(installationFolderKey).toString();
     if (!remembered.isEmpty())
-        installer_ = Installer(localPath(QUrl::fromLocalFile(remembered)), {}, seams_.catalogue);
+        installer_ = Installer(localPath(QUrl::fromLocalFile(remembered)), {}, services_.catalogue);
     surveyInstallation();
     phase_ = decidePhase();
     status_ = restingStatus();
@@ -167,13 +167,12 @@ QString LauncherModel::computerNoun() const { return text(platform::computerNoun
 QString LauncherModel::systemName() const { return text(platform::systemName()); }
 QString LauncherModel::requirements() const { return text(platform::requirements()); }
 QString LauncherModel::root() const { return text(installer_.root().string()); }
-QString LauncherModel::prefix() const { return text(installer_.prefix().string()); }
 QString LauncherModel::shownRoot() const { return breakableAtSeparators(root()); }
 QString LauncherModel::shownDownloadsFolder() const { return breakableAtSeparators(downloadsFolder_); }
 
 bool LauncherModel::defaultRoot() const
 {
-    return installer_.root() == (seams_.root ? *seams_.root : platform::defaultRoot());
+    return installer_.root() == (services_.root ? *services_.root : platform::defaultRoot());
 }
 
 QString LauncherModel::elapsedText() const { return text(elapsed(elapsedSeconds_)); }
@@ -242,7 +241,7 @@ void LauncherModel::updatePhase()
 
 void LauncherModel::tickSetupClock()
 {
-    const auto sinceStart = seams_.clock() - setupStartedOnClock_;
+    const auto sinceStart = services_.clock() - setupStartedOnClock_;
     setElapsedSeconds(static_cast<int>(std::max<std::int64_t>(0, sinceStart.count() / 1000)));
     tickStageClock();
 }
@@ -261,7 +260,7 @@ void LauncherModel::stageMoved(const StageEvent& event)
     if (index >= stages_.size())
         return;
     StageProgress& stage = stages_[index];
-    const auto now = seams_.clock();
+    const auto now = services_.clock();
     switch (event.kind) {
     case StageEvent::Kind::Started:
         stage = {.state = State::Running, .started = now};
@@ -289,7 +288,7 @@ void LauncherModel::tickStageClock()
     });
     if (running == stages_.end())
         return;
-    const long long seconds = (seams_.clock() - running->started).count() / 1000;
+    const long long seconds = (services_.clock() - running->started).count() / 1000;
     if (assign(shownStageSeconds_, seconds))
         emit stepsChanged();
 }
@@ -297,7 +296,7 @@ void LauncherModel::tickStageClock()
 QVariantList LauncherModel::steps() const
 {
     using State = StageProgress::State;
-    const auto now = seams_.clock();
+    const auto now = services_.clock();
     QVariantList list;
     for (std::size_t index = 0; index < stages_.size(); ++index) {
         const StageProgress& stage = stages_[index];
@@ -340,7 +339,7 @@ QString LauncherModel::stepText() const
 
 void LauncherModel::selectGame()
 {
-    const auto chosen = seams_.choose({
+    const auto chosen = services_.choose({
         .title = QStringLiteral("Choose your Halo 2 installer folder"),
         .message = QStringLiteral("Choose h2pc_installer_2.1. You can also select its ZIP, h2pc_data.bin, or a "
                                   "complete game folder. Audio support is set up automatically."),
@@ -355,7 +354,7 @@ void LauncherModel::selectGame()
 
 void LauncherModel::selectAudio()
 {
-    const auto chosen = seams_.choose({
+    const auto chosen = services_.choose({
         .title = QStringLiteral("Choose your Microsoft audio package"),
         .message = QStringLiteral("Select the supported MPSetup.exe package or WMADMOD.DLL from your licensed files. "
                                   "See Setup Guide for details."),
@@ -389,7 +388,7 @@ void LauncherModel::install()
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
 
     settings()->setValue(lastSourceKey, gameURL_.toLocalFile());
-    runInBackground([setup = seams_.setup, game, audio, cache = cache()](const Installer& installer) {
+    runInBackground([setup = services_.setup, game, audio, cache = cache()](const Installer& installer) {
         setup(installer, game, audio, cache);
     }, &LauncherModel::setupEnded);
 }
@@ -400,7 +399,7 @@ void LauncherModel::repair()
         return;
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
     setRepairing(true);
-    runInBackground([repair = seams_.repair, audio, cache = cache()](const Installer& installer) {
+    runInBackground([repair = services_.repair, audio, cache = cache()](const Installer& installer) {
         repair(installer, audio, cache);
     }, &LauncherModel::repairEnded);
 }
@@ -419,15 +418,14 @@ void LauncherModel::runInBackground(std::function<void(const Installer&)> work, 
     setError({});
     auto stop = std::make_shared<std::atomic<bool>>(false);
     stopRequest_ = stop;
-    setupStartedOnClock_ = seams_.clock();
+    setupStartedOnClock_ = services_.clock();
     setElapsedSeconds(0);
     resetStages();
     setupClock_.start();
-    setSetupStartedAt(QDateTime::currentDateTime());
     setBusy(true);
     updatePhase();
 
-    QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(), catalogue = seams_.catalogue,
+    QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(), catalogue = services_.catalogue,
                                           work = std::move(work), ended, stop]() {
         try {
             const auto progress = [model, stop](const std::string& line) {
@@ -457,7 +455,7 @@ void LauncherModel::setupEnded(const QString& failure)
     setupClock_.stop();
     for (StageProgress& stage : stages_)
         if (stage.state == StageProgress::State::Running && !stage.ended)
-            stage.ended = seams_.clock();
+            stage.ended = services_.clock();
     setBusy(false);
     const bool stopped = stopping_;
     setStopping(false);
@@ -483,7 +481,7 @@ void LauncherModel::repairEnded(const QString& failure)
     setupClock_.stop();
     for (StageProgress& stage : stages_)
         if (stage.state == StageProgress::State::Running && !stage.ended)
-            stage.ended = seams_.clock();
+            stage.ended = services_.clock();
     setBusy(false);
     setRepairing(false);
     const bool stopped = stopping_;
@@ -559,15 +557,15 @@ void LauncherModel::gameExited(int status)
 
 void LauncherModel::openOrShow(const QUrl& url, const QString& heading, const QString& advice)
 {
-    if (!seams_.open(url))
+    if (!services_.open(url))
         emit openFailed(heading, advice, url.isLocalFile() ? url.toLocalFile() : url.toString());
 }
 
 void LauncherModel::openGuide()
 {
     std::error_code ignored;
-    if (seams_.guide && fs::is_regular_file(*seams_.guide, ignored))
-        openOrShow(localURL(*seams_.guide), openPageYourself, noPageOpener);
+    if (services_.guide && fs::is_regular_file(*services_.guide, ignored))
+        openOrShow(localURL(*services_.guide), openPageYourself, noPageOpener);
 }
 
 void LauncherModel::openLogs()
@@ -608,8 +606,8 @@ void LauncherModel::showSetupLog()
 
 std::unique_ptr<QSettings> LauncherModel::settings() const
 {
-    if (seams_.settings)
-        return std::make_unique<QSettings>(text(seams_.settings->string()), QSettings::IniFormat);
+    if (services_.settings)
+        return std::make_unique<QSettings>(text(services_.settings->string()), QSettings::IniFormat);
     return std::make_unique<QSettings>(QStringLiteral("Corvanel"), QStringLiteral("Corvanel"));
 }
 
@@ -622,7 +620,7 @@ std::optional<fs::path> LauncherModel::cache() const
 
 void LauncherModel::switchRoot(const std::optional<fs::path>& root)
 {
-    installer_ = Installer(root ? root : seams_.root, {}, seams_.catalogue);
+    installer_ = Installer(root ? root : services_.root, {}, services_.catalogue);
     emit rootChanged();
     surveyInstallation();
     setError({});
@@ -634,7 +632,7 @@ void LauncherModel::chooseInstallationFolder()
 {
     if (busy_ || playing_)
         return;
-    const auto chosen = seams_.choose({
+    const auto chosen = services_.choose({
         .title = QStringLiteral("Choose the installation folder"),
         .message = QStringLiteral("Choose an empty folder or an existing Corvanel folder. Corvanel keeps the game, its "
                                   "Windows environment and your saves there."),
@@ -649,7 +647,7 @@ void LauncherModel::chooseInstallationFolder()
         if (fs::exists(folder, error) && !fs::is_directory(folder, error))
             throw SetupFailure("The installation folder must be a folder, and " + shownPath(folder)
                                + " is a file. Choose an empty folder or an existing Corvanel folder.");
-        Installer(folder, {}, seams_.catalogue).requireUsableRoot();
+        Installer(folder, {}, services_.catalogue).requireUsableRoot();
     } catch (const std::exception& failure) {
         setError(text(describe(failure)));
         return;
@@ -670,7 +668,7 @@ void LauncherModel::chooseDownloadsFolder()
 {
     if (busy_)
         return;
-    const auto chosen = seams_.choose({
+    const auto chosen = services_.choose({
         .title = QStringLiteral("Choose your downloads folder"),
         .message = QStringLiteral("Choose a folder that already holds the files setup downloads. Corvanel checks each "
                                   "file there and downloads only what is missing."),
@@ -725,7 +723,6 @@ void LauncherModel::setGameURL(const QUrl& value)
 
 void LauncherModel::setAudioURL(const QUrl& value) { if (assign(audioURL_, value)) emit audioURLChanged(); }
 void LauncherModel::setBusy(bool value) { if (assign(busy_, value)) emit busyChanged(); }
-void LauncherModel::setSetupStartedAt(const QDateTime& value) { if (assign(setupStartedAt_, value)) emit setupStartedAtChanged(); }
 void LauncherModel::setPlaying(bool value) { if (assign(playing_, value)) emit playingChanged(); }
 void LauncherModel::setReady(bool value) { if (assign(ready_, value)) emit readyChanged(); }
 void LauncherModel::setStatus(const QString& value) { if (assign(status_, value)) emit statusChanged(); }

@@ -29,8 +29,9 @@ struct FilePanel {
     bool foldersOnly = false; ///< only a folder may be chosen
 };
 
-/// The outside world of the model: everything a test replaces.
-struct LauncherSeams {
+/// What the model uses from the world around it: the catalogue, the folders, the panels, the
+/// setup and repair operations, the clock and the desktop. Each left at its default is the real one.
+struct LauncherServices {
     Catalogue catalogue = releaseCatalogue();
     std::optional<fs::path> root;     ///< none means the default root
     std::optional<fs::path> guide;    ///< the setup guide page shipped with the program
@@ -73,12 +74,8 @@ public:
     Q_ENUM(Phase)
 
 private:
-    Q_PROPERTY(QUrl gameURL READ gameURL NOTIFY gameURLChanged)
-    Q_PROPERTY(QUrl audioURL READ audioURL NOTIFY audioURLChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
-    Q_PROPERTY(QDateTime setupStartedAt READ setupStartedAt NOTIFY setupStartedAtChanged)
     Q_PROPERTY(bool playing READ playing NOTIFY playingChanged)
-    Q_PROPERTY(bool ready READ ready NOTIFY readyChanged)
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
     Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
@@ -95,7 +92,6 @@ private:
     Q_PROPERTY(bool repairing READ repairing NOTIFY repairingChanged)
     /// Whole seconds since set-up was pressed, counted on a monotonic clock while setup runs
     /// (a change of the system clock does not move it); kept when setup ends.
-    Q_PROPERTY(int elapsedSeconds READ elapsedSeconds NOTIFY elapsedSecondsChanged)
     Q_PROPERTY(QString elapsedText READ elapsedText NOTIFY elapsedSecondsChanged)
     /// True once a setup finished in this run of the launcher: the installation is new, not a return.
     Q_PROPERTY(bool newlyInstalled READ newlyInstalled NOTIFY newlyInstalledChanged)
@@ -119,7 +115,6 @@ private:
     Q_PROPERTY(QString systemName READ systemName CONSTANT)
     Q_PROPERTY(QString requirements READ requirements CONSTANT)
     Q_PROPERTY(QString root READ root NOTIFY rootChanged)
-    Q_PROPERTY(QString prefix READ prefix NOTIFY rootChanged)
     /// The installation folder and the downloads folder, for display: a zero-width space after
     /// each path separator lets a long path wrap there rather than inside a name.
     Q_PROPERTY(QString shownRoot READ shownRoot NOTIFY rootChanged)
@@ -130,13 +125,12 @@ private:
     Q_PROPERTY(QString shownDownloadsFolder READ shownDownloadsFolder NOTIFY downloadsFolderChanged)
 
 public:
-    explicit LauncherModel(LauncherSeams seams = {}, QObject* parent = nullptr);
+    explicit LauncherModel(LauncherServices services = {}, QObject* parent = nullptr);
     ~LauncherModel() override;
 
     QUrl gameURL() const { return gameURL_; }
     QUrl audioURL() const { return audioURL_; }
     bool busy() const { return busy_; }
-    QDateTime setupStartedAt() const { return setupStartedAt_; }
     bool playing() const { return playing_; }
     bool ready() const { return ready_; }
     QString status() const { return status_; }
@@ -165,7 +159,6 @@ public:
     QString systemName() const;
     QString requirements() const;
     QString root() const;
-    QString prefix() const;
     QString shownRoot() const;
     bool defaultRoot() const;
     QString downloadsFolder() const { return downloadsFolder_; }
@@ -213,7 +206,6 @@ signals:
     void gameURLChanged();
     void audioURLChanged();
     void busyChanged();
-    void setupStartedAtChanged();
     void playingChanged();
     void readyChanged();
     void statusChanged();
@@ -239,7 +231,6 @@ private:
     void setGameURL(const QUrl& value);
     void setAudioURL(const QUrl& value);
     void setBusy(bool value);
-    void setSetupStartedAt(const QDateTime& value);
     void setPlaying(bool value);
     void setReady(bool value);
     void setStatus(const QString& value);
@@ -277,12 +268,11 @@ private:
     /// Opens `url` through the desktop, or has the window show it for copying.
     void openOrShow(const QUrl& url, const QString& heading, const QString& advice);
 
-    LauncherSeams seams_;
+    LauncherServices services_;
     Installer installer_;
     QUrl gameURL_;
     QUrl audioURL_;
     bool busy_ = false;
-    QDateTime setupStartedAt_;
     bool playing_ = false;
     bool ready_ = false;
     QString status_;

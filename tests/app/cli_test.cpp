@@ -26,7 +26,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using test_support::TempDir;
 
 const std::string usage = "Usage: --cli --install --game PATH [--audio PATH] [--home PATH] [--cache PATH], "
                           "--cli --repair [--audio PATH] [--cache PATH] [--home PATH], "
@@ -56,8 +56,8 @@ TEST(CommandLine, ChoosesOneOperationFromTheArguments)
     const std::string empty = (folder / "empty").string();
     const std::string recorded = (folder / "recorded").string();
     const std::string installed = (folder / "installed").string();
-    testing::writeText(folder / "recorded/installed.json", testing::validRecordText());
-    testing::makeInstalledState(folder / "installed");
+    test_support::writeText(folder / "recorded/installed.json", test_support::validRecordText());
+    test_support::makeInstalledState(folder / "installed");
 
     const struct {
         const char* name;
@@ -95,13 +95,13 @@ TEST(CommandLine, ChoosesOneOperationFromTheArguments)
         EXPECT_EQ(outcome.err, c.expected.err);
     }
     EXPECT_FALSE(fs::exists(folder / "empty")) << "status and a refused launch create nothing";
-    EXPECT_EQ(testing::readText(folder / "recorded/installed.json"), testing::validRecordText());
+    EXPECT_EQ(test_support::readText(folder / "recorded/installed.json"), test_support::validRecordText());
 }
 
 TEST(CommandLine, RelativeAndEmptyHomeResolveAgainstTheWorkingFolder)
 {
     TempDir folder;
-    testing::makeInstalledState(folder / "root");
+    test_support::makeInstalledState(folder / "root");
     const fs::path before = fs::current_path();
     fs::current_path(folder.path());
     const Outcome relative = cli({"--cli", "--status", "--home", "root"});
@@ -122,7 +122,7 @@ TEST(CommandLine, RelativeAndEmptyHomeResolveAgainstTheWorkingFolder)
 TEST(CommandLine, AnyArgumentListEndsInAStatus)
 {
     TempDir folder;
-    testing::writeText(folder / "root/installed.json", testing::validRecordText());
+    test_support::writeText(folder / "root/installed.json", test_support::validRecordText());
     const std::array<std::string, 9> words = {"--cli", "--install", "--launch", "--status", "--debug",
                                               "--game", "--audio", "--cache", ""};
     std::vector<std::vector<std::string>> lists = {{}};
@@ -164,13 +164,13 @@ ProcessOutcome runBinary(const std::string& arguments, const fs::path& scratch)
     const std::string command = std::string(CORVANEL_BINARY) + " " + arguments + " >" + (scratch / "out").string()
                                 + " 2>" + (scratch / "err").string() + " </dev/null";
     const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, testing::readText(scratch / "out"), testing::readText(scratch / "err")};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test_support::readText(scratch / "out"), test_support::readText(scratch / "err")};
 }
 
 TEST(CommandLine, TheExecutableChoosesItsModeByAnExactCliArgument)
 {
     TempDir folder;
-    testing::makeInstalledState(folder / "root");
+    test_support::makeInstalledState(folder / "root");
     const std::string home = "'" + (folder / "root").string() + "'";
 
     const ProcessOutcome status = runBinary("--status --home " + home + " --cli", folder.path());
@@ -224,14 +224,14 @@ TEST(CommandLine, CtrlCInTheWindowsEnvironmentStepThenTheNextSetupFinishes)
     const fs::path log = root / "Logs" / "setup.log";
     const std::vector<std::string> setup = {"--cli", "--install", "--game", (fs::path(CORVANEL_FIXTURES_DIR) / "h2pc_installer_2.1").string(),
                                             "--cache", (fs::path(CORVANEL_FIXTURES_DIR) / "cache").string(), "--home", root.string()};
-    const std::string sourceBefore = testing::treeState(fs::path(CORVANEL_FIXTURES_DIR) / "h2pc_installer_2.1");
+    const std::string sourceBefore = test_support::treeState(fs::path(CORVANEL_FIXTURES_DIR) / "h2pc_installer_2.1");
     {
-        testing::StartedProgram first(CORVANEL_DEMO_BINARY, setup, folder.path());
+        test_support::StartedProgram first(CORVANEL_DEMO_BINARY, setup, folder.path());
         const auto start = std::chrono::steady_clock::now();
         bool inWine = false;
         while (!inWine && std::chrono::steady_clock::now() - start < std::chrono::seconds(600)) {
             std::error_code none;
-            const std::string text = fs::exists(log, none) ? testing::readText(log) : std::string();
+            const std::string text = fs::exists(log, none) ? test_support::readText(log) : std::string();
             const auto step = text.find("Creating your private Windows environment");
             inWine = step != std::string::npos && text.find("Starting ", step) != std::string::npos;
             if (!inWine)
@@ -243,15 +243,15 @@ TEST(CommandLine, CtrlCInTheWindowsEnvironmentStepThenTheNextSetupFinishes)
         EXPECT_EQ(stopped.status, 130) << stopped.err;
         EXPECT_EQ(stopped.err, "Setup was stopped. Your source files are unchanged.\n");
     }
-    EXPECT_EQ(testing::leftoversIn(root), std::vector<std::string>{});
+    EXPECT_EQ(test_support::leftoversIn(root), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(root / "installed.json"));
     EXPECT_NO_THROW({ InstallLock probe(root / "launcher.lock"); }) << "the lock was kept";
     EXPECT_TRUE(fs::is_regular_file(root / "Install" / "game" / "halo2.exe")) << "the finished import stays";
-    EXPECT_EQ(testing::treeState(fs::path(CORVANEL_FIXTURES_DIR) / "h2pc_installer_2.1"), sourceBefore);
+    EXPECT_EQ(test_support::treeState(fs::path(CORVANEL_FIXTURES_DIR) / "h2pc_installer_2.1"), sourceBefore);
 
-    const auto second = testing::runProgram(CORVANEL_DEMO_BINARY, setup, folder.path());
-    EXPECT_EQ(second.status, 0) << second.err << testing::readText(log);
-    EXPECT_EQ(testing::runProgram(CORVANEL_DEMO_BINARY, {"--cli", "--status", "--home", root.string()}, folder.path()).out,
+    const auto second = test_support::runProgram(CORVANEL_DEMO_BINARY, setup, folder.path());
+    EXPECT_EQ(second.status, 0) << second.err << test_support::readText(log);
+    EXPECT_EQ(test_support::runProgram(CORVANEL_DEMO_BINARY, {"--cli", "--status", "--home", root.string()}, folder.path()).out,
               "installed\n");
 
     const Installer installer(root);

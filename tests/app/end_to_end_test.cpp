@@ -21,7 +21,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using test_support::TempDir;
 
 const fs::path kit = CORVANEL_FIXTURES_DIR;
 const fs::path program = CORVANEL_DEMO_BINARY;
@@ -40,12 +40,12 @@ const std::vector<std::string> headlines = {
     "Ready to play",
 };
 
-testing::ProgramOutcome corvanel(const std::vector<std::string>& arguments, const fs::path& scratch)
+test_support::ProgramOutcome corvanel(const std::vector<std::string>& arguments, const fs::path& scratch)
 {
-    return testing::runCommandLine(program, arguments, scratch);
+    return test_support::runCommandLine(program, arguments, scratch);
 }
 
-testing::ProgramOutcome install(const fs::path& game, const fs::path& root, const fs::path& scratch)
+test_support::ProgramOutcome install(const fs::path& game, const fs::path& root, const fs::path& scratch)
 {
     return corvanel({"--install", "--game", game.string(), "--cache", (kit / "cache").string(), "--home", root.string()}, scratch);
 }
@@ -55,7 +55,7 @@ std::vector<std::string> stampedLines(const fs::path& root)
 {
     static const std::regex stamp(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )");
     std::vector<std::string> lines;
-    for (const auto& line : testing::readLines(root / "Logs" / "setup.log"))
+    for (const auto& line : test_support::readLines(root / "Logs" / "setup.log"))
         if (std::regex_search(line, stamp))
             lines.push_back(std::regex_replace(line, stamp, ""));
     return lines;
@@ -99,21 +99,21 @@ protected:
     static fs::path scratch() { return folder->path(); }
 
     static std::unique_ptr<TempDir> folder;
-    static testing::ProgramOutcome installOutcome;
+    static test_support::ProgramOutcome installOutcome;
 };
 
 std::unique_ptr<TempDir> EndToEnd::folder;
-testing::ProgramOutcome EndToEnd::installOutcome;
+test_support::ProgramOutcome EndToEnd::installOutcome;
 
 TEST_F(EndToEnd, SetupReportsEveryStageInOrderAndRecordsTheInstallation)
 {
-    const auto printed = testing::linesOf(installOutcome.out);
+    const auto printed = test_support::linesOf(installOutcome.out);
     EXPECT_TRUE(appearInOrder(headlines, printed)) << installOutcome.out;
     EXPECT_EQ(printed.back(), "Ready to play");
     EXPECT_EQ(installOutcome.err, "");
     EXPECT_TRUE(appearInOrder(printed, stampedLines(root()))) << "every printed line is logged, stamped, in order";
 
-    const auto record = InstallationRecord::decode(testing::readText(root() / "installed.json"));
+    const auto record = InstallationRecord::decode(test_support::readText(root() / "installed.json"));
     ASSERT_TRUE(record);
     EXPECT_EQ(record->format, 1);
     EXPECT_EQ(record->launcherVersion, "0.2.1");
@@ -122,7 +122,7 @@ TEST_F(EndToEnd, SetupReportsEveryStageInOrderAndRecordsTheInstallation)
     const auto loader = SystemWine::recordedLoader(record->engine);
     ASSERT_TRUE(loader);
     EXPECT_TRUE(fs::exists(*loader));
-    const std::string log = testing::readText(root() / "Logs" / "setup.log");
+    const std::string log = test_support::readText(root() / "Logs" / "setup.log");
     EXPECT_EQ(log.find(demoCatalogue().engine.name), std::string::npos) << "nothing is downloaded for the runtime";
     EXPECT_EQ(log.find("Runtime-staging-"), std::string::npos);
     EXPECT_FALSE(fs::exists(root() / "Runtime"));
@@ -144,22 +144,22 @@ TEST_F(EndToEnd, TheRootCountsAsInstalledTheMomentSetupReturns)
 TEST_F(EndToEnd, ThePrefixHoldsTheRegistryRowsDrivesAndGameLink)
 {
     const fs::path prefix = root() / "Install" / "prefix";
-    EXPECT_EQ(testing::treeOf(prefix / "dosdevices"), (std::vector<std::string>{"c:", "z:"}));
+    EXPECT_EQ(test_support::treeOf(prefix / "dosdevices"), (std::vector<std::string>{"c:", "z:"}));
     EXPECT_TRUE(fs::is_symlink(prefix / "drive_c" / "Games" / "Halo 2"));
     EXPECT_TRUE(fs::equivalent(prefix / "drive_c" / "Games" / "Halo 2", root() / "Install" / "game"));
 
-    testing::expectRegistryRowsReadBack(Installer(root()));
+    test_support::expectRegistryRowsReadBack(Installer(root()));
 }
 
 TEST_F(EndToEnd, LaunchReturnsTheGameStatusAfterItEndsAndAppendsToTheGameLog)
 {
     const fs::path game = root() / "Install" / "game";
     const fs::path gameLog = root() / "Logs" / "halo2.log";
-    const auto before = testing::readLines(gameLog).size();
+    const auto before = test_support::readLines(gameLog).size();
 
     const auto first = corvanel({"--launch", "--home", root().string()}, scratch());
     EXPECT_EQ(first.status, 0) << first.err;
-    testing::writeText(game / "exitcode.txt", "3");
+    test_support::writeText(game / "exitcode.txt", "3");
     const auto second = corvanel({"--launch", "--home", root().string()}, scratch());
     fs::remove(game / "exitcode.txt");
     EXPECT_EQ(second.status, 3) << second.err;
@@ -167,27 +167,27 @@ TEST_F(EndToEnd, LaunchReturnsTheGameStatusAfterItEndsAndAppendsToTheGameLog)
     const auto debug = corvanel({"--launch", "--debug", "--home", root().string()}, scratch());
     EXPECT_EQ(debug.status, 0) << debug.err;
 
-    const auto lines = testing::readLines(gameLog);
+    const auto lines = test_support::readLines(gameLog);
     const std::vector<std::string> added(lines.begin() + static_cast<long>(before), lines.end());
     EXPECT_TRUE(appearInOrder({"halo2.exe args: -windowed -hiresfix", "WINEDEBUG: -all", "halo2.exe exit code: 0",
                                "halo2.exe args: -windowed -hiresfix", "WINEDEBUG: -all", "halo2.exe exit code: 3",
                                "halo2.exe args: -windowed -hiresfix", "WINEDEBUG: +loaddll", "halo2.exe exit code: 0"},
                               added))
-        << testing::readText(gameLog);
+        << test_support::readText(gameLog);
 }
 
 TEST_F(EndToEnd, WhileTheGamePlaysTheRootRefusesASecondLaunchAndASetup)
 {
     const fs::path game = root() / "Install" / "game";
     const fs::path gameLog = root() / "Logs" / "halo2.log";
-    const auto before = testing::readText(gameLog).size();
-    testing::writeText(game / "hold.txt", "");
-    testing::StartedProgram playing(program, {"--cli", "--launch", "--home", root().string()}, scratch());
+    const auto before = test_support::readText(gameLog).size();
+    test_support::writeText(game / "hold.txt", "");
+    test_support::StartedProgram playing(program, {"--cli", "--launch", "--home", root().string()}, scratch());
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (testing::readText(gameLog).size() <= before && std::chrono::steady_clock::now() < deadline)
+    while (test_support::readText(gameLog).size() <= before && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_GT(testing::readText(gameLog).size(), before) << "the game started";
+    ASSERT_GT(test_support::readText(gameLog).size(), before) << "the game started";
 
     const auto secondLaunch = corvanel({"--launch", "--home", root().string()}, scratch());
     const auto setup = install(kit / "h2pc_installer_2.1", root(), scratch());
@@ -195,22 +195,22 @@ TEST_F(EndToEnd, WhileTheGamePlaysTheRootRefusesASecondLaunchAndASetup)
     const auto played = playing.finish();
 
     EXPECT_EQ(secondLaunch.status, 1);
-    EXPECT_EQ(secondLaunch.err, testing::competingLauncherLine);
+    EXPECT_EQ(secondLaunch.err, test_support::competingLauncherLine);
     EXPECT_EQ(setup.status, 1);
-    EXPECT_EQ(setup.err, testing::competingLauncherLine);
+    EXPECT_EQ(setup.err, test_support::competingLauncherLine);
     EXPECT_EQ(played.status, 0) << played.err;
 }
 
 TEST_F(EndToEnd, ASecondSetupIsRefusedAndChangesNothing)
 {
-    const auto before = testing::treeOf(root() / "Install" / "game");
-    const auto recordBefore = testing::readText(root() / "installed.json");
+    const auto before = test_support::treeOf(root() / "Install" / "game");
+    const auto recordBefore = test_support::readText(root() / "installed.json");
     const auto again = install(kit / "h2pc_installer_2.1.zip", root(), scratch());
     EXPECT_EQ(again.status, 1);
     EXPECT_EQ(again.out, "");
     EXPECT_EQ(again.err, "An installation already exists. Its game files and saves were left untouched.\n");
-    EXPECT_EQ(testing::treeOf(root() / "Install" / "game"), before);
-    EXPECT_EQ(testing::readText(root() / "installed.json"), recordBefore);
+    EXPECT_EQ(test_support::treeOf(root() / "Install" / "game"), before);
+    EXPECT_EQ(test_support::readText(root() / "installed.json"), recordBefore);
 }
 
 TEST(EndToEndSources, TheZipAndTheInnerArchiveInstallToo)
@@ -220,7 +220,7 @@ TEST(EndToEndSources, TheZipAndTheInnerArchiveInstallToo)
         TempDir folder;
         const auto outcome = install(source, folder / "root", folder.path());
         EXPECT_EQ(outcome.status, 0) << outcome.err;
-        EXPECT_EQ(testing::linesOf(outcome.out).back(), "Ready to play");
+        EXPECT_EQ(test_support::linesOf(outcome.out).back(), "Ready to play");
         EXPECT_EQ(corvanel({"--status", "--home", (folder / "root").string()}, folder.path()).out, "installed\n");
         waitForWineToSettle(folder / "root");
     }
@@ -246,9 +246,9 @@ TEST(EndToEndRecovery, AFailureInTheLastStageLeavesNoRecordAndARetrySucceeds)
                                ? "Replacing the game files and the compatibility runtime left by an earlier setup"
                                : "Replacing the game files left by an earlier setup";
     const auto retried = install(kit / "h2pc_installer_2.1", root, folder.path());
-    EXPECT_EQ(retried.status, 0) << retried.err << testing::readText(root / "Logs" / "setup.log");
+    EXPECT_EQ(retried.status, 0) << retried.err << test_support::readText(root / "Logs" / "setup.log");
     // What the failed run left is replaced as a whole, and the retry says so, once.
-    const auto retriedLines = testing::linesOf(retried.out);
+    const auto retriedLines = test_support::linesOf(retried.out);
     EXPECT_EQ(std::count(retriedLines.begin(), retriedLines.end(), replacing), 1) << retried.out;
     EXPECT_EQ(failed.out.find("Replacing"), std::string::npos) << failed.out;
     EXPECT_EQ(corvanel({"--status", "--home", root.string()}, folder.path()).out, "installed\n");

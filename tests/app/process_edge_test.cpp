@@ -33,7 +33,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using test_support::TempDir;
 
 const fs::path program = CORVANEL_BINARY;
 const std::string gameGone = "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
@@ -43,7 +43,7 @@ const std::string notAnArchive = "The file h2pc_data.bin is not an archive setup
 bool waitForText(const fs::path& file, const std::string& text, double seconds)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (testing::readText(file).find(text) == std::string::npos) {
+    while (test_support::readText(file).find(text) == std::string::npos) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -55,8 +55,8 @@ bool waitForText(const fs::path& file, const std::string& text, double seconds)
 /// every signal it gets in the game log, and ends with status 7.
 void installHeldGame(const fs::path& root)
 {
-    testing::makeInstalledState(root);
-    testing::writeText(root / "Runtime/wswine.bundle/bin/wine", R"(#!/bin/sh
+    test_support::makeInstalledState(root);
+    test_support::writeText(root / "Runtime/wswine.bundle/bin/wine", R"(#!/bin/sh
 trap 'echo got INT' INT
 trap 'echo got TERM' TERM
 trap 'echo got HUP' HUP
@@ -65,7 +65,7 @@ i=0
 while [ -e hold.txt ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
 exit 7
 )");
-    testing::writeText(root / "Install/game/hold.txt", "");
+    test_support::writeText(root / "Install/game/hold.txt", "");
 }
 
 TEST(ProcessEdge, AnInterruptedLaunchWaitsForTheGameWithTheLockHeld)
@@ -86,17 +86,17 @@ TEST(ProcessEdge, AnInterruptedLaunchWaitsForTheGameWithTheLockHeld)
         installHeldGame(root);
         const fs::path gameLog = root / "Logs/halo2.log";
 
-        testing::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
+        test_support::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
         ASSERT_TRUE(waitForText(gameLog, "playing", 30)) << "the game started";
         ASSERT_EQ(::kill(launch.pid(), c.signal), 0);
-        EXPECT_TRUE(waitForText(gameLog, c.noted, 10)) << "the signal reached the game\n" << testing::readText(gameLog);
-        EXPECT_FALSE(testing::processGone(launch.pid(), 0.5)) << "the launcher waits on";
+        EXPECT_TRUE(waitForText(gameLog, c.noted, 10)) << "the signal reached the game\n" << test_support::readText(gameLog);
+        EXPECT_FALSE(test_support::processGone(launch.pid(), 0.5)) << "the launcher waits on";
 
         try {
             const LaunchedGame second = Installer(root).launch();
             ADD_FAILURE() << "a second game started while the first played";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), testing::competingLauncher);
+            EXPECT_EQ(failure.message(), test_support::competingLauncher);
         }
 
         fs::remove(root / "Install/game/hold.txt");
@@ -111,7 +111,7 @@ TEST(ProcessEdge, AnInterruptedLaunchWaitsForTheGameWithTheLockHeld)
 /// null device (input) or to `output`.
 int runWithClosedStreams(const std::vector<int>& closed, const std::vector<std::string>& arguments, const fs::path& output)
 {
-    const testing::ArgumentVector argv(program, arguments);
+    const test_support::ArgumentVector argv(program, arguments);
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int in = ::open("/dev/null", O_RDONLY);
@@ -147,14 +147,14 @@ TEST(ProcessEdge, ClosedStandardStreamsNeverLeadIntoTheLockFileOrTheLog)
         TempDir folder;
         const fs::path root = folder / "root";
         // Not an archive at all: setup reports progress while it holds the lock, then fails.
-        testing::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
+        test_support::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
 
         const int status = runWithClosedStreams(
             c.closed, {"--cli", "--install", "--game", (folder / "source" / "h2pc_data.bin").string(), "--home", root.string()},
             folder / "output.txt");
         EXPECT_EQ(status, 1);
-        EXPECT_EQ(testing::readText(root / "launcher.lock"), "") << "the lock file's content never changes";
-        for (const auto& line : testing::readLines(root / "Logs/setup.log"))
+        EXPECT_EQ(test_support::readText(root / "launcher.lock"), "") << "the lock file's content never changes";
+        for (const auto& line : test_support::readLines(root / "Logs/setup.log"))
             if (line.find("Importing your Halo 2 files") != std::string::npos)
                 EXPECT_EQ(line.front(), '[') << "only stamped lines: " << line;
     }
@@ -176,13 +176,13 @@ TEST(ProcessEdge, SetupCreatesPrivateFilesAndClosedFoldersWhateverTheUmask)
         TempDir folder;
         const fs::path root = folder / "new" / "root";
         if (c.earlierLog) {
-            testing::writeText(root / "Logs/setup.log", "[2026-12-05T08:06:32Z] earlier\n");
+            test_support::writeText(root / "Logs/setup.log", "[2026-12-05T08:06:32Z] earlier\n");
             fs::permissions(root / "Logs/setup.log", fs::perms(0644));
         }
         const HostQueries noSpaceCheck{.freeSpace = {}, .x86Probe = HostQueries::platform().x86Probe};
         const Installer installer(root, {}, demoCatalogue(), noSpaceCheck);
         // Not an archive at all: setup creates its folders and files, then fails.
-        testing::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
+        test_support::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
         const mode_t previous = ::umask(c.umask);
         std::string failure;
         try {
@@ -194,11 +194,11 @@ TEST(ProcessEdge, SetupCreatesPrivateFilesAndClosedFoldersWhateverTheUmask)
 
         EXPECT_EQ(failure, notAnArchive);
         if (!c.earlierLog)
-            EXPECT_EQ(testing::permissionsOf(folder / "new"), 0755u) << "a missing parent";
-        EXPECT_EQ(testing::permissionsOf(root), 0755u);
-        EXPECT_EQ(testing::permissionsOf(root / "Logs"), 0755u);
-        EXPECT_EQ(testing::permissionsOf(root / "Logs/setup.log"), 0600u) << "the runner writes it first";
-        EXPECT_EQ(testing::permissionsOf(root / "launcher.lock"), 0600u);
+            EXPECT_EQ(test_support::permissionsOf(folder / "new"), 0755u) << "a missing parent";
+        EXPECT_EQ(test_support::permissionsOf(root), 0755u);
+        EXPECT_EQ(test_support::permissionsOf(root / "Logs"), 0755u);
+        EXPECT_EQ(test_support::permissionsOf(root / "Logs/setup.log"), 0600u) << "the runner writes it first";
+        EXPECT_EQ(test_support::permissionsOf(root / "launcher.lock"), 0600u);
     }
 }
 
@@ -210,9 +210,9 @@ TEST(ProcessEdge, ControlCharactersInPathsAreShownOnTheTerminalAndInTheLogNotObe
     const fs::path root = folder / "root";
     const std::string evil = "evil\x1b[2J\x1b]0;pwned\a\n[2026-12-05T08:06:32Z] Ready to play.zip";
     const std::string shown = "evil\\e[2J\\e]0;pwned\\x07\\n[2026-12-05T08:06:32Z] Ready to play.zip";
-    testing::writeGameFolder(folder / "content");
-    testing::makeArchive(folder / "source" / evil, "zip", folder / "content", {"halo2.exe", "xlive.dll", "maps"});
-    testing::writeText(folder / "source" / "not the decoder.dll", "MZ");
+    test_support::writeGameFolder(folder / "content");
+    test_support::makeArchive(folder / "source" / evil, "zip", folder / "content", {"halo2.exe", "xlive.dll", "maps"});
+    test_support::writeText(folder / "source" / "not the decoder.dll", "MZ");
 
     std::ostringstream out, err;
     const int status = runCLI({"corvanel", "--cli", "--install", "--game", (folder / "source" / evil).string(), "--audio",
@@ -231,10 +231,10 @@ TEST(ProcessEdge, ControlCharactersInPathsAreShownOnTheTerminalAndInTheLogNotObe
     EXPECT_FALSE(hasControl(err.str())) << err.str();
     EXPECT_NE(out.str().find("Extracting " + shown), std::string::npos) << out.str();
 
-    const std::string log = testing::readText(root / "Logs/setup.log");
+    const std::string log = test_support::readText(root / "Logs/setup.log");
     EXPECT_FALSE(hasControl(log)) << log;
     EXPECT_NE(log.find("] Extracting " + shown), std::string::npos) << log;
-    for (const auto& line : testing::readLines(root / "Logs/setup.log"))
+    for (const auto& line : test_support::readLines(root / "Logs/setup.log"))
         EXPECT_NE(line.rfind("[2026-12-05T08:06:32Z] Ready to play", 0), 0u) << "no line of the path's making: " << line;
 }
 
@@ -255,7 +255,7 @@ TEST(ProcessEdge, AHomeThatIsALinkIsFollowedUnlessItsTargetIsMissing)
         if (c.targetExists)
             fs::create_directories(target);
         fs::create_symlink(target, link);
-        testing::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
+        test_support::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
 
         std::ostringstream out, err;
         const int status = runCLI({"corvanel", "--cli", "--install", "--game", (folder / "source" / "h2pc_data.bin").string(),
@@ -290,21 +290,21 @@ TEST(ProcessEdge, AStageThatFillsTheDiskSaysSoAndHowMuchSetupNeeds)
         SCOPED_TRACE(c.name);
         TempDir folder;
         fs::create_directory(folder / "volume");
-        const auto volume = testing::ScratchMount::smallVolume(folder / "volume", "8m");
+        const auto volume = test_support::ScratchMount::smallVolume(folder / "volume", "8m");
         if (!volume.mounted())
             GTEST_SKIP() << "cannot mount a small volume here: " << volume.reason();
         const fs::path root = folder / "volume" / "root";
 
         const fs::path content = folder / "content";
-        testing::writeGameFolder(content);
-        testing::writeText(content / "maps" / "huge.map", std::string(12'000'000, '\0'));
+        test_support::writeGameFolder(content);
+        test_support::writeText(content / "maps" / "huge.map", std::string(12'000'000, '\0'));
         fs::path source = content;
         if (c.archive) {
             source = folder / "source" / "halo2.zip";
-            testing::makeArchive(source, "zip", content, {"halo2.exe", "xlive.dll", "maps"});
+            test_support::makeArchive(source, "zip", content, {"halo2.exe", "xlive.dll", "maps"});
         }
 
-        const Installer installer(root, {}, demoCatalogue(), testing::roomOnlyAtPreflight());
+        const Installer installer(root, {}, demoCatalogue(), test_support::roomOnlyAtPreflight());
         std::string failure;
         try {
             installer.install(source, std::nullopt, std::nullopt);
@@ -318,8 +318,8 @@ TEST(ProcessEdge, AStageThatFillsTheDiskSaysSoAndHowMuchSetupNeeds)
 /// Installs a stand-in game: the runtime's wine is a shell script running `game`.
 void installScriptedGame(const fs::path& root, const std::string& game)
 {
-    testing::makeInstalledState(root);
-    testing::writeText(root / "Runtime/wswine.bundle/bin/wine", "#!/bin/sh\n" + game + "\n");
+    test_support::makeInstalledState(root);
+    test_support::writeText(root / "Runtime/wswine.bundle/bin/wine", "#!/bin/sh\n" + game + "\n");
 }
 
 // The launcher ends the way the game did, in the shell's convention: 128 plus the number of the
@@ -349,7 +349,7 @@ TEST(ProcessEdge, TheLaunchersStatusTellsHowTheGameEnded)
         const fs::path root = folder / "root";
         installScriptedGame(root, c.game);
 
-        testing::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
+        test_support::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
         if (c.sent != 0) {
             ASSERT_TRUE(waitForText(root / "Logs/halo2.log", "playing", 30)) << "the game started";
             ASSERT_EQ(::kill(launch.pid(), c.sent), 0);
@@ -369,7 +369,7 @@ TEST(ProcessEdge, AGameOutlivingAKilledLauncherKeepsTheLock)
     installHeldGame(root);
     const fs::path gameLog = root / "Logs/halo2.log";
 
-    testing::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
+    test_support::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
     ASSERT_TRUE(waitForText(gameLog, "playing", 30)) << "the game started";
     ASSERT_EQ(::kill(launch.pid(), SIGKILL), 0);
     EXPECT_EQ(launch.finish().status, -1) << "the launcher is gone";
@@ -378,11 +378,11 @@ TEST(ProcessEdge, AGameOutlivingAKilledLauncherKeepsTheLock)
         const LaunchedGame second = Installer(root).launch();
         ADD_FAILURE() << "a second game started while the first played";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), testing::competingLauncher);
+        EXPECT_EQ(failure.message(), test_support::competingLauncher);
     }
     std::ostringstream out, err;
     EXPECT_EQ(runCLI({"corvanel", "--cli", "--repair", "--home", root.string()}, out, err), 1);
-    EXPECT_EQ(err.str(), testing::competingLauncherLine);
+    EXPECT_EQ(err.str(), test_support::competingLauncherLine);
 
     // Once the game has ended, the root is free again.
     fs::remove(root / "Install/game/hold.txt");
@@ -416,14 +416,14 @@ TEST(ProcessEdge, AReadOnlyRootIsNamedAsSuch)
         const fs::path root = folder / "root";
         fs::create_directories(root);
         if (c.installed) {
-            testing::makeInstalledState(root);
-            testing::writeText(root / "launcher.lock", "");
+            test_support::makeInstalledState(root);
+            test_support::writeText(root / "launcher.lock", "");
         }
-        testing::writeText(folder / "source" / "h2pc_data.bin", "archive");
-        const auto readOnly = testing::ScratchMount::readOnly(root);
+        test_support::writeText(folder / "source" / "h2pc_data.bin", "archive");
+        const auto readOnly = test_support::ScratchMount::readOnly(root);
         if (!readOnly.mounted())
             GTEST_SKIP() << "cannot mount a read-only folder here: " << readOnly.reason();
-        const std::string before = testing::treeState(root);
+        const std::string before = test_support::treeState(root);
 
         std::vector<std::string> arguments{"corvanel", "--cli"};
         for (const auto& argument : c.arguments)
@@ -433,7 +433,7 @@ TEST(ProcessEdge, AReadOnlyRootIsNamedAsSuch)
         EXPECT_EQ(runCLI(arguments, out, err, demoCatalogue()), 1);
         EXPECT_EQ(err.str(), "The installation folder " + root.string()
                                  + " is read-only, so nothing was changed. Make it writable or choose another folder, then retry.\n");
-        EXPECT_EQ(testing::treeState(root), before);
+        EXPECT_EQ(test_support::treeState(root), before);
     }
 }
 

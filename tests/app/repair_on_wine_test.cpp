@@ -32,14 +32,14 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using test_support::TempDir;
 
 const fs::path kit = CORVANEL_FIXTURES_DIR;
 const fs::path program = CORVANEL_DEMO_BINARY;
 
-testing::ProgramOutcome corvanel(const std::vector<std::string>& arguments, const fs::path& scratch)
+test_support::ProgramOutcome corvanel(const std::vector<std::string>& arguments, const fs::path& scratch)
 {
-    return testing::runCommandLine(program, arguments, scratch);
+    return test_support::runCommandLine(program, arguments, scratch);
 }
 
 /// The prefix's own user folder, where the game keeps its saves.
@@ -69,7 +69,7 @@ protected:
                           (kit / "cache").string(), "--home", original().string()},
                          folder->path());
         ::umask(callers);
-        testing::waitForWine(original());
+        test_support::waitForWine(original());
     }
     static void TearDownTestSuite() { folder.reset(); }
 
@@ -85,20 +85,20 @@ protected:
     {
         dropCopy();
         copy = std::make_unique<TempDir>();
-        ASSERT_EQ(testing::runProgram({"/bin/cp", "-a", original().string(), root().string()}), 0);
+        ASSERT_EQ(test_support::runProgram({"/bin/cp", "-a", original().string(), root().string()}), 0);
         // The game link is the prefix's one absolute link into the root.
         const fs::path link = root() / "Install/prefix/drive_c/Games/Halo 2";
         fs::remove(link);
         fs::create_directory_symlink(root() / "Install/game", link);
         ASSERT_EQ(describeMissingParts(installer().missingParts()), "") << "the copy is a complete installation";
-        gameBefore = testing::snapshotOf(root()).game;
-        testing::writeText(savedGame(), "chapter 3, legendary");
+        gameBefore = test_support::snapshotOf(root()).game;
+        test_support::writeText(savedGame(), "chapter 3, legendary");
     }
     void dropCopy()
     {
         if (!copy)
             return;
-        testing::waitForWine(root());
+        test_support::waitForWine(root());
         copy.reset();
     }
 
@@ -115,21 +115,21 @@ protected:
         auto record = InstallationRecord::read(root() / "installed.json");
         ASSERT_TRUE(record);
         record->engine = SystemWine{goneWine(), "wine-8.0 (Debian 8.0~repack-4)"}.engine();
-        testing::writeText(root() / "installed.json", record->encode());
+        test_support::writeText(root() / "installed.json", record->encode());
     }
     fs::path savedGame() const { return userFolder(root()) / "Saved Games/Halo 2/slot1.sav"; }
 
-    testing::ProgramOutcome repair() const { return corvanel({"--repair", "--home", root().string()}, scratch()); }
+    test_support::ProgramOutcome repair() const { return corvanel({"--repair", "--home", root().string()}, scratch()); }
 
     /// Installed again, the game folder as setup left it, the save kept, nothing left over.
     void expectRepaired() const
     {
         EXPECT_EQ(corvanel({"--status", "--home", root().string()}, scratch()).out, "installed\n");
         EXPECT_EQ(describeMissingParts(installer().missingParts()), "");
-        EXPECT_EQ(testing::snapshotOf(root()).game, gameBefore);
-        EXPECT_EQ(testing::readText(savedGame()), "chapter 3, legendary");
-        EXPECT_EQ(testing::leftoversIn(root()), std::vector<std::string>{});
-        const auto record = InstallationRecord::decode(testing::readText(root() / "installed.json"));
+        EXPECT_EQ(test_support::snapshotOf(root()).game, gameBefore);
+        EXPECT_EQ(test_support::readText(savedGame()), "chapter 3, legendary");
+        EXPECT_EQ(test_support::leftoversIn(root()), std::vector<std::string>{});
+        const auto record = InstallationRecord::decode(test_support::readText(root() / "installed.json"));
         ASSERT_TRUE(record);
         EXPECT_EQ(record->format, 1);
         EXPECT_TRUE(std::regex_match(record->engine, std::regex(R"(wine-[0-9]+\.[0-9]+.* at /.+)"))) << record->engine;
@@ -138,13 +138,13 @@ protected:
     }
 
     static std::unique_ptr<TempDir> folder;
-    static testing::ProgramOutcome setup;
+    static test_support::ProgramOutcome setup;
     std::unique_ptr<TempDir> copy;
     std::string gameBefore;
 };
 
 std::unique_ptr<TempDir> RepairOnWine::folder;
-testing::ProgramOutcome RepairOnWine::setup;
+test_support::ProgramOutcome RepairOnWine::setup;
 
 // Each lost part is rebuilt by its own stage and no other: the stages' headlines show which ran.
 TEST_F(RepairOnWine, RebuildsEachLostPartAndNothingElse)
@@ -178,14 +178,14 @@ TEST_F(RepairOnWine, RebuildsEachLostPartAndNothingElse)
         const auto outcome = repair();
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_EQ(outcome.err, "");
-        const auto printed = testing::linesOf(outcome.out);
+        const auto printed = test_support::linesOf(outcome.out);
         ASSERT_GE(printed.size(), 3u) << outcome.out;
         EXPECT_EQ(printed[0], "Repairing your installation");
         EXPECT_EQ(printed[1], c.found);
         EXPECT_EQ(printed.back(), "Ready to play");
         for (const auto& stage : {runtime, graphics, prefix})
             EXPECT_EQ(contains(printed, stage), contains(c.ran, stage)) << stage;
-        EXPECT_TRUE(testing::logContains(root(), "] " + c.found)) << "what was missing is in the setup log";
+        EXPECT_TRUE(test_support::logContains(root(), "] " + c.found)) << "what was missing is in the setup log";
         expectRepaired();
     }
 }
@@ -197,34 +197,34 @@ TEST_F(RepairOnWine, RestoresEverythingLostAtOnceFromTheKeptDownloads)
     fs::remove(root() / "Install/prefix/system.reg");
     fs::remove(root() / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll");
     fs::remove(root() / "Install/game/D3DCompiler_43.dll");
-    const auto downloads = testing::snapshotOf(root()).downloads;
+    const auto downloads = test_support::snapshotOf(root()).downloads;
 
     const auto outcome = repair();
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(testing::linesOf(outcome.out).back(), "Ready to play");
+    EXPECT_EQ(test_support::linesOf(outcome.out).back(), "Ready to play");
     expectRepaired();
-    EXPECT_EQ(testing::snapshotOf(root()).downloads, downloads);
+    EXPECT_EQ(test_support::snapshotOf(root()).downloads, downloads);
 }
 
 TEST_F(RepairOnWine, ACompleteInstallationIsLeftUntouched)
 {
-    const auto before = testing::treeState(root());
+    const auto before = test_support::treeState(root());
     const auto outcome = repair();
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(outcome.out, "The installation is already complete, so nothing was changed. Launch Halo 2 to play.\n");
-    EXPECT_EQ(testing::treeState(root()), before);
+    EXPECT_EQ(test_support::treeState(root()), before);
 }
 
 TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
 {
     const fs::path gameLog = root() / "Logs/halo2.log";
-    const auto logged = testing::readText(gameLog).size();
-    testing::writeText(root() / "Install/game/hold.txt", "");
-    testing::StartedProgram playing(program, {"--cli", "--launch", "--home", root().string()}, scratch());
+    const auto logged = test_support::readText(gameLog).size();
+    test_support::writeText(root() / "Install/game/hold.txt", "");
+    test_support::StartedProgram playing(program, {"--cli", "--launch", "--home", root().string()}, scratch());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (testing::readText(gameLog).size() <= logged && std::chrono::steady_clock::now() < deadline)
+    while (test_support::readText(gameLog).size() <= logged && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_GT(testing::readText(gameLog).size(), logged) << "the game started";
+    ASSERT_GT(test_support::readText(gameLog).size(), logged) << "the game started";
     fs::remove(root() / "Install/game/d3dx9_31.dll"); // lost while the game plays
 
     const auto refused = repair();
@@ -233,7 +233,7 @@ TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
 
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "");
-    EXPECT_EQ(refused.err, testing::competingLauncherLine);
+    EXPECT_EQ(refused.err, test_support::competingLauncherLine);
     EXPECT_FALSE(fs::exists(root() / "Install/game/d3dx9_31.dll"));
     EXPECT_EQ(played.status, 0) << played.err;
 
@@ -247,13 +247,13 @@ TEST_F(RepairOnWine, IsRefusedWhileTheGamePlays)
 TEST_F(RepairOnWine, TheGameKeepsTheLockWhenItsLauncherIsKilled)
 {
     const fs::path gameLog = root() / "Logs/halo2.log";
-    const auto logged = testing::readText(gameLog).size();
-    testing::writeText(root() / "Install/game/hold.txt", "");
-    testing::StartedProgram playing(program, {"--cli", "--launch", "--home", root().string()}, scratch());
+    const auto logged = test_support::readText(gameLog).size();
+    test_support::writeText(root() / "Install/game/hold.txt", "");
+    test_support::StartedProgram playing(program, {"--cli", "--launch", "--home", root().string()}, scratch());
     const auto started = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (testing::readText(gameLog).size() <= logged && std::chrono::steady_clock::now() < started)
+    while (test_support::readText(gameLog).size() <= logged && std::chrono::steady_clock::now() < started)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_GT(testing::readText(gameLog).size(), logged) << "the game started";
+    ASSERT_GT(test_support::readText(gameLog).size(), logged) << "the game started";
     // Something for repair to do once it gets the lock; a launch would have refused to start without it.
     fs::remove(root() / "Install/game/d3dx9_31.dll");
     ASSERT_EQ(::kill(playing.pid(), SIGKILL), 0);
@@ -261,7 +261,7 @@ TEST_F(RepairOnWine, TheGameKeepsTheLockWhenItsLauncherIsKilled)
 
     const auto refused = repair();
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, testing::competingLauncherLine);
+    EXPECT_EQ(refused.err, test_support::competingLauncherLine);
     EXPECT_FALSE(fs::exists(root() / "Install/game/d3dx9_31.dll"));
 
     fs::remove(root() / "Install/game/hold.txt");
@@ -291,8 +291,8 @@ TEST_F(RepairOnWine, WineGoneAfterSetupIsDamageThatRepairMendsOnceWineIsBack)
               "Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install "
               "wine wine64 wine32:i386) before repairing.");
 
-    const std::string recordBefore = testing::readText(root() / "installed.json");
-    const Installer withoutWine(root(), {}, demoCatalogue(), testing::wineAt({goneWine()}));
+    const std::string recordBefore = test_support::readText(root() / "installed.json");
+    const Installer withoutWine(root(), {}, demoCatalogue(), test_support::wineAt({goneWine()}));
     try {
         withoutWine.repair(std::nullopt, std::nullopt);
         ADD_FAILURE() << "repaired without any Wine";
@@ -302,11 +302,11 @@ TEST_F(RepairOnWine, WineGoneAfterSetupIsDamageThatRepairMendsOnceWineIsBack)
                   "Wine (on Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install wine wine64 "
                   "wine32:i386), then retry.");
     }
-    EXPECT_EQ(testing::readText(root() / "installed.json"), recordBefore);
+    EXPECT_EQ(test_support::readText(root() / "installed.json"), recordBefore);
 
     const auto repaired = repair();
     EXPECT_EQ(repaired.status, 0) << repaired.err;
-    const auto printed = testing::linesOf(repaired.out);
+    const auto printed = test_support::linesOf(repaired.out);
     EXPECT_TRUE(contains(printed, checkingWine)) << repaired.out;
     EXPECT_EQ(printed.back(), "Ready to play");
     expectRepaired();
@@ -328,14 +328,14 @@ TEST_F(RepairOnWine, NothingInTheRootIsWorldWritableWhateverTheCallersUmask)
 TEST_F(RepairOnWine, LostGameFilesAreLeftToSetupWhichKeepsTheSaves)
 {
     fs::remove(root() / "Install/game/maps/shared.map");
-    const auto before = testing::treeState(root());
+    const auto before = test_support::treeState(root());
 
     const auto refused = repair();
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "The game file maps/shared.map is missing, so the game files need to be set up again; nothing "
                            "was changed. Delete installed.json in " + root().string()
                                + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.\n");
-    EXPECT_EQ(testing::treeState(root()), before);
+    EXPECT_EQ(test_support::treeState(root()), before);
 
     fs::remove(root() / "installed.json");
     const auto setup = corvanel({"--install", "--game", (kit / "h2pc_installer_2.1").string(), "--home", root().string()},
@@ -355,22 +355,22 @@ TEST_F(RepairOnWine, ARepairKilledMidwayIsFinishedByTheNext)
         }
         ASSERT_NO_FATAL_FAILURE(loseWine());
         fs::remove(root() / "Install/prefix/system.reg");
-        const std::string recordBefore = testing::readText(root() / "installed.json");
+        const std::string recordBefore = test_support::readText(root() / "installed.json");
 
-        testing::StartedProgram first(program, {"--cli", "--repair", "--home", root().string()}, scratch());
+        test_support::StartedProgram first(program, {"--cli", "--repair", "--home", root().string()}, scratch());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
-        while (!testing::logContains(root(), killedAt) && std::chrono::steady_clock::now() < deadline)
+        while (!test_support::logContains(root(), killedAt) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ::kill(first.pid(), SIGKILL);
         const auto killed = first.finish();
         ASSERT_EQ(killed.status, -1) << "ended by the signal, not finished: " << killed.out;
-        testing::waitForToolsUsing(root());
-        testing::waitForWine(root());
-        EXPECT_EQ(testing::readText(root() / "installed.json"), recordBefore) << "the record only changes at the end";
+        test_support::waitForToolsUsing(root());
+        test_support::waitForWine(root());
+        EXPECT_EQ(test_support::readText(root() / "installed.json"), recordBefore) << "the record only changes at the end";
 
         const auto second = repair();
         EXPECT_EQ(second.status, 0) << second.err;
-        EXPECT_EQ(testing::linesOf(second.out).back(), "Ready to play");
+        EXPECT_EQ(test_support::linesOf(second.out).back(), "Ready to play");
         expectRepaired();
     }
 }
@@ -388,7 +388,7 @@ TEST_F(RepairOnWine, SetupKeepsTheProfileFoldersInsideThePrefix)
 /// How often `text` occurs in the setup log below `root`.
 std::size_t timesLogged(const fs::path& root, const std::string& text)
 {
-    const std::string log = testing::readText(root / "Logs/setup.log");
+    const std::string log = test_support::readText(root / "Logs/setup.log");
     std::size_t count = 0;
     for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
         ++count;
@@ -400,7 +400,7 @@ TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
 {
     const fs::path prefix = "Install/prefix";
     // A Wine the record names that cannot start anything; repair finds this computer's own again.
-    const testing::TempDir elsewhere;
+    const test_support::TempDir elsewhere;
     const fs::path emptyWine = elsewhere / "wine64";
     const struct {
         const char* name;
@@ -411,7 +411,7 @@ TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
          "The private Windows environment is missing its drive C: or Z:."},
         {"drive Z: removed", [&](const fs::path& r) { fs::remove(r / prefix / "dosdevices/z:"); },
          "The private Windows environment is missing its drive C: or Z:."},
-        {"system registry emptied", [&](const fs::path& r) { testing::writeText(r / prefix / "system.reg", ""); },
+        {"system registry emptied", [&](const fs::path& r) { test_support::writeText(r / prefix / "system.reg", ""); },
          "The private Windows environment is missing its system registry."},
         {"system registry is a named pipe",
          [&](const fs::path& r) {
@@ -420,10 +420,10 @@ TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
          },
          "The private Windows environment is missing its system registry."},
         {"our settings lost from the user registry",
-         [&](const fs::path& r) { testing::eraseLinesWith(r / prefix / "user.reg", "\"VideoMemorySize\""); },
+         [&](const fs::path& r) { test_support::eraseLinesWith(r / prefix / "user.reg", "\"VideoMemorySize\""); },
          "The private Windows environment is missing its user registry."},
         {"decoder registration lost",
-         [&](const fs::path& r) { testing::eraseLinesWith(r / prefix / "system.reg", "syswow64\\\\wmadmod.dll"); },
+         [&](const fs::path& r) { test_support::eraseLinesWith(r / prefix / "system.reg", "syswow64\\\\wmadmod.dll"); },
          "The audio decoder is not registered in the private Windows environment."},
         {"core library lost after Wine marked the prefix current",
          [&](const fs::path& r) { fs::remove(r / prefix / "drive_c/windows/system32/kernel32.dll"); },
@@ -431,13 +431,13 @@ TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
         {"the recorded Wine emptied",
          [&](const fs::path& r) {
              for (const char* program : {"wine64", "wineserver"}) {
-                 testing::writeText(emptyWine.parent_path() / program, "");
+                 test_support::writeText(emptyWine.parent_path() / program, "");
                  fs::permissions(emptyWine.parent_path() / program, fs::perms(0755));
              }
              auto record = InstallationRecord::read(r / "installed.json");
              ASSERT_TRUE(record);
              record->engine = SystemWine{emptyWine, "wine-8.0"}.engine();
-             testing::writeText(r / "installed.json", record->encode());
+             test_support::writeText(r / "installed.json", record->encode());
          },
          "Wine is no longer at " + emptyWine.string() + "."},
         {"a user folder leads out of the prefix",
@@ -458,7 +458,7 @@ TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
 
         const auto outcome = repair();
         EXPECT_EQ(outcome.status, 0) << outcome.err;
-        const auto printed = testing::linesOf(outcome.out);
+        const auto printed = test_support::linesOf(outcome.out);
         ASSERT_GE(printed.size(), 3u) << outcome.out;
         EXPECT_EQ(printed[0], "Repairing your installation");
         EXPECT_TRUE(contains(printed, c.found)) << outcome.out;
@@ -496,21 +496,21 @@ TEST_F(RepairOnWine, ARepairStoppedWhileWineWorksIsFinishedByTheNext)
         c.damage(root());
         const std::size_t before = timesLogged(root(), c.stoppedAt);
 
-        testing::StartedProgram first(program, {"--cli", "--repair", "--home", root().string()}, scratch());
+        test_support::StartedProgram first(program, {"--cli", "--repair", "--home", root().string()}, scratch());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
         while (timesLogged(root(), c.stoppedAt) == before && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_GT(timesLogged(root(), c.stoppedAt), before) << "the repair reached the program";
         ::kill(first.pid(), c.signal);
         const auto stopped = first.finish();
-        EXPECT_FALSE(contains(testing::linesOf(stopped.out), "Ready to play")) << stopped.out;
-        testing::waitForToolsUsing(root());
-        testing::waitForWine(root());
+        EXPECT_FALSE(contains(test_support::linesOf(stopped.out), "Ready to play")) << stopped.out;
+        test_support::waitForToolsUsing(root());
+        test_support::waitForWine(root());
         EXPECT_NE(describeMissingParts(installer().missingParts()), "") << "the stopped work is still to do";
 
         const auto second = repair();
         EXPECT_EQ(second.status, 0) << second.err;
-        EXPECT_EQ(testing::linesOf(second.out).back(), "Ready to play");
+        EXPECT_EQ(test_support::linesOf(second.out).back(), "Ready to play");
         expectRepaired();
     }
 }

@@ -21,8 +21,8 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
-using testing::writeText;
+using test_support::TempDir;
+using test_support::writeText;
 
 const std::string decoderBytes = "MZ decoder";
 
@@ -30,14 +30,14 @@ const std::string decoderBytes = "MZ decoder";
 Catalogue standInCatalogue()
 {
     Catalogue catalogue = releaseCatalogue();
-    catalogue.codecHash = testing::digestOf(decoderBytes);
+    catalogue.codecHash = test_support::digestOf(decoderBytes);
     return catalogue;
 }
 
 /// Everything repair looks at, in place and valid.
 void makeCompleteRoot(const fs::path& root)
 {
-    testing::makeInstalledState(root);
+    test_support::makeInstalledState(root);
     writeText(root / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll", decoderBytes);
     writeText(root / "launcher.lock", "");
     fs::permissions(root / "launcher.lock", fs::perms::owner_read | fs::perms::owner_write); // as the launcher makes it
@@ -110,13 +110,13 @@ TEST(Repair, RefusesWhatItCannotRepairAndChangesNothing)
         const fs::path root = folder / c.name;
         makeCompleteRoot(root);
         c.damage(root);
-        const std::string before = testing::treeState(root);
+        const std::string before = test_support::treeState(root);
 
         const Outcome outcome = repairCli(root);
         EXPECT_EQ(outcome.status, 1);
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(outcome.err, c.message(root));
-        EXPECT_EQ(testing::treeState(root), before);
+        EXPECT_EQ(test_support::treeState(root), before);
     }
 
     const fs::path nowhere = folder / "nowhere";
@@ -129,13 +129,13 @@ TEST(Repair, LeavesACompleteInstallationAsItIs)
     TempDir folder;
     makeCompleteRoot(folder / "root");
     ASSERT_TRUE(Installer(folder / "root", {}, standInCatalogue()).missingParts().empty());
-    const std::string before = testing::treeState(folder / "root");
+    const std::string before = test_support::treeState(folder / "root");
 
     const Outcome outcome = repairCli(folder / "root");
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out, "The installation is already complete, so nothing was changed. Launch Halo 2 to play.\n");
     EXPECT_EQ(outcome.err, "");
-    EXPECT_EQ(testing::treeState(folder / "root"), before) << "not even the setup log is written";
+    EXPECT_EQ(test_support::treeState(folder / "root"), before) << "not even the setup log is written";
 }
 
 TEST(Repair, IsRefusedWhileAnotherLauncherHoldsTheRoot)
@@ -143,13 +143,13 @@ TEST(Repair, IsRefusedWhileAnotherLauncherHoldsTheRoot)
     TempDir folder;
     makeCompleteRoot(folder / "root");
     fs::remove_all(folder / "root/Runtime");
-    const std::string before = testing::treeState(folder / "root");
+    const std::string before = test_support::treeState(folder / "root");
     const InstallLock held(folder / "root/launcher.lock");
 
     const Outcome outcome = repairCli(folder / "root");
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, testing::competingLauncherLine);
-    EXPECT_EQ(testing::treeState(folder / "root"), before);
+    EXPECT_EQ(outcome.err, test_support::competingLauncherLine);
+    EXPECT_EQ(test_support::treeState(folder / "root"), before);
 }
 
 // Each damage is found by the part that rebuilds it, and the installed-state test, which reads
@@ -207,12 +207,12 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
          },
          InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
         {"system registry without our machine setting",
-         [](const fs::path& r) { testing::eraseLinesWith(r / "Install/prefix/system.reg", "GameInstallDir"); },
+         [](const fs::path& r) { test_support::eraseLinesWith(r / "Install/prefix/system.reg", "GameInstallDir"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
         {"user registry removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/user.reg"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", false},
         {"user registry without one of our settings",
-         [](const fs::path& r) { testing::eraseLinesWith(r / "Install/prefix/user.reg", "VideoMemorySize"); },
+         [](const fs::path& r) { test_support::eraseLinesWith(r / "Install/prefix/user.reg", "VideoMemorySize"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", false},
         {"core library missing", [](const fs::path& r) { fs::remove(r / "Install/prefix/drive_c/windows/system32/kernel32.dll"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment was not set up completely.", false},
@@ -239,7 +239,7 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
          },
          InstallationPart::WindowsEnvironment, "The private Windows environment no longer leads to the game folder.", false},
         {"decoder not registered",
-         [](const fs::path& r) { testing::eraseLinesWith(r / "Install/prefix/system.reg", "wmadmod.dll"); },
+         [](const fs::path& r) { test_support::eraseLinesWith(r / "Install/prefix/system.reg", "wmadmod.dll"); },
          InstallationPart::AudioDecoder, "The audio decoder is not registered in the private Windows environment.", false},
         {"decoder removed", [&](const fs::path& r) { fs::remove(r / syswow64 / "wmadmod.dll"); },
          InstallationPart::AudioDecoder, "The audio decoder is missing from the private Windows environment.", false},
@@ -259,7 +259,7 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
         makeCompleteRoot(root);
         c.damage(root);
         // The unpacked runtime's own checks; the computer's Wine has its own tests.
-        const Installer installer(root, {}, standInCatalogue(), testing::downloadedRuntime());
+        const Installer installer(root, {}, standInCatalogue(), test_support::downloadedRuntime());
 
         const auto parts = installer.missingParts();
         ASSERT_EQ(parts.size(), 1u);
@@ -272,8 +272,8 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
 TEST(Repair, ListsEveryPartOfAnEmptiedRootInCheckingOrder)
 {
     TempDir folder;
-    writeText(folder / "root/installed.json", testing::validRecordText());
-    const auto parts = Installer(folder / "root", {}, standInCatalogue(), testing::downloadedRuntime()).missingParts();
+    writeText(folder / "root/installed.json", test_support::validRecordText());
+    const auto parts = Installer(folder / "root", {}, standInCatalogue(), test_support::downloadedRuntime()).missingParts();
 
     std::vector<std::string> descriptions;
     for (const auto& part : parts)
@@ -340,13 +340,13 @@ TEST(Repair, RefusesLinkedLayoutFoldersAndLeavesWhatTheyLeadToUntouched)
         const fs::path outside = folder / "elsewhere";
         fs::rename(root / linked, outside);
         fs::create_directory_symlink(outside, root / linked);
-        const std::string canary = testing::treeState(outside);
+        const std::string canary = test_support::treeState(outside);
 
         const Outcome outcome = repairCli(root);
         EXPECT_EQ(outcome.status, 1);
         EXPECT_EQ(outcome.err, "Corvanel cannot write into " + (root / linked).string()
                                    + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.\n");
-        EXPECT_EQ(testing::treeState(outside), canary);
+        EXPECT_EQ(test_support::treeState(outside), canary);
     }
 }
 
@@ -358,7 +358,7 @@ TEST(Repair, RefusesAHugeRecordQuickly)
     makeCompleteRoot(root);
     fs::remove(root / "Runtime/lib/libinotify.0.dylib");
     fs::resize_file(root / "installed.json", std::uintmax_t{3} << 30); // sparse: no blocks written
-    const std::string before = testing::treeState(root);
+    const std::string before = test_support::treeState(root);
 
     const auto started = std::chrono::steady_clock::now();
     const Outcome outcome = repairCli(root);
@@ -367,7 +367,7 @@ TEST(Repair, RefusesAHugeRecordQuickly)
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "The installation record installed.json is far larger than any record Corvanel writes, so nothing "
                            "was changed. Move it out of " + root.string() + ", then set up Halo 2 again.\n");
-    EXPECT_EQ(testing::treeState(root), before);
+    EXPECT_EQ(test_support::treeState(root), before);
     // Reading 3 GiB, even of zeros, takes many seconds; the refusal only looks at the size.
     EXPECT_LT(took, std::chrono::seconds(5));
     EXPECT_FALSE(Installer(root, {}, standInCatalogue()).isInstalled());
@@ -393,7 +393,7 @@ TEST(Repair, RefusesARealEntryAmongTheDrivesAndKeepsIt)
         EXPECT_EQ(outcome.err, "The private Windows environment's drive folder holds " + own.string()
                                    + ", which is not a drive link, so it was left as it is. Move it out of "
                                    + own.parent_path().string() + ", then retry.\n");
-        EXPECT_EQ(testing::readText(isFolder ? own / "notes.txt" : own), "mine");
+        EXPECT_EQ(test_support::readText(isFolder ? own / "notes.txt" : own), "mine");
     }
 }
 

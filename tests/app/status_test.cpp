@@ -17,8 +17,8 @@
 namespace corvanel {
 namespace {
 
-using testing::TempDir;
-using testing::writeText;
+using test_support::TempDir;
+using test_support::writeText;
 
 struct StatusResult {
     int status;
@@ -44,7 +44,7 @@ void expectStatus(const fs::path& root, bool installed)
 
 TEST(Status, ReadsTheRecordAndAcceptsOnlyAFormatOneRecordWithAllFourMembers)
 {
-    const std::string valid = testing::validRecordText();
+    const std::string valid = test_support::validRecordText();
     const struct {
         const char* name;
         std::string record;
@@ -98,7 +98,7 @@ TEST(Status, ReadsTheRecordAndAcceptsOnlyAFormatOneRecordWithAllFourMembers)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir root;
-        testing::makeInstalledState(root.path());
+        test_support::makeInstalledState(root.path());
         // An accepted record must also name a Wine that is there: the stand-in's, as setup records it.
         const auto standIn = InstallationRecord::read(root / "installed.json");
         ASSERT_TRUE(standIn);
@@ -113,8 +113,8 @@ TEST(Status, ReadsTheRecordAndAcceptsOnlyAFormatOneRecordWithAllFourMembers)
 TEST(Status, EveryShorterPrefixOfAValidRecordIsNotInstalled)
 {
     TempDir root;
-    testing::makeInstalledState(root.path());
-    const std::string valid = testing::readText(root / "installed.json");
+    test_support::makeInstalledState(root.path());
+    const std::string valid = test_support::readText(root / "installed.json");
     for (size_t length = 0; length < valid.size(); ++length) {
         SCOPED_TRACE(length);
         writeText(root / "installed.json", valid.substr(0, length));
@@ -151,12 +151,12 @@ TEST(Status, NeedsEveryInstalledFile)
              fs::remove(r / "Install/game/halo2.exe");
              fs::create_symlink(r / "nowhere", r / "Install/game/halo2.exe");
          }, true},
-        {"game folder is a file", [](const fs::path& r) { fs::remove_all(r / "Install/game"); testing::writeText(r / "Install/game", ""); }, false},
+        {"game folder is a file", [](const fs::path& r) { fs::remove_all(r / "Install/game"); test_support::writeText(r / "Install/game", ""); }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir root;
-        testing::makeInstalledState(root.path());
+        test_support::makeInstalledState(root.path());
         c.change(root.path());
         expectStatus(root.path(), c.installed);
     }
@@ -177,7 +177,7 @@ TEST(Status, AnAnswerThatCannotBeWrittenFailsTheCommand)
         std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
     };
     TempDir folder;
-    testing::makeInstalledState(folder / "installed");
+    test_support::makeInstalledState(folder / "installed");
     for (const fs::path root : {folder / "installed", folder / "empty"}) {
         SCOPED_TRACE(root.filename().string());
         FullDevice device;

@@ -15,7 +15,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using test_support::TempDir;
 
 /// The launcher may run with signals ignored or blocked (a shell started it under nohup, or a
 /// library set SIGPIPE aside). Its programs start with every signal at its default and none
@@ -52,7 +52,7 @@ TEST(ChildProcess, StartsWithDefaultSignalDispositionsAndNothingBlocked)
     ::close(output);
 
     EXPECT_EQ(status, 0);
-    const auto lines = testing::readLines(folder / "status");
+    const auto lines = test_support::readLines(folder / "status");
     ASSERT_EQ(lines.size(), 2u);
     // Signals 1 to 31 only: the C library keeps its own real-time signals aside.
     EXPECT_EQ(std::stoull(lines[0].substr(8), nullptr, 16) & 0x7FFFFFFF, 0u) << lines[0];
@@ -67,7 +67,7 @@ TEST(ChildProcess, RunsInAProcessGroupOfItsOwn)
     const pid_t pid = child.pid();
     EXPECT_EQ(child.wait(), 0);
     ::close(output);
-    const auto lines = testing::readLines(folder / "groups");
+    const auto lines = test_support::readLines(folder / "groups");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(std::stoi(lines[0]), pid);
     EXPECT_EQ(std::stoi(lines[1]), pid);
@@ -98,7 +98,7 @@ TEST(ChildProcess, OutputDescriptorMayBeAStandardOne)
         ASSERT_EQ(::waitpid(tester, &raw, 0), tester);
         ASSERT_TRUE(WIFEXITED(raw));
         EXPECT_EQ(WEXITSTATUS(raw), 0);
-        EXPECT_EQ(testing::readText(log), "out\nerr\n");
+        EXPECT_EQ(test_support::readText(log), "out\nerr\n");
     }
 }
 
@@ -112,13 +112,13 @@ TEST(ChildProcess, DroppingARunningChildEndsItsWholeGroup)
             .arguments = {"-c", "sleep 30 & echo $! > '" + (folder / "pid").string() + "'; wait"},
         });
         pid = child.pid();
-        for (int i = 0; i < 500 && testing::readText(folder / "pid").empty(); ++i)
+        for (int i = 0; i < 500 && test_support::readText(folder / "pid").empty(); ++i)
             ::usleep(10'000);
         EXPECT_FALSE(child.waitFor(0.05));
     }
-    EXPECT_TRUE(testing::processGone(pid, 0));
-    const pid_t sleeper = std::stoi(testing::readText(folder / "pid"));
-    EXPECT_TRUE(testing::processGone(sleeper));
+    EXPECT_TRUE(test_support::processGone(pid, 0));
+    const pid_t sleeper = std::stoi(test_support::readText(folder / "pid"));
+    EXPECT_TRUE(test_support::processGone(sleeper));
 }
 
 TEST(ChildProcess, WaitForSeesTheEndAtOnce)

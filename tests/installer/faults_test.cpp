@@ -37,7 +37,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using test_support::TempDir;
 
 const fs::path kit = CORVANEL_FIXTURES_DIR;
 const char* const alreadyInstalled = "An installation already exists. Its game files and saves were left untouched.";
@@ -118,8 +118,8 @@ HostQueries plentyOfSpace()
 /// An earlier, unfinished setup's game folder, with a save the user cares about.
 void writeEarlierGame(const fs::path& root)
 {
-    testing::writeGameFolder(root / "Install" / "game");
-    testing::writeText(root / "Install" / "game" / "saves" / "slot1.sav", "the user's progress");
+    test_support::writeGameFolder(root / "Install" / "game");
+    test_support::writeText(root / "Install" / "game" / "saves" / "slot1.sav", "the user's progress");
 }
 
 TEST(Faults, SixteenProcessesRacingForTheLockHaveExactlyOneWinnerEachRound)
@@ -186,10 +186,10 @@ TEST(Faults, ALaunchRacingAnInstallNeverRunsAlongsideIt)
 {
     TempDir folder;
     const fs::path root = folder / "root";
-    testing::makeInstalledState(root);
+    test_support::makeInstalledState(root);
     fs::create_directory(root / "Logs"); // setup leaves it; the launch does not make it
     const fs::path wine = root / "Runtime/wswine.bundle/bin/wine";
-    testing::writeText(wine, "#!/bin/sh\nsleep 0.2\n");
+    test_support::writeText(wine, "#!/bin/sh\nsleep 0.2\n");
     fs::permissions(wine, fs::perms(0755));
 
     int installFirst = 0, launchFirst = 0;
@@ -247,7 +247,7 @@ TEST(Faults, ALaunchRacingAnInstallNeverRunsAlongsideIt)
         } else {
             std::string message;
             std::getline(launched >> std::ws, message);
-            EXPECT_EQ(launchOutcome + " " + message, std::string("refused ") + testing::competingLauncher);
+            EXPECT_EQ(launchOutcome + " " + message, std::string("refused ") + test_support::competingLauncher);
         }
         if (installFailure == alreadyInstalled) {
             ++installFirst;
@@ -255,7 +255,7 @@ TEST(Faults, ALaunchRacingAnInstallNeverRunsAlongsideIt)
                 << "the install held the lock while the game played";
         } else {
             ++launchFirst;
-            EXPECT_EQ(installFailure, testing::competingLauncher);
+            EXPECT_EQ(installFailure, test_support::competingLauncher);
             EXPECT_EQ(launchOutcome, "played") << "one of the two always gets the lock";
         }
     }
@@ -266,32 +266,32 @@ TEST(Faults, ADiskThatFillsDuringExtractionFailsClearlyAndKeepsTheEarlierGame)
 {
     TempDir folder;
     fs::create_directory(folder / "volume");
-    const auto volume = testing::ScratchMount::smallVolume(folder / "volume", "8m");
+    const auto volume = test_support::ScratchMount::smallVolume(folder / "volume", "8m");
     if (!volume.mounted())
         GTEST_SKIP() << "cannot mount a small volume here: " << volume.reason();
     const fs::path root = folder / "volume" / "root";
     writeEarlierGame(root);
-    const std::string earlierGame = testing::treeState(root / "Install" / "game");
+    const std::string earlierGame = test_support::treeState(root / "Install" / "game");
 
     // A game archive of a few kilobytes that unpacks to more than the volume holds.
     const fs::path content = folder / "content";
-    testing::writeGameFolder(content);
-    testing::writeText(content / "maps" / "huge.map", std::string(12'000'000, '\0'));
-    testing::makeArchive(folder / "source" / "halo2.zip", "zip", content, {"halo2.exe", "xlive.dll", "maps"});
+    test_support::writeGameFolder(content);
+    test_support::writeText(content / "maps" / "huge.map", std::string(12'000'000, '\0'));
+    test_support::makeArchive(folder / "source" / "halo2.zip", "zip", content, {"halo2.exe", "xlive.dll", "maps"});
     ASSERT_LT(fs::file_size(folder / "source" / "halo2.zip"), 1'000'000u);
-    const std::string sourceBefore = testing::treeState(folder / "source");
+    const std::string sourceBefore = test_support::treeState(folder / "source");
 
     const Installer installer(root, {}, demoCatalogue(), plentyOfSpace());
     const std::string failure = failureOf(installer, folder / "source" / "halo2.zip");
     EXPECT_EQ(failure, fs::path(platform::archiver()).filename().string()
                            + " failed (1). Open the setup log for details. If antivirus quarantined a file, review "
                              "its report before retrying.");
-    EXPECT_EQ(testing::leftoversIn(root), std::vector<std::string>{});
-    EXPECT_EQ(testing::treeState(root / "Install" / "game"), earlierGame);
-    EXPECT_EQ(testing::treeState(folder / "source"), sourceBefore);
+    EXPECT_EQ(test_support::leftoversIn(root), std::vector<std::string>{});
+    EXPECT_EQ(test_support::treeState(root / "Install" / "game"), earlierGame);
+    EXPECT_EQ(test_support::treeState(folder / "source"), sourceBefore);
     EXPECT_FALSE(installer.isInstalled());
-    EXPECT_NE(testing::readText(installer.log()).find("No space left on device"), std::string::npos)
-        << "the setup log says why\n" << testing::readText(installer.log());
+    EXPECT_NE(test_support::readText(installer.log()).find("No space left on device"), std::string::npos)
+        << "the setup log says why\n" << test_support::readText(installer.log());
 }
 
 /// Fills the volume that holds `file` with it, up to the last byte it takes.
@@ -317,14 +317,14 @@ TEST(Faults, ADiskThatFillsWhileWineCreatesThePrefixIsFinishedOnceFreed)
 {
     TempDir folder;
     fs::create_directory(folder / "volume");
-    const auto volume = testing::ScratchMount::smallVolume(folder / "volume", "2g");
+    const auto volume = test_support::ScratchMount::smallVolume(folder / "volume", "2g");
     if (!volume.mounted())
         GTEST_SKIP() << "cannot mount a small volume here: " << volume.reason();
     const fs::path root = folder / "volume" / "root";
     const fs::path ballast = folder / "volume" / "ballast";
 
     const auto setUp = [&] {
-        const Installer installer(root, {}, demoCatalogue(), testing::roomOnlyAtPreflight());
+        const Installer installer(root, {}, demoCatalogue(), test_support::roomOnlyAtPreflight());
         try {
             installer.install(kit / "h2pc_installer_2.1", std::nullopt, kit / "cache");
         } catch (const std::exception& error) {
@@ -336,7 +336,7 @@ TEST(Faults, ADiskThatFillsWhileWineCreatesThePrefixIsFinishedOnceFreed)
     std::string failure;
     std::thread first([&] { failure = setUp(); });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
-    while (!testing::logContains(root, R"(["wineboot", "-u"])") && std::chrono::steady_clock::now() < deadline)
+    while (!test_support::logContains(root, R"(["wineboot", "-u"])") && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     fillVolume(ballast);
     first.join();
@@ -348,7 +348,7 @@ TEST(Faults, ADiskThatFillsWhileWineCreatesThePrefixIsFinishedOnceFreed)
     const Installer installer(root, {}, demoCatalogue());
     EXPECT_TRUE(installer.isInstalled());
     EXPECT_TRUE(prefixWasBooted(installer.prefix()));
-    testing::waitForWine(root);
+    test_support::waitForWine(root);
 }
 
 /// The failure text with the root's path written as ROOT and any UUID as UUID.
@@ -366,7 +366,7 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
 {
     const fs::path source = kit / "h2pc_installer_2.1";
     const fs::path audio = kit / "windows" / "MPSetup.exe";
-    const std::string sourceBefore = testing::treeState(source);
+    const std::string sourceBefore = test_support::treeState(source);
     const std::string rosetta = platform::x86Missing();
 
     /// Runs setup on the broken root and checks what every case must hold.
@@ -375,10 +375,10 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         const Installer installer(root, {}, demoCatalogue(), std::move(host));
         const std::string failure = failureOf(installer, source, withAudio);
         EXPECT_FALSE(installer.isInstalled());
-        EXPECT_EQ(testing::treeState(source), sourceBefore);
+        EXPECT_EQ(test_support::treeState(source), sourceBefore);
         std::error_code missing;
         if (fs::exists(root, missing))
-            EXPECT_EQ(testing::leftoversIn(root), std::vector<std::string>{});
+            EXPECT_EQ(test_support::leftoversIn(root), std::vector<std::string>{});
         return normalised(failure, root);
     };
 
@@ -387,37 +387,37 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         TempDir folder;
         const fs::path root = folder / "root";
         writeEarlierGame(root);
-        testing::writeText(root / "Logs", "not a folder");
-        const std::string earlierGame = testing::treeState(root / "Install" / "game");
+        test_support::writeText(root / "Logs", "not a folder");
+        const std::string earlierGame = test_support::treeState(root / "Install" / "game");
         // The program that tests for x86-64 support cannot be started without a log, and the
         // test cannot tell that apart from a computer without x86-64 support.
         EXPECT_EQ(setUp(root), rosetta);
-        EXPECT_EQ(testing::readText(root / "Logs"), "not a folder");
-        EXPECT_EQ(testing::treeState(root / "Install" / "game"), earlierGame);
+        EXPECT_EQ(test_support::readText(root / "Logs"), "not a folder");
+        EXPECT_EQ(test_support::treeState(root / "Install" / "game"), earlierGame);
     }
     for (const bool withAudio : {true, false}) {
         SCOPED_TRACE(withAudio ? "Downloads is a file, the audio package chosen" : "Downloads is a file");
         TempDir folder;
         const fs::path root = folder / "root";
-        testing::writeText(root / "Downloads", "not a folder");
-        testing::writeText(root / "Runtime" / "wswine.bundle" / "bin" / "wine", "an earlier runtime");
-        const std::string earlierRuntime = testing::treeState(root / "Runtime");
+        test_support::writeText(root / "Downloads", "not a folder");
+        test_support::writeText(root / "Runtime" / "wswine.bundle" / "bin" / "wine", "an earlier runtime");
+        const std::string earlierRuntime = test_support::treeState(root / "Runtime");
         const std::string cause = "Unable to create the folder ROOT/Downloads: Not a directory.";
         // With the audio package chosen, only a downloaded runtime still needs the folder.
         if (withAudio)
-            EXPECT_EQ(setUp(root, audio, testing::downloadedRuntime(plentyOfSpace())), cause);
+            EXPECT_EQ(setUp(root, audio, test_support::downloadedRuntime(plentyOfSpace())), cause);
         else
             EXPECT_EQ(setUp(root), "Audio setup could not finish. Check your internet connection and retry. You can "
                                    "also place the supported MPSetup.exe in your installer folder or select it under "
                                    "Advanced options. Details: " + cause);
-        EXPECT_EQ(testing::readText(root / "Downloads"), "not a folder");
-        EXPECT_EQ(testing::treeState(root / "Runtime"), earlierRuntime);
+        EXPECT_EQ(test_support::readText(root / "Downloads"), "not a folder");
+        EXPECT_EQ(test_support::treeState(root / "Runtime"), earlierRuntime);
     }
     {
         SCOPED_TRACE("the root would be created in a read-only folder");
         TempDir folder;
         fs::create_directory(folder / "read-only");
-        const auto mount = testing::ScratchMount::readOnly(folder / "read-only");
+        const auto mount = test_support::ScratchMount::readOnly(folder / "read-only");
         if (!mount.mounted()) {
             std::printf("skipped the read-only folder: %s\n", mount.reason().c_str());
         } else {
@@ -432,14 +432,14 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         const fs::path root = folder / "root";
         writeEarlierGame(root);
         { InstallLock earlier(root / "launcher.lock"); }
-        const std::string before = testing::treeState(root);
-        const auto mount = testing::ScratchMount::readOnly(root);
+        const std::string before = test_support::treeState(root);
+        const auto mount = test_support::ScratchMount::readOnly(root);
         if (!mount.mounted()) {
             std::printf("skipped the read-only volume: %s\n", mount.reason().c_str());
         } else {
             EXPECT_EQ(setUp(root), "The installation folder ROOT is read-only, so nothing was changed. Make it "
                                    "writable or choose another folder, then retry.");
-            EXPECT_EQ(testing::treeState(root), before);
+            EXPECT_EQ(test_support::treeState(root), before);
         }
     }
     {
@@ -447,15 +447,15 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         TempDir folder;
         const fs::path root = folder / "root";
         writeEarlierGame(root);
-        testing::writeText(root / "Logs" / "setup.log", "");
+        test_support::writeText(root / "Logs" / "setup.log", "");
         { InstallLock earlier(root / "launcher.lock"); }
-        const std::string earlierGame = testing::treeState(root / "Install" / "game");
-        const testing::ImmutableFolder immutable(root);
+        const std::string earlierGame = test_support::treeState(root / "Install" / "game");
+        const test_support::ImmutableFolder immutable(root);
         if (!immutable.applied()) {
             std::printf("skipped the immutable root: chattr +i is not allowed here\n");
         } else {
             EXPECT_EQ(setUp(root), "Unable to create the folder ROOT/Game-staging-UUID: Operation not permitted.");
-            EXPECT_EQ(testing::treeState(root / "Install" / "game"), earlierGame);
+            EXPECT_EQ(test_support::treeState(root / "Install" / "game"), earlierGame);
         }
     }
 }

@@ -93,7 +93,7 @@ std::string digest(const fs::path& file)
     return hashed.output.substr(0, hashed.output.find(' '));
 }
 
-std::string bytes(const fs::path& file) { return corvanel::testing::readText(file); }
+std::string bytes(const fs::path& file) { return corvanel::test_support::readText(file); }
 
 } // namespace
 
@@ -128,7 +128,7 @@ TEST(FixtureKit, AudioPackageYieldsTheDecoderByteForByte)
     const fs::path package = kit / "windows/MPSetup.exe";
     EXPECT_EQ(listing(package), std::set<std::string>{"WMADMOD.DLL"});
 
-    corvanel::testing::TempDir temp;
+    corvanel::test_support::TempDir temp;
     const fs::path decoder = extract(package, temp.path(), "WMADMOD.DLL");
     EXPECT_EQ(bytes(decoder), bytes(kit / "windows/wmadmod.dll"));
     EXPECT_EQ(bytes(kit / "cache/MPSetup.exe"), bytes(package));
@@ -147,7 +147,7 @@ TEST(FixtureKit, DirectXRedistributableHoldsOneCabinetPerLibrary)
         {"Jun2010_d3dx9_43_x86.cab", "d3dx9_43.dll"},
         {"Jun2010_D3DCompiler_43_x86.cab", "D3DCompiler_43.dll"},
     };
-    corvanel::testing::TempDir temp;
+    corvanel::test_support::TempDir temp;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cabinet);
         const fs::path cabinet = extract(redistributable, temp.path(), c.cabinet);
@@ -178,7 +178,7 @@ TEST(FixtureKit, InstallerArchivesHoldTheGameFolderContent)
                                      "maps/single_player_shared.map", "temp/", "temp/directx.exe"};
     EXPECT_EQ(listing(data), game);
 
-    corvanel::testing::TempDir temp;
+    corvanel::test_support::TempDir temp;
     for (const auto& name : game) {
         if (name.back() == '/')
             continue;
@@ -195,7 +195,7 @@ TEST(FixtureKit, InstallerArchivesHoldTheGameFolderContent)
 
 TEST(FixtureKit, RuntimeArchivesHoldTheEngineLoaderAndTheLibraryFolder)
 {
-    corvanel::testing::TempDir temp;
+    corvanel::test_support::TempDir temp;
     const fs::path engine = kit / "runtime/WS12WineCX24.0.7_7.tar.xz";
     const Outcome unpacked = shell(archiver() + " -xf " + quoted(engine) + " -C " + quoted(temp.path()));
     ASSERT_EQ(unpacked.status, 0);
@@ -264,7 +264,7 @@ TEST(FixtureKit, OnlyTheDemoProgramCarriesTheDemoCatalogue)
 // prefix (the first command boots it, 10 to 20 s).
 TEST(FixtureKitWine, GameAndDecoderWorkUnderTheEngineLoader)
 {
-    corvanel::testing::TempDir temp;
+    corvanel::test_support::TempDir temp;
     ASSERT_EQ(shell(archiver() + " -xf " + quoted(kit / "runtime/WS12WineCX24.0.7_7.tar.xz") + " -C "
                     + quoted(temp.path()))
                   .status,
@@ -283,7 +283,7 @@ TEST(FixtureKitWine, GameAndDecoderWorkUnderTheEngineLoader)
         SCOPED_TRACE(run.exitcode ? run.exitcode : "no exitcode.txt");
         fs::remove(temp / "game/exitcode.txt");
         if (run.exitcode)
-            corvanel::testing::writeText(temp / "game/exitcode.txt", run.exitcode);
+            corvanel::test_support::writeText(temp / "game/exitcode.txt", run.exitcode);
         const Outcome game = shell("cd " + quoted(temp / "game") + " && " + environment + "timeout 300 " + wine
                                    + " halo2.exe -windowed -hiresfix 2>&1");
         EXPECT_EQ(game.status, run.status);

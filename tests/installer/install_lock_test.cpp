@@ -19,7 +19,7 @@
 namespace corvanel {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 
 
 void expectRefused(const fs::path& file)
@@ -28,7 +28,7 @@ void expectRefused(const fs::path& file)
         InstallLock lock(file);
         ADD_FAILURE() << "the lock was granted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), testing::competingLauncher);
+        EXPECT_EQ(failure.message(), test_support::competingLauncher);
     }
 }
 
@@ -96,7 +96,7 @@ TEST(InstallLock, HeldInAnotherProcessRefusesUntilThatProcessDies)
     holder.kill();
     { InstallLock lock(file); }
     EXPECT_TRUE(fs::exists(file)) << "the lock file stays and is reused";
-    EXPECT_EQ(testing::permissionsOf(file), 0600u);
+    EXPECT_EQ(test_support::permissionsOf(file), 0600u);
     InstallLock again(file);
 }
 
@@ -235,7 +235,7 @@ TEST(InstallLock, IsNotInheritedByProgramsThatOutliveTheirCommand)
     ::waitpid(launcher, nullptr, 0);
     const pid_t pid = std::atoi(text);
     ASSERT_GT(pid, 0);
-    EXPECT_FALSE(testing::processGone(pid, 0)) << "the background job is still running";
+    EXPECT_FALSE(test_support::processGone(pid, 0)) << "the background job is still running";
 
     {
         LockHolder other(installer.lockFile());
@@ -252,7 +252,7 @@ TEST(InstallLock, IsNotInheritedByProgramsThatOutliveTheirCommand)
         EXPECT_NE(target.string(), "anon_inode:[pidfd]") << "inherited a pidfd";
     }
     ::kill(pid, SIGKILL);
-    EXPECT_TRUE(testing::processGone(pid));
+    EXPECT_TRUE(test_support::processGone(pid));
 }
 
 } // namespace

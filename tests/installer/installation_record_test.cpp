@@ -35,19 +35,19 @@ TEST(InstallationRecord, DatesCountFromTheFirstOf2001)
 
 TEST(InstallationRecord, IsWrittenInOneStep)
 {
-    testing::TempDir root;
-    testing::writeText(root / "installed.json", "old");
-    writeFileAtomically(root / "installed.json", testing::validRecordText());
-    EXPECT_EQ(testing::readText(root / "installed.json"), testing::validRecordText());
-    EXPECT_EQ(testing::treeOf(root.path()), std::vector<std::string>{"installed.json"}) << "nothing left aside";
+    test_support::TempDir root;
+    test_support::writeText(root / "installed.json", "old");
+    writeFileAtomically(root / "installed.json", test_support::validRecordText());
+    EXPECT_EQ(test_support::readText(root / "installed.json"), test_support::validRecordText());
+    EXPECT_EQ(test_support::treeOf(root.path()), std::vector<std::string>{"installed.json"}) << "nothing left aside";
 }
 
 TEST(ReadFile, FailsForAFolder)
 {
-    testing::TempDir root;
+    test_support::TempDir root;
     EXPECT_THROW(readFile(root.path()), fs::filesystem_error);
     EXPECT_THROW(readFile(root / "missing"), fs::filesystem_error);
-    testing::writeText(root / "data", std::string("a\0b", 3));
+    test_support::writeText(root / "data", std::string("a\0b", 3));
     EXPECT_EQ(readFile(root / "data"), std::string("a\0b", 3));
 }
 
@@ -55,9 +55,9 @@ TEST(ReadFile, FailsForAFolder)
 // longer than any record is not read to its end.
 TEST(InstallationRecord, OnlyOneObjectWithinTheSizeLimitCounts)
 {
-    testing::TempDir root;
-    testing::makeInstalledState(root.path());
-    const std::string valid = testing::readText(root / "installed.json");
+    test_support::TempDir root;
+    test_support::makeInstalledState(root.path());
+    const std::string valid = test_support::readText(root / "installed.json");
     const size_t limit = InstallationRecord::sizeLimit;
     const struct { const char* what; std::string content; bool installed; } cases[] = {
         {"the record alone", valid, true},
@@ -71,7 +71,7 @@ TEST(InstallationRecord, OnlyOneObjectWithinTheSizeLimitCounts)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        testing::writeText(root / "installed.json", c.content);
+        test_support::writeText(root / "installed.json", c.content);
         EXPECT_EQ(Installer(root.path()).isInstalled(), c.installed);
     }
 }

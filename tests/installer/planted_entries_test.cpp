@@ -23,7 +23,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using test_support::TempDir;
 
 const fs::path program = CORVANEL_BINARY;
 
@@ -43,7 +43,7 @@ std::string refusedFolder(const fs::path& folder)
 struct Scene {
     Scene()
     {
-        testing::writeText(outside() / "secret", "the user's secret");
+        test_support::writeText(outside() / "secret", "the user's secret");
         fs::permissions(outside() / "secret", fs::perms(0600));
         fs::create_directories(outside() / "folder");
         fs::create_directories(root());
@@ -110,8 +110,8 @@ TEST(PlantedEntries, SetupRefusesThemBeforeWritingAnything)
         SCOPED_TRACE(c.name);
         const Scene scene;
         c.plant(scene);
-        const std::string outsideBefore = testing::treeState(scene.outside());
-        const std::string rootBefore = testing::treeState(scene.root());
+        const std::string outsideBefore = test_support::treeState(scene.outside());
+        const std::string rootBefore = test_support::treeState(scene.root());
 
         const HostQueries noSpaceCheck{.freeSpace = {}, .x86Probe = HostQueries::platform().x86Probe};
         const Installer installer(scene.root(), {}, demoCatalogue(), noSpaceCheck);
@@ -121,8 +121,8 @@ TEST(PlantedEntries, SetupRefusesThemBeforeWritingAnything)
         } catch (const std::exception& error) {
             EXPECT_EQ(describe(error), c.expected(scene));
         }
-        EXPECT_EQ(testing::treeState(scene.outside()), outsideBefore);
-        EXPECT_EQ(testing::treeState(scene.root()), rootBefore);
+        EXPECT_EQ(test_support::treeState(scene.outside()), outsideBefore);
+        EXPECT_EQ(test_support::treeState(scene.root()), rootBefore);
     }
 }
 
@@ -142,7 +142,7 @@ TEST(PlantedEntries, TheSetupLogIsNeverWrittenThroughALinkOrIntoAPipe)
         SCOPED_TRACE(c.name);
         const Scene scene;
         c.plant(scene);
-        const std::string outsideBefore = testing::treeState(scene.outside());
+        const std::string outsideBefore = test_support::treeState(scene.outside());
         // A reader keeps the pipe open, so an open for writing would succeed at once.
         std::error_code absent;
         const bool piped = fs::is_fifo(fs::symlink_status(scene.root() / "Logs/setup.log", absent));
@@ -164,15 +164,15 @@ TEST(PlantedEntries, TheSetupLogIsNeverWrittenThroughALinkOrIntoAPipe)
             EXPECT_LE(got, 0) << "nothing was written into the pipe: " << std::string(buffer, got > 0 ? got : 0);
             ::close(reader);
         }
-        EXPECT_EQ(testing::treeState(scene.outside()), outsideBefore);
+        EXPECT_EQ(test_support::treeState(scene.outside()), outsideBefore);
     }
 }
 
 /// A launch by the program, ended if it has not finished in time.
-testing::ProgramOutcome launchWithin(const Scene& scene, double seconds)
+test_support::ProgramOutcome launchWithin(const Scene& scene, double seconds)
 {
-    testing::StartedProgram launch(program, {"--cli", "--launch", "--home", scene.root().string()}, scene.folder.path());
-    if (!testing::processGone(launch.pid(), seconds)) {
+    test_support::StartedProgram launch(program, {"--cli", "--launch", "--home", scene.root().string()}, scene.folder.path());
+    if (!test_support::processGone(launch.pid(), seconds)) {
         ::kill(launch.pid(), SIGKILL);
         ADD_FAILURE() << "the launch was still waiting after " << seconds << " s";
     }
@@ -199,16 +199,16 @@ TEST(PlantedEntries, LaunchRefusesThemWithoutWaitingOrStartingTheGame)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Scene scene;
-        testing::makeInstalledState(scene.root());
-        testing::writeText(scene.root() / "Runtime/wswine.bundle/bin/wine", "#!/bin/sh\necho played > played.txt\n");
+        test_support::makeInstalledState(scene.root());
+        test_support::writeText(scene.root() / "Runtime/wswine.bundle/bin/wine", "#!/bin/sh\necho played > played.txt\n");
         c.plant(scene);
-        const std::string outsideBefore = testing::treeState(scene.outside());
+        const std::string outsideBefore = test_support::treeState(scene.outside());
 
         const auto launch = launchWithin(scene, 20);
         EXPECT_EQ(launch.status, 1);
         EXPECT_EQ(launch.err, c.expected(scene) + "\n");
         EXPECT_FALSE(fs::exists(scene.root() / "Install/game/played.txt")) << "the game did not start";
-        EXPECT_EQ(testing::treeState(scene.outside()), outsideBefore);
+        EXPECT_EQ(test_support::treeState(scene.outside()), outsideBefore);
     }
 }
 

@@ -14,7 +14,7 @@
 namespace corvanel {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 
 const std::string noSpace = "Setup needs at least 12 GB of available disk space. Free some space and retry.";
 const std::string newline = "The installation path contains an unsupported newline.";
@@ -89,7 +89,7 @@ TEST(Preflight, RefusesControlCharactersInTheRootBeforeLookingAtAnythingElse)
             EXPECT_EQ(failure.message(), c.message) << "setup refuses the path first";
         }
     }
-    EXPECT_TRUE(testing::treeOf(folder.path()).empty()) << "nothing was created";
+    EXPECT_TRUE(test_support::treeOf(folder.path()).empty()) << "nothing was created";
 }
 
 TEST(Preflight, AFailingProbeGivesTheRosettaMessageAndLeavesTheRunnerLinesInTheLog)
@@ -97,7 +97,7 @@ TEST(Preflight, AFailingProbeGivesTheRosettaMessageAndLeavesTheRunnerLinesInTheL
     TempDir root;
     const Installer installer = installerFor(root.path(), fake(20'000'000'000, {"/bin/sh", "-c", "exit 1"}));
     EXPECT_EQ(failureOf(installer), rosetta);
-    const auto lines = testing::readLines(installer.log());
+    const auto lines = test_support::readLines(installer.log());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[.{20}\] Starting /bin/sh: \["-c", "exit 1"\])"))) << lines[0];
     EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\[.{20}\] Finished /bin/sh, exit 1, elapsed 0s)"))) << lines[1];
@@ -113,8 +113,8 @@ TEST(Preflight, CreatesAMissingRootAndNothingBesidesTheLog)
     const fs::path root = folder / "deep/Corvanel";
     const Installer installer(root);
     installer.preflight();
-    EXPECT_EQ(testing::treeOf(root), (std::vector<std::string>{"Logs", "Logs/setup.log"}));
-    const std::string log = testing::readText(installer.log());
+    EXPECT_EQ(test_support::treeOf(root), (std::vector<std::string>{"Logs", "Logs/setup.log"}));
+    const std::string log = test_support::readText(installer.log());
     EXPECT_NE(log.find("] Starting "), std::string::npos);
     EXPECT_NE(log.find("] Finished "), std::string::npos);
 }
@@ -122,7 +122,7 @@ TEST(Preflight, CreatesAMissingRootAndNothingBesidesTheLog)
 TEST(Preflight, PlatformErrorsTravelUnchanged)
 {
     TempDir folder;
-    testing::writeText(folder / "file", "");
+    test_support::writeText(folder / "file", "");
     EXPECT_THROW(installerFor(folder / "file/Corvanel", fake(20'000'000'000)).preflight(), fs::filesystem_error);
 
     HostQueries failing{.freeSpace = [](const fs::path&) -> std::optional<std::uintmax_t> {

@@ -24,13 +24,13 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::InstallOutcome;
-using testing::InstallProcess;
-using testing::InstallRequest;
-using testing::InstallationSnapshot;
-using testing::leftoversIn;
-using testing::logContains;
-using testing::snapshotOf;
+using test_support::InstallOutcome;
+using test_support::InstallProcess;
+using test_support::InstallRequest;
+using test_support::InstallationSnapshot;
+using test_support::leftoversIn;
+using test_support::logContains;
+using test_support::snapshotOf;
 
 const fs::path kit = CORVANEL_FIXTURES_DIR;
 const fs::path source = kit / "h2pc_installer_2.1";
@@ -60,7 +60,7 @@ std::vector<std::string> entriesStartingWith(const fs::path& folder, std::string
 /// Whether the last program the runner started on `root` was seen to finish.
 bool lastProgramFinished(const fs::path& root)
 {
-    const std::string log = testing::readText(root / "Logs" / "setup.log");
+    const std::string log = test_support::readText(root / "Logs" / "setup.log");
     const auto started = log.rfind("] Starting ");
     return started != std::string::npos && log.find("] Finished ", started) != std::string::npos;
 }
@@ -72,24 +72,24 @@ class Recovery : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        server_ = std::make_unique<testing::HttpsServer>();
+        server_ = std::make_unique<test_support::HttpsServer>();
         for (const auto& asset : fs::directory_iterator(kit / "cache"))
             fs::copy_file(asset.path(), server_->folder() / asset.path().filename());
-        trust_ = std::make_unique<testing::ScopedEnvironmentVariable>("CURL_CA_BUNDLE", server_->caBundle().string());
+        trust_ = std::make_unique<test_support::ScopedEnvironmentVariable>("CURL_CA_BUNDLE", server_->caBundle().string());
         // The download-and-unpack runtime: its slow download and its staging are what get interrupted.
         catalogue_ = runtimeDownloadCatalogue();
         catalogue_.engine.url = server_->url("/slow/" + catalogue_.engine.name);
         catalogue_.libraries.url = server_->url("/file/" + catalogue_.libraries.name);
         catalogue_.audio.url = server_->url("/file/" + catalogue_.audio.name);
 
-        folder_ = std::make_unique<testing::TempDir>();
+        folder_ = std::make_unique<test_support::TempDir>();
         referenceOutcome_ = InstallProcess(request(reference())).finish();
         reference_ = snapshotOf(reference());
     }
 
     static void TearDownTestSuite()
     {
-        testing::waitForWine(reference());
+        test_support::waitForWine(reference());
         folder_.reset();
         trust_.reset();
         server_.reset();
@@ -108,14 +108,14 @@ protected:
     /// downloaded, no cache.
     static InstallRequest request(const fs::path& root, std::string holdAt = "")
     {
-        return InstallRequest{.root = root, .game = source, .catalogue = catalogue_, .host = testing::downloadedRuntime(),
+        return InstallRequest{.root = root, .game = source, .catalogue = catalogue_, .host = test_support::downloadedRuntime(),
                               .holdAt = std::move(holdAt)};
     }
 
-    static inline std::unique_ptr<testing::HttpsServer> server_;
-    static inline std::unique_ptr<testing::ScopedEnvironmentVariable> trust_;
+    static inline std::unique_ptr<test_support::HttpsServer> server_;
+    static inline std::unique_ptr<test_support::ScopedEnvironmentVariable> trust_;
     static inline Catalogue catalogue_;
-    static inline std::unique_ptr<testing::TempDir> folder_;
+    static inline std::unique_ptr<test_support::TempDir> folder_;
     static inline InstallOutcome referenceOutcome_;
     static inline InstallationSnapshot reference_;
 };
@@ -127,7 +127,7 @@ protected:
 TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinishesIt)
 {
     const fs::path root = *folder_ / "killed";
-    const Installer installer(root, {}, catalogue_, testing::downloadedRuntime());
+    const Installer installer(root, {}, catalogue_, test_support::downloadedRuntime());
     const fs::path partial = root / "Downloads" / (catalogue_.engine.name + ".partial");
     const auto engineSize = fs::file_size(kit / "cache" / catalogue_.engine.name);
 
@@ -193,7 +193,7 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
         const fs::path gameStaging = root / ("Game-staging-" + newUuid());
         fs::create_directory(gameStaging);
         fs::rename(installer.game(), gameStaging / "Imported");
-        testing::writeText(root / "Logs" / ("capture-" + newUuid() + ".txt"), "HKEY_LOCAL_MACHINE\\Software\r\n");
+        test_support::writeText(root / "Logs" / ("capture-" + newUuid() + ".txt"), "HKEY_LOCAL_MACHINE\\Software\r\n");
         EXPECT_FALSE(installer.isInstalled());
     }
     {
@@ -209,19 +209,19 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
     }
 
     const InstallOutcome finished = InstallProcess(request(root)).finish();
-    ASSERT_TRUE(finished.succeeded) << finished.error << "\n" << testing::holdersOf(installer.lockFile());
+    ASSERT_TRUE(finished.succeeded) << finished.error << "\n" << test_support::holdersOf(installer.lockFile());
     EXPECT_TRUE(installer.isInstalled());
     expectSameInstallation(snapshotOf(root), reference_);
     EXPECT_EQ(leftoversIn(root), std::vector<std::string>{});
 
     // The rows the killed run had begun to write, and the decoder registration, are all there.
-    testing::expectRegistryRowsReadBack(installer);
+    test_support::expectRegistryRowsReadBack(installer);
     const std::string decoder = installer.run(
         installer.wine().string(),
         {"reg", "query", R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)"},
         {.environment = installer.environment(), .capture = true, .timeout = 60});
     EXPECT_NE(decoder.find("wmadmod.dll"), std::string::npos) << decoder;
-    testing::waitForWine(root);
+    test_support::waitForWine(root);
 }
 
 // The record is written in one step, too fast to kill around from outside; both sides of it are
@@ -230,11 +230,11 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
 TEST_F(Recovery, AKillJustBeforeTheRecordIsRepairedAndOneJustAfterLeavesAnInstalledRoot)
 {
     const fs::path root = reference();
-    const Installer installer(root, {}, catalogue_, testing::downloadedRuntime());
-    testing::waitForWine(root);
-    const std::string record = testing::readText(installer.record());
+    const Installer installer(root, {}, catalogue_, test_support::downloadedRuntime());
+    test_support::waitForWine(root);
+    const std::string record = test_support::readText(installer.record());
     fs::remove(installer.record());
-    testing::writeText(root / (".installed.json." + newUuid() + ".tmp"), record.substr(0, record.size() / 2));
+    test_support::writeText(root / (".installed.json." + newUuid() + ".tmp"), record.substr(0, record.size() / 2));
     EXPECT_FALSE(installer.isInstalled());
 
     {
@@ -249,7 +249,7 @@ TEST_F(Recovery, AKillJustBeforeTheRecordIsRepairedAndOneJustAfterLeavesAnInstal
             game.process.wait();
             ADD_FAILURE() << "the game started while setup still ran";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), testing::competingLauncher);
+            EXPECT_EQ(failure.message(), test_support::competingLauncher);
         }
         const InstallOutcome finished = setup.finish();
         ASSERT_TRUE(finished.succeeded) << finished.error;
@@ -259,7 +259,7 @@ TEST_F(Recovery, AKillJustBeforeTheRecordIsRepairedAndOneJustAfterLeavesAnInstal
     }
     {
         SCOPED_TRACE("just after the record");
-        testing::waitForWine(root);
+        test_support::waitForWine(root);
         const InstallOutcome again = InstallProcess(request(root)).finish();
         EXPECT_FALSE(again.succeeded);
         EXPECT_EQ(again.error, alreadyInstalled);
@@ -272,7 +272,7 @@ TEST_F(Recovery, AKillJustBeforeTheRecordIsRepairedAndOneJustAfterLeavesAnInstal
 // lock must not touch the running one's staging folders.
 TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
 {
-    testing::TempDir folder;
+    test_support::TempDir folder;
     const fs::path root = folder / "root";
     const std::vector<std::string> leftovers = {
         ".installed.json." + newUuid() + ".tmp",
@@ -284,30 +284,30 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
     };
     for (const auto& name : leftovers) {
         if (name.find("-staging-") != std::string::npos) {
-            testing::writeText(root / name / "Imported" / "maps" / "shared.map", "half");
+            test_support::writeText(root / name / "Imported" / "maps" / "shared.map", "half");
             fs::permissions(root / name / "Imported", fs::perms(0500));
         } else {
-            testing::writeText(root / name, "half");
+            test_support::writeText(root / name, "half");
         }
     }
     const std::vector<std::string> kept = {"Downloads/" + demoCatalogue().audio.name, "Install/game/halo2.exe",
                                            "Logs/halo2.log"};
     for (const auto& name : kept)
-        testing::writeText(root / name, "kept");
+        test_support::writeText(root / name, "kept");
     ASSERT_EQ(leftoversIn(root), leftovers);
 
     const HostQueries noSpaceCheck{.freeSpace = {}, .x86Probe = HostQueries::platform().x86Probe};
     const Installer installer(root, {}, demoCatalogue(), noSpaceCheck);
     // Not an archive at all: setup gets as far as the lock and the sweep, then fails.
     const fs::path notAnArchive = folder / "source" / "h2pc_data.bin";
-    testing::writeText(notAnArchive, "not an archive");
+    test_support::writeText(notAnArchive, "not an archive");
     {
         const InstallLock running(installer.lockFile());
         try {
             installer.install(notAnArchive, std::nullopt, std::nullopt);
             ADD_FAILURE() << "setup ran while another held the lock";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), testing::competingLauncher);
+            EXPECT_EQ(failure.message(), test_support::competingLauncher);
         }
         EXPECT_EQ(leftoversIn(root), leftovers);
     }
@@ -315,7 +315,7 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
     EXPECT_THROW(installer.install(notAnArchive, std::nullopt, std::nullopt), SetupFailure);
     EXPECT_EQ(leftoversIn(root), std::vector<std::string>{});
     for (const auto& name : kept)
-        EXPECT_EQ(testing::readText(root / name), "kept") << name;
+        EXPECT_EQ(test_support::readText(root / name), "kept") << name;
 }
 
 } // namespace

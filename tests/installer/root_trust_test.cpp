@@ -21,7 +21,7 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using test_support::TempDir;
 
 const std::string notAnArchive = "The file h2pc_data.bin is not an archive setup can read, or it is empty or damaged. "
                                  "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
@@ -44,7 +44,7 @@ std::string setUpNotAnArchive(const fs::path& root)
 {
     const Installer installer(root, {}, demoCatalogue(), plentyOfSpace());
     const fs::path notAnArchive = root.parent_path() / "source" / "h2pc_data.bin";
-    testing::writeText(notAnArchive, "not an archive");
+    test_support::writeText(notAnArchive, "not an archive");
     try {
         installer.install(notAnArchive, std::nullopt, std::nullopt);
     } catch (const std::exception& error) {
@@ -57,11 +57,11 @@ std::string setUpNotAnArchive(const fs::path& root)
 struct Canary {
     explicit Canary(const fs::path& folder) : folder(folder)
     {
-        testing::writeText(folder / "secret", "the user's secret");
+        test_support::writeText(folder / "secret", "the user's secret");
         fs::permissions(folder / "secret", fs::perms(0600));
-        before = testing::treeState(folder);
+        before = test_support::treeState(folder);
     }
-    void expectUntouched() const { EXPECT_EQ(testing::treeState(folder), before) << "outside the root"; }
+    void expectUntouched() const { EXPECT_EQ(test_support::treeState(folder), before) << "outside the root"; }
 
     fs::path folder;
     std::string before;
@@ -100,12 +100,12 @@ TEST(RootTrust, AFolderWithAnythingSetupDidNotCreateIsRefusedBeforeAnythingChang
             if (file.ends_with('/'))
                 fs::create_directories(root / file);
             else
-                testing::writeText(root / file, "the user's");
+                test_support::writeText(root / file, "the user's");
         }
-        const std::string before = testing::treeState(root);
+        const std::string before = test_support::treeState(root);
 
         EXPECT_EQ(setUpNotAnArchive(root), foreignFolder(root, c.named));
-        EXPECT_EQ(testing::treeState(root), before) << "no lock file, no log, nothing swept";
+        EXPECT_EQ(test_support::treeState(root), before) << "no lock file, no log, nothing swept";
         canary.expectUntouched();
     }
 }
@@ -144,10 +144,10 @@ TEST(RootTrust, AFreshEmptyOrEarlierRootOfOursIsAcceptedAndOnlyItsLeftoversAreSw
                  if (name.ends_with('/'))
                      fs::create_directories(root / name);
                  else
-                     testing::writeText(root / name, "half");
+                     test_support::writeText(root / name, "half");
              }
              for (const auto& name : kept)
-                 testing::writeText(root / name, "kept");
+                 test_support::writeText(root / name, "kept");
          },
          kept},
     };
@@ -159,10 +159,10 @@ TEST(RootTrust, AFreshEmptyOrEarlierRootOfOursIsAcceptedAndOnlyItsLeftoversAreSw
         c.arrange(root);
 
         EXPECT_EQ(setUpNotAnArchive(root), notAnArchive);
-        EXPECT_EQ(testing::leftoversIn(root), std::vector<std::string>{});
+        EXPECT_EQ(test_support::leftoversIn(root), std::vector<std::string>{});
         for (const auto& name : c.kept)
             if (name != "Logs/setup.log" && name != "launcher.lock")
-                EXPECT_EQ(testing::readText(root / name), "kept") << name;
+                EXPECT_EQ(test_support::readText(root / name), "kept") << name;
         EXPECT_TRUE(fs::is_regular_file(root / "launcher.lock"));
         canary.expectUntouched();
     }

@@ -31,7 +31,7 @@ extern char** environ;
 namespace corvanel {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 using Clock = std::chrono::steady_clock;
 
 const std::regex stamp(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )");
@@ -40,7 +40,7 @@ const std::regex stamp(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )");
 std::vector<std::string> logLines(const Installer& installer)
 {
     std::vector<std::string> lines;
-    for (const auto& line : testing::readLines(installer.log()))
+    for (const auto& line : test_support::readLines(installer.log()))
         lines.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
     return lines;
 }
@@ -76,7 +76,7 @@ protected:
         return {};
     }
 
-    std::vector<std::string> logFolder() const { return testing::treeOf(root / "Logs"); }
+    std::vector<std::string> logFolder() const { return test_support::treeOf(root / "Logs"); }
 };
 
 TEST_F(Runner, QuickSuccessLogsOneStartAndOneFinishAndReportsAtOnceAndAtTheEnd)
@@ -178,9 +178,9 @@ TEST_F(Runner, TimeOutEndsTheWholeProcessGroup)
         const double took = secondsSince(start);
         EXPECT_GE(took, c.shortest);
         EXPECT_LT(took, c.longest);
-        const pid_t grandchild = std::atoi(testing::readText(fresh / "pid").c_str());
+        const pid_t grandchild = std::atoi(test_support::readText(fresh / "pid").c_str());
         ASSERT_GT(grandchild, 0);
-        const bool gone = testing::processGone(grandchild, 0.5);
+        const bool gone = test_support::processGone(grandchild, 0.5);
         EXPECT_TRUE(gone) << "the program's own child outlived the time-out";
         if (!gone)
             ::kill(grandchild, SIGKILL);
@@ -204,13 +204,13 @@ TEST(RunnerStop, AStopEndsTheRunningProgramsWholeGroupAndStartsNothingMore)
         EXPECT_EQ(stopped.message(), "Setup was stopped. Your source files are unchanged.");
     }
     EXPECT_LT(secondsSince(start), 2.5);
-    const pid_t grandchild = std::atoi(testing::readText(fresh / "pid").c_str());
+    const pid_t grandchild = std::atoi(test_support::readText(fresh / "pid").c_str());
     ASSERT_GT(grandchild, 0);
-    const bool gone = testing::processGone(grandchild, 0.5);
+    const bool gone = test_support::processGone(grandchild, 0.5);
     EXPECT_TRUE(gone) << "the program's own child outlived the stop";
     if (!gone)
         ::kill(grandchild, SIGKILL);
-    EXPECT_NE(testing::readText(installer.log()).find("Stopped at the user's request after "), std::string::npos);
+    EXPECT_NE(test_support::readText(installer.log()).find("Stopped at the user's request after "), std::string::npos);
 
     EXPECT_THROW(installer.run("/bin/sh", {"-c", "echo > ran"}, {.directory = fresh.path()}), SetupStopped);
     EXPECT_FALSE(fs::exists(fresh / "ran"));
@@ -222,7 +222,7 @@ TEST_F(Runner, CaptureReturnsBothStreamsInOrderAndLeavesNoFileBehind)
         "/bin/sh", {"-c", "printf 'out 1\\n'; printf 'err 1\\n' >&2; printf 'out 2 \\342\\234\\223'"}, {.capture = true});
     EXPECT_EQ(text, "out 1\nerr 1\nout 2 \u2713");
     EXPECT_EQ(logFolder(), std::vector<std::string>{"setup.log"});
-    const auto lines = testing::readLines(installer.log());
+    const auto lines = test_support::readLines(installer.log());
     ASSERT_EQ(lines.size(), 2u) << "only the starting and finished lines, never the captured text";
     EXPECT_NE(lines[0].find("] Starting /bin/sh: "), std::string::npos);
     EXPECT_NE(lines[1].find("] Finished /bin/sh, exit 0, elapsed 0s"), std::string::npos);
@@ -265,7 +265,7 @@ TEST_F(Runner, AMissingProgramFailsWithThePlatformErrorAndNoFinishedLine)
         EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
         EXPECT_EQ(describe(error), "Unable to start /nonexistent/program: No such file or directory.");
     }
-    testing::writeText(root / "not-executable", "#!/bin/sh\n");
+    test_support::writeText(root / "not-executable", "#!/bin/sh\n");
     fs::permissions(root / "not-executable", fs::perms(0644));
     EXPECT_THROW(installer.run((root / "not-executable").string(), {}), std::system_error);
     const auto lines = logLines(installer);
@@ -353,7 +353,7 @@ TEST_F(Runner, AnUnusableLogFailsBeforeTheProgramStarts)
     }
 
     TempDir other;
-    testing::writeText(other / "Logs", "a file where the folder belongs");
+    test_support::writeText(other / "Logs", "a file where the folder belongs");
     const Installer blocked(other.path());
     EXPECT_THROW(blocked.run("/bin/true", {}), fs::filesystem_error);
 }
@@ -363,10 +363,10 @@ TEST_F(Runner, LogCreatedByTheRunnerIsPrivate)
     const mode_t previous = ::umask(022);
     installer.run("/bin/true", {});
     ::umask(previous);
-    EXPECT_EQ(testing::permissionsOf(installer.log()), 0600u);
+    EXPECT_EQ(test_support::permissionsOf(installer.log()), 0600u);
 }
 
-using testing::ScopedVariable;
+using test_support::ScopedVariable;
 
 TEST_F(Runner, AProgramEndsWhenTheLauncherRunningItIsKilled)
 {
@@ -381,13 +381,13 @@ TEST_F(Runner, AProgramEndsWhenTheLauncherRunningItIsKilled)
         ::_exit(0);
     }
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (testing::readText(pidFile).empty() && Clock::now() < deadline)
+    while (test_support::readText(pidFile).empty() && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const pid_t program = std::stoi(testing::readText(pidFile));
+    const pid_t program = std::stoi(test_support::readText(pidFile));
 
     ::kill(launcher, SIGKILL);
     ::waitpid(launcher, nullptr, 0);
-    EXPECT_TRUE(testing::processGone(program, 5.0));
+    EXPECT_TRUE(test_support::processGone(program, 5.0));
     ::kill(program, SIGKILL);
 }
 
@@ -519,7 +519,7 @@ TEST_F(Runner, ProgramOutputIsEscapedOnItsWayIntoTheSetupLog)
         } catch (const SetupFailure&) {
         }
         const auto lines = logLines(installer);
-        ASSERT_EQ(lines.size(), 5u) << testing::readText(installer.log());
+        ASSERT_EQ(lines.size(), 5u) << test_support::readText(installer.log());
         EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 1), (std::vector<std::string>{
                                                                                      "colour \\e[31mred\\e[0m",
                                                                                      "bell \\x07 tab \\t return \\r",

@@ -16,12 +16,12 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readLines;
-using testing::readText;
-using testing::TempDir;
-using testing::writeText;
+using test_support::readLines;
+using test_support::readText;
+using test_support::TempDir;
+using test_support::writeText;
 
-using testing::ScopedVariable;
+using test_support::ScopedVariable;
 
 /// One line per call: the arguments, then what the program saw of the displays and the prefix.
 constexpr const char* recordLine
@@ -57,7 +57,7 @@ protected:
     const ScopedVariable wayland{"WAYLAND_DISPLAY", "wayland-77"};
     const ScopedVariable record{"CALLS", calls.c_str()};
     // The unpacked runtime's place holds the stand-in Wine.
-    const Installer installer{temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime()};
+    const Installer installer{temp / "root", {}, releaseCatalogue(), test_support::downloadedRuntime()};
 };
 
 TEST_F(SetupDisplay, EveryWineCommandOfThePrefixStageRunsWithoutADisplay)
@@ -91,7 +91,7 @@ TEST_F(SetupDisplay, ProgramsRunWithTheirOwnEnvironmentHaveNoDisplayButKeepTheRe
 
 TEST_F(SetupDisplay, TheGameKeepsTheDisplay)
 {
-    testing::makeInstalledState(installer.root());
+    test_support::makeInstalledState(installer.root());
     writeProgram(installer.wine(), "echo \"DISPLAY=${DISPLAY-none} WAYLAND_DISPLAY=${WAYLAND_DISPLAY-none}\"");
 
     LaunchedGame game = installer.launch(false);

@@ -29,8 +29,8 @@ TEST(Describe, GivesEachErrorAsOneCompleteSentence)
 
 TEST(Describe, NamesTheFolderThatCouldNotBeCreated)
 {
-    testing::TempDir folder;
-    testing::writeText(folder / "file", "");
+    test_support::TempDir folder;
+    test_support::writeText(folder / "file", "");
     for (const fs::path target : {folder / "file", folder / "file/below"}) {
         SCOPED_TRACE(target.string());
         try {

@@ -15,7 +15,7 @@
 namespace corvanel {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 
 const std::regex stamped(R"(^\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] )");
 
@@ -34,8 +34,8 @@ TEST(SetupLog, FirstReportCreatesThePrivateLogWithOneStampedLine)
     const auto after = std::chrono::system_clock::now();
 
     EXPECT_EQ(shown, (std::vector<std::string>{"Importing your Halo 2 files", "Importing your Halo 2 files", "two\nlines"}));
-    EXPECT_EQ(testing::permissionsOf(root / "Logs/setup.log"), 0600u);
-    const auto lines = testing::readLines(root / "Logs/setup.log");
+    EXPECT_EQ(test_support::permissionsOf(root / "Logs/setup.log"), 0600u);
+    const auto lines = test_support::readLines(root / "Logs/setup.log");
     ASSERT_EQ(lines.size(), 3u);
     for (size_t i : {0, 1, 2}) {
         SCOPED_TRACE(lines[i]);
@@ -54,13 +54,13 @@ TEST(SetupLog, AnUnusableLogLosesTheLineButNotTheReport)
         const char* name;
         void (*spoil)(const fs::path& root);
     } cases[] = {
-        {"Logs is a file", [](const fs::path& root) { testing::writeText(root / "Logs", "not a folder"); }},
+        {"Logs is a file", [](const fs::path& root) { test_support::writeText(root / "Logs", "not a folder"); }},
         {"setup.log is a folder", [](const fs::path& root) { fs::create_directories(root / "Logs/setup.log"); }},
         {"setup.log is a pipe that nobody reads", [](const fs::path& root) {
              fs::create_directories(root / "Logs");
              ::mkfifo((root / "Logs/setup.log").c_str(), 0600);
          }},
-        {"root is a file", [](const fs::path& root) { testing::writeText(root, ""); }},
+        {"root is a file", [](const fs::path& root) { test_support::writeText(root, ""); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -87,7 +87,7 @@ TEST(SetupLog, TailKeepsTheLastLinesOfWhatItReads)
     std::string text;
     for (int line = 1; line <= 100; ++line)
         text += "line " + std::to_string(line) + "\n";
-    testing::writeText(log, text + "no line feed at the end \x1b[31m");
+    test_support::writeText(log, text + "no line feed at the end \x1b[31m");
 
     EXPECT_EQ(readLogTail(log, 3, 1 << 20), "line 99\nline 100\nno line feed at the end \\e[31m\n")
         << "control characters are shown, not obeyed";
@@ -104,12 +104,12 @@ TEST(SetupLog, TailRefusesAPipeOrALinkWithoutWaiting)
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_THROW(readLogTail(pipe, 10, 100), SetupFailure); // a blocking open would never return
 
-    testing::writeText(folder / "elsewhere.txt", "not the log\n");
+    test_support::writeText(folder / "elsewhere.txt", "not the log\n");
     fs::create_symlink("elsewhere.txt", folder / "link.log");
     EXPECT_THROW(readLogTail(folder / "link.log", 10, 100), SetupFailure);
 
     fs::create_directory(folder / "real");
-    testing::writeText(folder / "real" / "setup.log", "through a linked folder\n");
+    test_support::writeText(folder / "real" / "setup.log", "through a linked folder\n");
     fs::create_directory_symlink("real", folder / "Logs");
     EXPECT_THROW(readLogTail(folder / "Logs" / "setup.log", 10, 100), SetupFailure);
 }

@@ -10,7 +10,7 @@
 
 #include <sys/stat.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -74,4 +74,4 @@ std::string treeState(const fs::path& folder)
     return text;
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// Runs a program (absolute path) in `directory`, output discarded; returns its exit status.
 int runProgram(const std::vector<std::string>& command, const std::filesystem::path& directory = {});
@@ -26,4 +26,4 @@ void makeHostileArchive(const std::string& kind, const std::filesystem::path& ar
 /// or the link target.
 std::string treeState(const std::filesystem::path& folder);
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

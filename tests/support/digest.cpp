@@ -4,7 +4,7 @@
 
 #include <openssl/sha.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 std::string digestOf(const std::string& data)
 {
@@ -19,4 +19,4 @@ std::string digestOf(const std::string& data)
     return text;
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

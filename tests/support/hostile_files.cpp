@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 ReleasedFifo::ReleasedFifo(std::filesystem::path path) : path_(std::move(path))
 {
@@ -38,4 +38,4 @@ ScopedUmask::ScopedUmask(mode_t mask) : saved_(::umask(mask)) {}
 
 ScopedUmask::~ScopedUmask() { ::umask(saved_); }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -6,7 +6,7 @@
 
 #include <sys/types.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// A named pipe that never keeps a reader waiting: for its lifetime a helper thread keeps
 /// opening it for writing and closing it again, so code that wrongly opens it sees an empty
@@ -41,4 +41,4 @@ private:
     mode_t saved_;
 };
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

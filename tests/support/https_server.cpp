@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -86,4 +86,4 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable()
         ::unsetenv(name_.c_str());
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// A local HTTPS server (tests/support/https_server.py) with a throwaway certificate authority,
 /// listening on a free port of 127.0.0.1 once constructed and stopped when dropped. Files put in
@@ -61,4 +61,4 @@ private:
     std::optional<std::string> previous_;
 };
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -20,7 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -270,4 +270,4 @@ void waitForWine(const fs::path& root)
     }
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

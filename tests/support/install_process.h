@@ -10,7 +10,7 @@
 
 #include <sys/types.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// What a forked install is given.
 struct InstallRequest {
@@ -78,4 +78,4 @@ std::string holdersOf(const std::filesystem::path& file);
 /// inspected or removed.
 void waitForWine(const std::filesystem::path& root);
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -10,7 +10,7 @@
 
 #include <sys/stat.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -95,4 +95,4 @@ std::vector<std::string> leftoversIn(const fs::path& root)
     return found;
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// What an installed root consists of, in a form two roots can be compared by: everything but
 /// times and the root's own path.
@@ -25,4 +25,4 @@ InstallationSnapshot snapshotOf(const std::filesystem::path& root);
 /// half-written records. Sorted relative paths.
 std::vector<std::string> leftoversIn(const std::filesystem::path& root);
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

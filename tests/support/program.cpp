@@ -18,7 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace {
 std::atomic<int> serial{0};
@@ -128,4 +128,4 @@ int rerunAsNobody(const std::string& filter, const std::filesystem::path& log)
     return ChildProcess::spawn({.executable = asNobody.front(), .arguments = arguments, .output = output.get()}).wait();
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

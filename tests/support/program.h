@@ -6,7 +6,7 @@
 
 #include <sys/types.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// A program and its arguments as execv takes them; the texts live as long as this object.
 class ArgumentVector {
@@ -69,4 +69,4 @@ std::vector<std::string> linesOf(const std::string& text);
 /// which every exec would otherwise pass on.
 void restoreDefaultSignals();
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

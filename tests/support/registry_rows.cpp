@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 const RegistryRow expectedRegistryRows[7] = {
     {R"(HKCU\Software\Wine)", "Version", "win7"},
@@ -27,4 +27,4 @@ void expectRegistryRowsReadBack(const Installer& installer)
     }
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -2,7 +2,7 @@
 
 #include "installer/installer.h"
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// One registry value the configured prefix must hold.
 struct RegistryRow {
@@ -17,4 +17,4 @@ extern const RegistryRow expectedRegistryRows[7];
 /// Asks the prefix's Wine for each expected row and checks it holds its text value.
 void expectRegistryRowsReadBack(const Installer& installer);
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

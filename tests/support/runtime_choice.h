@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// What this computer answers with the download-and-unpack runtime in place of the computer's Wine.
 inline HostQueries downloadedRuntime(HostQueries host = HostQueries::platform())
@@ -22,4 +22,4 @@ inline HostQueries wineAt(std::vector<std::filesystem::path> loaders, HostQuerie
     return host;
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// Sets an environment variable for its lifetime, then puts back what was there before.
 class ScopedVariable {
@@ -30,4 +30,4 @@ private:
     std::optional<std::string> old_;
 };
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -12,7 +12,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -104,4 +104,4 @@ HostQueries roomOnlyAtPreflight()
     };
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

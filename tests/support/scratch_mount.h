@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// A file system mounted for one test: a small tmpfs, or a read-only bind of a folder onto
 /// itself. Mounts are made in a mount namespace private to the test process, so none outlives
@@ -55,4 +55,4 @@ private:
     bool applied_ = false;
 };
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -72,4 +72,4 @@ void writeStandInPrefix(const fs::path& prefix)
     }
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// Makes `prefix` hold what the installed-state test asks of a configured prefix, without Wine:
 /// both registry files with our settings and the decoder's registration, the core library on
@@ -10,4 +10,4 @@ namespace corvanel::testing {
 /// game link are left to the caller.
 void writeStandInPrefix(const std::filesystem::path& prefix);
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

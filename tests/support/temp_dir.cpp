@@ -14,7 +14,7 @@
 
 #include <sys/stat.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -123,4 +123,4 @@ unsigned permissionsOf(const fs::path& file)
     return info.st_mode & 0777;
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

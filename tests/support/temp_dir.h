@@ -6,7 +6,7 @@
 
 #include <sys/types.h>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// A fresh folder below the system's temporary folder, removed (forcibly) when dropped.
 class TempDir {
@@ -48,4 +48,4 @@ bool processGone(pid_t pid, double seconds = 2.0);
 /// Permission bits of a file (the low nine bits of its mode).
 unsigned permissionsOf(const std::filesystem::path& file);
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

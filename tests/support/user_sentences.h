@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// What a launcher is told while another one holds the install lock.
 inline const std::string competingLauncher{competingLauncherMessage};
@@ -14,4 +14,4 @@ inline const std::string competingLauncher{competingLauncherMessage};
 /// The same sentence as the command line prints it: one line on the error stream.
 inline const std::string competingLauncherLine = competingLauncher + "\n";
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -8,7 +8,7 @@
 
 #include <stdexcept>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -80,4 +80,4 @@ Catalogue fixtureCatalogue()
     return catalogue;
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// A temporary XDG_DATA_HOME for one test: the model's default root is `root()` below it.
 class DataHome {
@@ -33,4 +33,4 @@ Catalogue fixtureCatalogue();
 /// Writes `text` to `file`, creating its folders.
 void writeText(const std::filesystem::path& file, const QString& text);
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

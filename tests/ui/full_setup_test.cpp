@@ -21,7 +21,7 @@ private slots:
         const fs::path kit = CORVANEL_FIXTURES_DIR;
         if (!fs::exists(kit / "h2pc_installer_2.1" / "h2pc_data.bin"))
             QSKIP("The fixture kit is not built.");
-        testing::DataHome home;
+        test_support::DataHome home;
         // The downloads are already in place, as after an earlier attempt: no network needed.
         fs::create_directories(home.root() / "Downloads");
         for (const auto& asset : fs::directory_iterator(kit / "cache"))
@@ -59,8 +59,8 @@ private slots:
                 stepTexts << model.stepText();
         });
 
-        QVERIFY(testing::click(window, "chooseSource"));
-        QVERIFY(testing::click(window, "setUp"));
+        QVERIFY(test_support::click(window, "chooseSource"));
+        QVERIFY(test_support::click(window, "setUp"));
         QVERIFY(model.busy());
         QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), 840'000);
         QCOMPARE(model.error(), QString());
@@ -71,10 +71,10 @@ private slots:
                                        "Wine is registering the audio decoder.", "Wine is saving the Windows environment."}));
         QVERIFY(model.ready());
         QCOMPARE(model.status(), QStringLiteral("Your installation is ready."));
-        QVERIFY(testing::findItem(window, "playScreen")->isVisible());
+        QVERIFY(test_support::findItem(window, "playScreen")->isVisible());
 
         QSignalSpy playing(&model, &LauncherModel::playingChanged);
-        QVERIFY(testing::click(window, "play"));
+        QVERIFY(test_support::click(window, "play"));
         QVERIFY2(model.error().isEmpty(), qPrintable(model.error()));
         QTRY_VERIFY_WITH_TIMEOUT(!model.playing(), 120'000);
         QCOMPARE(model.error(), QString());

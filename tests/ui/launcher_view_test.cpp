@@ -16,9 +16,9 @@
 
 using namespace corvanel;
 namespace fs = std::filesystem;
-using corvanel::testing::PhaseOptions;
-using corvanel::testing::PhaseWindow;
-using corvanel::testing::sceneRect;
+using corvanel::test_support::PhaseOptions;
+using corvanel::test_support::PhaseWindow;
+using corvanel::test_support::sceneRect;
 
 namespace {
 
@@ -27,6 +27,12 @@ const QString folderGlyph = QStringLiteral("\ue2c8");
 const QString folderFillGlyph = QStringLiteral("\ue2c7");
 const QString warningGlyph = QStringLiteral("\ue002");
 const QString infoGlyph = QStringLiteral("\ue88f");
+
+/// The private Windows environment of the installation the model shows.
+QString prefixOf(const LauncherModel& model)
+{
+    return QString::fromStdString(Installer(fs::path(model.root().toStdString())).prefix().string());
+}
 
 /// Records what the desktop was asked to open.
 class Opener : public QObject {
@@ -47,7 +53,7 @@ public slots:
     void open(const QUrl& url) { opened.append(url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toString()); }
 };
 
-QQuickItem* item(PhaseWindow& shown, const char* name) { return corvanel::testing::findItem(shown.window(), name); }
+QQuickItem* item(PhaseWindow& shown, const char* name) { return corvanel::test_support::findItem(shown.window(), name); }
 
 QString text(PhaseWindow& shown, const char* name) { return item(shown, name)->property("text").toString(); }
 QString glyph(PhaseWindow& shown, const char* name) { return item(shown, name)->property("glyph").toString(); }
@@ -67,10 +73,10 @@ QString tooltip(PhaseWindow& shown, const char* name)
 /// Visible on screen: the item and all its containers.
 bool shown(PhaseWindow& window, const char* name) { return item(window, name)->isVisible(); }
 
-#define CLICK(shown, name) QVERIFY(corvanel::testing::click((shown).window(), name))
+#define CLICK(shown, name) QVERIFY(corvanel::test_support::click((shown).window(), name))
 
 /// A window tall enough to show the whole content column without scrolling.
-std::unique_ptr<PhaseWindow> open(const QString& phase, corvanel::testing::PhaseOptions options = {.size = {940, 1100}})
+std::unique_ptr<PhaseWindow> open(const QString& phase, corvanel::test_support::PhaseOptions options = {.size = {940, 1100}})
 {
     return std::make_unique<PhaseWindow>(phase, options);
 }
@@ -440,7 +446,7 @@ private slots:
             QCOMPARE(text(w, "statusText"), QStringLiteral("Repair needs attention. Your game and saves are unchanged."));
             QCOMPARE(glyph(w, "statusIcon"), warningGlyph);
             QCOMPARE(text(w, "errorText"), PhaseWindow::repairFailure);
-            const QRectF viewport = corvanel::testing::contentViewport(w.window());
+            const QRectF viewport = corvanel::test_support::contentViewport(w.window());
             QVERIFY(inside(sceneRect(item(w, "errorText")), viewport));
         } else {
             QVERIFY(shown(w, "playScreen"));
@@ -487,7 +493,7 @@ private slots:
         QTRY_VERIFY(!question.visible());
         QVERIFY(!fs::exists(record));
         QTRY_VERIFY(shown(w, "installScreen"));
-        QVERIFY(fs::exists(fs::path(w.model().prefix().toStdString())));
+        QVERIFY(fs::exists(fs::path(prefixOf(w.model()).toStdString())));
     }
 
     /// The main button and the status stay in view without scrolling at the usual size and the
@@ -513,7 +519,7 @@ private slots:
         const auto check = [&](const char* when) {
             QTest::qWait(100);
             w.settle();
-            const QRectF viewport = corvanel::testing::contentViewport(w.window());
+            const QRectF viewport = corvanel::test_support::contentViewport(w.window());
             const QRectF main = sceneRect(item(w, button.toLatin1().constData()));
             const QRectF box = sceneRect(item(w, "statusBox"));
             QVERIFY2(shown(w, button.toLatin1().constData()), when);
@@ -628,7 +634,7 @@ private slots:
         };
         const Case cases[] = {
             {"navLogs", "Open this folder yourself", folderAdvice, root + "/Logs"},
-            {"showSaves", "Open this folder yourself", folderAdvice, w.model().prefix() + "/drive_c/users"},
+            {"showSaves", "Open this folder yourself", folderAdvice, prefixOf(w.model()) + "/drive_c/users"},
             {"navGameFiles", "Open this page yourself",
              "Nothing on this computer opens web pages for Corvanel. Copy the address below and open it in your web browser.",
              "https://cartographer.online/install/"},
@@ -829,7 +835,7 @@ private slots:
         QTest::qWait(100);
         w.settle();
 
-        const QRectF viewport = corvanel::testing::contentViewport(w.window());
+        const QRectF viewport = corvanel::test_support::contentViewport(w.window());
         const QRectF box = sceneRect(item(w, "statusBox"));
         QVERIFY2(inside(box, viewport), qPrintable("status box " + describe(box) + ", viewport " + describe(viewport)));
         if (fails) {
@@ -854,7 +860,7 @@ private slots:
         QCOMPARE(w.model().error(), QStringLiteral("Setup is incomplete. Complete setup before launching Halo 2."));
         QTest::qWait(100);
         w.settle();
-        const QRectF viewport = corvanel::testing::contentViewport(w.window());
+        const QRectF viewport = corvanel::test_support::contentViewport(w.window());
         QVERIFY(inside(sceneRect(item(w, "statusBox")), viewport));
         QVERIFY(inside(sceneRect(item(w, "errorText")), viewport));
     }

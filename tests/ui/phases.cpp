@@ -9,7 +9,7 @@
 #include <QTest>
 
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -54,7 +54,7 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
     auto released = release_.get_future().share();
     writeText(home_->path() / "Setup Guide.html", "<html></html>");
 
-    LauncherSeams seams{
+    LauncherServices services{
         .catalogue = fixtureCatalogue(),
         .guide = home_->path() / "Setup Guide.html",
         .settings = home_->path() / "settings.ini",
@@ -101,9 +101,9 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
         },
     };
     if (options.noOpener)
-        seams.open = [](const QUrl&) { return false; };
+        services.open = [](const QUrl&) { return false; };
     if (options.manualClock)
-        seams.clock = [this] { return std::chrono::milliseconds(clock_.load()); };
+        services.clock = [this] { return std::chrono::milliseconds(clock_.load()); };
     if (phase == "ready" || phase == "playing" || phase.startsWith("repair"))
         writeInstallation(home_->root(), wine);
     if (phase == "repair") {
@@ -113,7 +113,7 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
     if (phase == "repair-game-files")
         fs::remove(home_->root() / "Install" / "game" / "halo2.exe");
 
-    delegate_ = std::make_unique<AppDelegate>(std::move(seams), [this](const QString& message, const QString& informative) {
+    delegate_ = std::make_unique<AppDelegate>(std::move(services), [this](const QString& message, const QString& informative) {
         alerts << message + " / " + informative;
         delegate_->showAlert(message, informative);
     });
@@ -206,4 +206,4 @@ QRectF sceneRect(QQuickItem* item) { return QRectF(item->mapToScene(QPointF(0, 0
 
 QRectF contentViewport(QQuickWindow* window) { return sceneRect(findItem(window, "contentScroller")); }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

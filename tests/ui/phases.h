@@ -13,7 +13,7 @@
 #include <future>
 #include <memory>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// How the window is shown before it is brought to its phase.
 struct PhaseOptions {
@@ -75,4 +75,4 @@ QRectF contentViewport(QQuickWindow* window);
 /// `item`'s rectangle in window coordinates.
 QRectF sceneRect(QQuickItem* item);
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -41,7 +41,7 @@ int main(int argc, char** argv)
     corvanel::prepareApplication();
 
     QCommandLineParser parser;
-    parser.addOption({"phase", "One of: " + corvanel::testing::PhaseWindow::phases.join(", "), "NAME"});
+    parser.addOption({"phase", "One of: " + corvanel::test_support::PhaseWindow::phases.join(", "), "NAME"});
     parser.addOption({"out", "The PNG file to write.", "FILE"});
     parser.addOption({"width", "Window width.", "W", "940"});
     parser.addOption({"height", "Window height.", "H", "760"});
@@ -56,12 +56,12 @@ int main(int argc, char** argv)
     parser.addOption({"no-opener", "With no program to open folders, open the logs folder."});
     parser.process(application);
     const QString phase = parser.value("phase");
-    if (!corvanel::testing::PhaseWindow::phases.contains(phase) || parser.value("out").isEmpty()) {
+    if (!corvanel::test_support::PhaseWindow::phases.contains(phase) || parser.value("out").isEmpty()) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
         return 2;
     }
 
-    corvanel::testing::PhaseWindow shown(
+    corvanel::test_support::PhaseWindow shown(
         phase, {.size = {parser.value("width").toInt(), parser.value("height").toInt()}, .advanced = parser.isSet("advanced"),
                 .noOpener = parser.isSet("no-opener")});
     QQuickWindow* window = shown.window();
@@ -86,7 +86,7 @@ int main(int argc, char** argv)
         window->close();
     if (parser.isSet("cancel"))
         QTest::keyClick(window, Qt::Key_Escape);
-    if (parser.isSet("set-up-again") && !corvanel::testing::click(window, "setUpAgain"))
+    if (parser.isSet("set-up-again") && !corvanel::test_support::click(window, "setUpAgain"))
         return 1;
     if (parser.isSet("log"))
         shown.model().showSetupLog();

@@ -20,10 +20,10 @@
 namespace corvanel {
 namespace {
 
-using testing::TempDir;
-using testing::treeState;
-using testing::writeGameFolder;
-using testing::writeText;
+using test_support::TempDir;
+using test_support::treeState;
+using test_support::writeGameFolder;
+using test_support::writeText;
 
 constexpr const char* onlyRegularItems = "Game imports must contain regular files and folders, without symbolic links.";
 constexpr const char* unsafePaths = "The selected archive contains unsafe file paths.";
@@ -38,7 +38,7 @@ std::map<std::string, std::string> contents(const fs::path& folder)
     std::map<std::string, std::string> result;
     for (const auto& item : fs::recursive_directory_iterator(folder)) {
         const std::string name = fs::relative(item.path(), folder).string();
-        result[item.is_directory() ? name + "/" : name] = item.is_directory() ? "" : testing::readText(item.path());
+        result[item.is_directory() ? name + "/" : name] = item.is_directory() ? "" : test_support::readText(item.path());
     }
     return result;
 }
@@ -112,7 +112,7 @@ TEST_F(GameImportTest, HostileArchivesAreRefusedWithoutTouchingAnythingOutside)
         SCOPED_TRACE(c.file);
         const fs::path archive = temp / "archives" / c.file;
         fs::create_directories(archive.parent_path());
-        testing::makeHostileArchive(c.kind, archive, temp / "canary");
+        test_support::makeHostileArchive(c.kind, archive, temp / "canary");
         const std::string source = treeState(temp / "archives");
 
         EXPECT_EQ(import(archive), c.message);
@@ -128,7 +128,7 @@ TEST_F(GameImportTest, HostileArchivesAreRefusedWithoutTouchingAnythingOutside)
 // Folders their owner may not open must not keep the staging folder alive.
 TEST_F(GameImportTest, LockedFoldersDoNotOutliveTheStagingFolder)
 {
-    testing::makeHostileArchive("locked-folder", temp / "locked.bin", temp / "canary");
+    test_support::makeHostileArchive("locked-folder", temp / "locked.bin", temp / "canary");
     const std::string outcome = import(temp / "locked.bin");
     if (::geteuid() == 0)
         EXPECT_EQ(outcome, notInArchive);
@@ -143,12 +143,12 @@ TEST_F(GameImportTest, UnprivilegedUserGetsTheSameResults)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "already running unprivileged: the other tests cover it";
-    if (!testing::canRunAsNobody())
+    if (!test_support::canRunAsNobody())
         GTEST_SKIP() << "this machine does not allow switching to the user nobody";
     const fs::path log = temp / "unprivileged.log";
-    const int status = testing::rerunAsNobody(
+    const int status = test_support::rerunAsNobody(
         "GameImportTest.*:UnpackTest.*:-GameImportTest.UnprivilegedUserGetsTheSameResults", log);
-    EXPECT_EQ(status, 0) << testing::readText(log);
+    EXPECT_EQ(status, 0) << test_support::readText(log);
 }
 
 // Every kind of choice travels to one installed game; the user's source stays byte-identical.
@@ -157,19 +157,19 @@ TEST_F(GameImportTest, EveryKindOfSourceEndsAsTheInstalledGame)
     const fs::path user = temp / "user";
     writeGameFolder(user / "game");
     writeText(user / "installer" / "h2pc_installer_2.1" / "h2pc_installer.exe", "MZ installer");
-    testing::makeArchive(user / "installer" / "h2pc_installer_2.1" / "h2pc_data.bin", "7zip", user / "game",
+    test_support::makeArchive(user / "installer" / "h2pc_installer_2.1" / "h2pc_data.bin", "7zip", user / "game",
                          {"halo2.exe", "xlive.dll", "maps"});
-    testing::makeArchive(user / "sources" / "h2pc_installer_2.1.zip", "zip", user / "installer", {"h2pc_installer_2.1"});
+    test_support::makeArchive(user / "sources" / "h2pc_installer_2.1.zip", "zip", user / "installer", {"h2pc_installer_2.1"});
     fs::create_directories(user / "nested" / "Games");
     fs::copy(user / "game", user / "nested" / "Games" / "Halo 2", fs::copy_options::recursive);
-    testing::makeArchive(user / "sources" / "game-only.ZIP", "zip", user / "nested", {"Games"});
+    test_support::makeArchive(user / "sources" / "game-only.ZIP", "zip", user / "nested", {"Games"});
     writeText(user / "nothing" / "readme.txt", "no game here");
-    testing::makeArchive(user / "sources" / "nothing.zip", "zip", user / "nothing", {"readme.txt"});
+    test_support::makeArchive(user / "sources" / "nothing.zip", "zip", user / "nothing", {"readme.txt"});
     // A game folder whose copy holds an inner archive: the archive's game is the one installed.
     writeGameFolder(user / "packed");
     writeText(user / "packed" / "maps" / "from-archive.map", "inner");
     writeGameFolder(user / "game-with-archive");
-    testing::makeArchive(user / "game-with-archive" / "extras" / "h2pc_data.bin", "7zip", user / "packed",
+    test_support::makeArchive(user / "game-with-archive" / "extras" / "h2pc_data.bin", "7zip", user / "packed",
                          {"halo2.exe", "xlive.dll", "maps"});
 
     const auto fromArchive = installedGame({{"maps/from-archive.map", "inner"}});
@@ -208,7 +208,7 @@ TEST_F(GameImportTest, FixtureKitSourcesInstallTheSameGame)
 {
     const fs::path kit = CORVANEL_FIXTURES_DIR;
     const std::string before = treeState(kit / "h2pc_installer_2.1") + treeState(kit / "game");
-    const std::string zip = testing::readText(kit / "h2pc_installer_2.1.zip");
+    const std::string zip = test_support::readText(kit / "h2pc_installer_2.1.zip");
     auto expected = contents(kit / "game");
     expected["halo2config1.ini"] = configuration;
     int index = 0;
@@ -220,7 +220,7 @@ TEST_F(GameImportTest, FixtureKitSourcesInstallTheSameGame)
         EXPECT_FALSE(stagingLeft(root));
     }
     EXPECT_EQ(treeState(kit / "h2pc_installer_2.1") + treeState(kit / "game"), before);
-    EXPECT_EQ(testing::readText(kit / "h2pc_installer_2.1.zip"), zip);
+    EXPECT_EQ(test_support::readText(kit / "h2pc_installer_2.1.zip"), zip);
 }
 
 TEST_F(GameImportTest, ImportingAgainReplacesTheGameAndKeepsThePrefix)
@@ -238,7 +238,7 @@ TEST_F(GameImportTest, ImportingAgainReplacesTheGameAndKeepsThePrefix)
     auto expected = installedGame();
     expected["maps/shared.map"] = "new shared";
     EXPECT_EQ(contents(temp / "root" / "Install" / "game"), expected);
-    EXPECT_EQ(testing::readText(temp / "root" / "Install" / "prefix" / "system.reg"), "registry");
+    EXPECT_EQ(test_support::readText(temp / "root" / "Install" / "prefix" / "system.reg"), "registry");
     EXPECT_EQ(fs::file_size(temp / "root" / "Install" / "game" / "halo2config1.ini"), 60u);
 }
 
@@ -258,7 +258,7 @@ TEST_F(GameImportTest, TopLevelLeftoversAreRemovedAndDeeperOnesKept)
               installedGame({{"imgui.ini.bak", "kept"}, {"logs.txt", "kept"}, {"my_halo2config.ini", "kept"},
                              {"maps/halo2accounts.json", "kept"}, {"maps/logs/", ""}, {"maps/logs/old.txt", "kept"},
                              {"maps/imgui.ini", "kept"}, {"maps/halo2config1.ini", "kept"}, {"LOGS2/", ""}}));
-    EXPECT_EQ(testing::readText(temp / "root" / "Install" / "game" / "halo2config1.ini"), configuration);
+    EXPECT_EQ(test_support::readText(temp / "root" / "Install" / "game" / "halo2config1.ini"), configuration);
 }
 
 TEST_F(GameImportTest, GameFolderWithLinkOrSpecialFileIsRefusedBeforeCopying)
@@ -290,7 +290,7 @@ TEST_F(GameImportTest, FolderWithoutAGameAnyMoreIsRefused)
 // installed game is writable by others, whatever the umask.
 TEST_F(GameImportTest, GameFoldersEndOwnerWritableAndClosedToOthers)
 {
-    const testing::ScopedUmask permissive(0);
+    const test_support::ScopedUmask permissive(0);
     const fs::path source = temp / "source";
     writeGameFolder(source / "Halo 2");
     const auto setFolders = [&](fs::perms mode) {
@@ -300,10 +300,10 @@ TEST_F(GameImportTest, GameFoldersEndOwnerWritableAndClosedToOthers)
     const fs::perms readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read
                                | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
     setFolders(readOnly);
-    testing::makeArchive(temp / "read-only.zip", "zip", source, {"Halo 2"});
-    testing::makeArchive(temp / "read-only.bin", "ustar", source, {"Halo 2"});
+    test_support::makeArchive(temp / "read-only.zip", "zip", source, {"Halo 2"});
+    test_support::makeArchive(temp / "read-only.bin", "ustar", source, {"Halo 2"});
     setFolders(fs::perms::all);
-    testing::makeArchive(temp / "open.zip", "zip", source, {"Halo 2"});
+    test_support::makeArchive(temp / "open.zip", "zip", source, {"Halo 2"});
 
     int index = 0;
     for (const fs::path chosen : {temp / "read-only.zip", temp / "read-only.bin", temp / "open.zip", source / "Halo 2"}) {
@@ -314,7 +314,7 @@ TEST_F(GameImportTest, GameFoldersEndOwnerWritableAndClosedToOthers)
             const fs::path game = temp / root / "Install" / "game";
             EXPECT_EQ(contents(game), installedGame());
             for (const fs::path folder : {game, game / "maps"})
-                EXPECT_EQ(testing::permissionsOf(folder) & 0722, 0700u) << folder;
+                EXPECT_EQ(test_support::permissionsOf(folder) & 0722, 0700u) << folder;
         }
     }
 }
@@ -326,7 +326,7 @@ TEST_F(GameImportTest, NamesBeginningWithALatin1OrAControlByteAreKept)
     for (const char* archive : {"codepage-names.bin", "codepage-names-zip.zip"}) {
         SCOPED_TRACE(archive);
         const std::string kind = fs::path(archive).stem().string();
-        testing::makeHostileArchive(kind, temp / archive, temp / "canary");
+        test_support::makeHostileArchive(kind, temp / archive, temp / "canary");
         const fs::path root = "root" + std::to_string(index++);
         ASSERT_EQ(import(temp / archive, root), "imported");
         auto expected = installedGame({{"\x9a" "ber.txt", "latin"}, {"\x01" "start.txt", "control"}});
@@ -368,7 +368,7 @@ TEST_F(GameImportTest, NonAsciiNamesSurviveWithoutALocale)
                                "        for f in files:\n"
                                "            p = os.path.join(top, f)\n"
                                "            z.write(p, os.path.relpath(p, sys.argv[1]))\n";
-    ASSERT_EQ(testing::runProgram({"/usr/bin/python3", "-c", script, (temp / "game").string(), (temp / "game.zip").string()}), 0);
+    ASSERT_EQ(test_support::runProgram({"/usr/bin/python3", "-c", script, (temp / "game").string(), (temp / "game.zip").string()}), 0);
 
     {
         NoLocale noLocale;

@@ -19,9 +19,9 @@
 namespace corvanel {
 namespace {
 
-using testing::TempDir;
-using testing::writeGameFolder;
-using testing::writeText;
+using test_support::TempDir;
+using test_support::writeGameFolder;
+using test_support::writeText;
 
 constexpr const char* noLongerAvailable =
     "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
@@ -127,9 +127,9 @@ std::string onlyRegular(const fs::path& path, const char* kind)
 // setup creates anything: nothing waits on a pipe and nothing reaches the archiver.
 TEST_F(GameSourceTest, APipeSocketOrDeviceAsTheSourceIsRefusedAtOnce)
 {
-    const testing::ReleasedFifo pipe(temp / "pipe.zip");
+    const test_support::ReleasedFifo pipe(temp / "pipe.zip");
     fs::create_directories(temp / "folder");
-    const testing::ReleasedFifo inner(temp / "folder" / "h2pc_data.bin");
+    const test_support::ReleasedFifo inner(temp / "folder" / "h2pc_data.bin");
     writeText(temp / "folder" / "h2pc_installer.exe", "MZ");
     const BoundSocket socket(temp / "socket.zip");
     fs::create_symlink("/dev/zero", temp / "zero.zip");
@@ -174,12 +174,12 @@ TEST_F(GameSourceTest, AMissingSourceCreatesNothing)
 TEST(GameSourceAccess, AFileTheUserMayNotReadIsNamed)
 {
     if (::geteuid() == 0) {
-        if (!testing::canRunAsNobody())
+        if (!test_support::canRunAsNobody())
             GTEST_SKIP() << "this machine does not allow switching to the user nobody";
         TempDir scratch;
         const fs::path log = scratch / "unprivileged.log";
-        const int status = testing::rerunAsNobody("GameSourceAccess.*", log);
-        EXPECT_EQ(status, 0) << testing::readText(log);
+        const int status = test_support::rerunAsNobody("GameSourceAccess.*", log);
+        EXPECT_EQ(status, 0) << test_support::readText(log);
         return;
     }
     TempDir temp;

@@ -24,7 +24,7 @@ namespace {
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using testing::digestOf;
+using test_support::digestOf;
 
 constexpr std::int64_t wholeSize = 100'000;
 constexpr std::int64_t cutAt = 60'000;
@@ -44,12 +44,12 @@ std::string payload(size_t size, char seed)
 /// Downloads stopped part-way and continued by the next call, against the local server.
 class ObtainResume : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { server = std::make_unique<testing::HttpsServer>(); }
+    static void SetUpTestSuite() { server = std::make_unique<test_support::HttpsServer>(); }
     static void TearDownTestSuite() { server.reset(); }
 
     /// One root, one served file and the asset that describes it.
     struct Download {
-        testing::TempDir dir;
+        test_support::TempDir dir;
         fs::path root = dir / "root";
         std::string name;
         RuntimeAsset asset;
@@ -76,7 +76,7 @@ protected:
         auto download = std::make_unique<Download>();
         download->name = "asset-" + std::to_string(++serial) + ".tar.xz";
         download->asset = {.name = download->name, .url = server->url("/" + mode + "/" + download->name), .sha256 = digestOf(content)};
-        testing::writeText(download->served(), served);
+        test_support::writeText(download->served(), served);
         server->cutNextAfter(download->name, cutAt);
         try {
             download->installer.obtain(download->asset, std::nullopt);
@@ -87,9 +87,9 @@ protected:
         return download;
     }
 
-    static inline std::unique_ptr<testing::HttpsServer> server;
+    static inline std::unique_ptr<test_support::HttpsServer> server;
     static inline int serial = 0;
-    testing::ScopedEnvironmentVariable trust{"CURL_CA_BUNDLE", server->caBundle().string()};
+    test_support::ScopedEnvironmentVariable trust{"CURL_CA_BUNDLE", server->caBundle().string()};
     const std::string content = payload(wholeSize, 'r');
     const std::string other = payload(wholeSize, 'o');
 };
@@ -102,9 +102,9 @@ TEST_F(ObtainResume, ACutDownloadKeepsItsBytesWithASidecarThatNamesTheAsset)
 
         EXPECT_EQ(fs::file_size(download->partial()), static_cast<std::uintmax_t>(cutAt));
         EXPECT_FALSE(entryExists(download->target()));
-        EXPECT_EQ(testing::treeOf(download->downloads()),
+        EXPECT_EQ(test_support::treeOf(download->downloads()),
                   (std::vector<std::string>{download->name + ".partial", download->name + ".partial.json"}));
-        const auto sidecar = PartialSidecar::decode(testing::readText(download->sidecar()));
+        const auto sidecar = PartialSidecar::decode(test_support::readText(download->sidecar()));
         ASSERT_TRUE(sidecar);
         EXPECT_EQ(sidecar->url, download->asset.url);
         EXPECT_EQ(sidecar->sha256, download->asset.sha256);
@@ -133,42 +133,42 @@ TEST_F(ObtainResume, TheNextDownloadContinuesOnlyWhatTheServerAndTheKeptBytesAll
         {"resumed under the date", "dated", false, {}, wholeSize, true, 1},
         {"a server without ranges sends it whole", "norange", false, {}, cutAt + refusedAnswer + wholeSize, true, 1},
         {"the file changed on the server", "file", true,
-         [&](const Download& d) { testing::writeText(d.served(), content); }, cutAt + refusedAnswer + wholeSize, true, 1},
+         [&](const Download& d) { test_support::writeText(d.served(), content); }, cutAt + refusedAnswer + wholeSize, true, 1},
         {"the file changed on a server with dates only", "dated", true,
-         [&](const Download& d) { testing::writeText(d.served(), content); later(d.served()); },
+         [&](const Download& d) { test_support::writeText(d.served(), content); later(d.served()); },
          cutAt + refusedAnswer + wholeSize, true, 1},
         {"the server answers 416", "file", false, [](const Download& d) { server->refuseNextRange(d.name); },
          cutAt + wholeSize, true, 2},
-        {"the kept bytes were already whole", "file", false, [&](const Download& d) { testing::writeText(d.partial(), content); },
+        {"the kept bytes were already whole", "file", false, [&](const Download& d) { test_support::writeText(d.partial(), content); },
          cutAt, true, 1},
         {"wrong bytes in the kept part", "file", false,
          [](const Download& d) {
-             std::string bytes = testing::readText(d.partial());
+             std::string bytes = test_support::readText(d.partial());
              bytes[cutAt / 2] ^= 0x20;
-             testing::writeText(d.partial(), bytes);
+             test_support::writeText(d.partial(), bytes);
          },
          2 * wholeSize, true, 2},
         {"a sidecar that names another digest", "file", false,
          [&](const Download& d) {
-             testing::writeText(d.sidecar(), PartialSidecar{.url = d.asset.url, .sha256 = digestOf(other), .etag = {}, .lastModified = {}}.encode());
+             test_support::writeText(d.sidecar(), PartialSidecar{.url = d.asset.url, .sha256 = digestOf(other), .etag = {}, .lastModified = {}}.encode());
          },
          cutAt + wholeSize, false, 1},
         {"a sidecar that names another address", "file", false,
          [&](const Download& d) {
-             testing::writeText(d.sidecar(), PartialSidecar{.url = d.asset.url + "x", .sha256 = d.asset.sha256, .etag = {}, .lastModified = {}}.encode());
+             test_support::writeText(d.sidecar(), PartialSidecar{.url = d.asset.url + "x", .sha256 = d.asset.sha256, .etag = {}, .lastModified = {}}.encode());
          },
          cutAt + wholeSize, false, 1},
-        {"a sidecar that is no JSON", "file", false, [](const Download& d) { testing::writeText(d.sidecar(), "{\"url\": "); },
+        {"a sidecar that is no JSON", "file", false, [](const Download& d) { test_support::writeText(d.sidecar(), "{\"url\": "); },
          cutAt + wholeSize, false, 1},
         {"a sidecar longer than any of ours", "file", false,
          [](const Download& d) {
-             std::string text = testing::readText(d.sidecar());
-             testing::writeText(d.sidecar(), text.insert(1, std::string(5000, ' ')));
+             std::string text = test_support::readText(d.sidecar());
+             test_support::writeText(d.sidecar(), text.insert(1, std::string(5000, ' ')));
          },
          cutAt + wholeSize, false, 1},
         {"a sidecar whose validator would break the request", "file", false,
          [&](const Download& d) {
-             testing::writeText(d.sidecar(), "{\"url\": \"" + d.asset.url + "\", \"sha256\": \"" + d.asset.sha256
+             test_support::writeText(d.sidecar(), "{\"url\": \"" + d.asset.url + "\", \"sha256\": \"" + d.asset.sha256
                                                  + "\", \"etag\": \"\\\"a\\\"\\r\\nX-Planted: 1\"}");
          },
          cutAt + wholeSize, false, 1},
@@ -199,18 +199,18 @@ TEST_F(ObtainResume, TheNextDownloadContinuesOnlyWhatTheServerAndTheKeptBytesAll
         const auto download = cutShort(c.mode, c.wrongFirst ? other : content);
         if (c.between)
             c.between(*download);
-        const std::string outsideBefore = fs::exists(download->dir / "outside.bin") ? testing::readText(download->dir / "outside.bin") : "";
+        const std::string outsideBefore = fs::exists(download->dir / "outside.bin") ? test_support::readText(download->dir / "outside.bin") : "";
         download->reports.clear();
 
         EXPECT_EQ(download->installer.obtain(download->asset, std::nullopt), download->target());
 
-        EXPECT_EQ(digestOf(testing::readText(download->target())), download->asset.sha256);
-        EXPECT_EQ(testing::treeOf(download->downloads()), std::vector<std::string>{download->name});
+        EXPECT_EQ(digestOf(test_support::readText(download->target())), download->asset.sha256);
+        EXPECT_EQ(test_support::treeOf(download->downloads()), std::vector<std::string>{download->name});
         EXPECT_EQ(server->bytesSent(download->name), c.sent);
         EXPECT_EQ(download->resumptions(), c.resumes ? 1 : 0);
         EXPECT_EQ(download->count("Verifying " + download->name), c.verifications);
         if (!outsideBefore.empty())
-            EXPECT_EQ(testing::readText(download->dir / "outside.bin"), outsideBefore) << "a file outside the root changed";
+            EXPECT_EQ(test_support::readText(download->dir / "outside.bin"), outsideBefore) << "a file outside the root changed";
     }
 }
 
@@ -228,7 +228,7 @@ TEST_F(ObtainResume, AResumedDownloadCountsFromTheKeptBytes)
     EXPECT_THAT(reports[reports.size() - 2],
                 ::testing::MatchesRegex("Downloading asset-[0-9]+\\.tar\\.xz \u00B7 100 KB of 100 KB received \u00B7 [0-9]+s elapsed"));
     EXPECT_EQ(reports.back(), "Verifying " + download->name);
-    EXPECT_THAT(testing::readText(download->installer.log()),
+    EXPECT_THAT(test_support::readText(download->installer.log()),
                 HasSubstr("\"--continue-at\", \"60000\", \"--header\", \"If-Range: \\\""));
 }
 
@@ -245,7 +245,7 @@ TEST_F(ObtainResume, KeptBytesThatNeverVerifyFailWithTheUsualSentenceAndLeaveNot
                                          + " failed checksum verification. Nothing from that download was run.");
     }
 
-    EXPECT_EQ(testing::treeOf(download->downloads()), std::vector<std::string>{});
+    EXPECT_EQ(test_support::treeOf(download->downloads()), std::vector<std::string>{});
     EXPECT_EQ(server->bytesSent(download->name), 2 * wholeSize) << "the rest, then one clean download";
     EXPECT_EQ(download->count("Verifying " + download->name), 2);
 }

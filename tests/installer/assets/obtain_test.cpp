@@ -23,7 +23,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-using testing::digestOf;
+using test_support::digestOf;
 
 std::string payload(size_t size, char seed)
 {
@@ -39,7 +39,7 @@ std::map<std::string, std::string> snapshot(const fs::path& folder)
     std::map<std::string, std::string> entries;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const auto name = fs::relative(entry.path(), folder).string();
-        entries[name] = entry.is_directory() ? "/" : testing::readText(entry.path());
+        entries[name] = entry.is_directory() ? "/" : test_support::readText(entry.path());
     }
     return entries;
 }
@@ -49,23 +49,23 @@ std::map<std::string, std::string> snapshot(const fs::path& folder)
 
 class Obtain : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { server = std::make_unique<testing::HttpsServer>(); }
+    static void SetUpTestSuite() { server = std::make_unique<test_support::HttpsServer>(); }
     static void TearDownTestSuite() { server.reset(); }
 
     /// Puts `content` on the server and describes it as an asset fetched through `mode`.
     RuntimeAsset serve(const std::string& content, const std::string& mode = "file") const
     {
-        testing::writeText(server->folder() / name, content);
+        test_support::writeText(server->folder() / name, content);
         return RuntimeAsset{.name = name, .url = server->url("/" + mode + "/" + name), .sha256 = digestOf(content)};
     }
 
-    std::string setupLog() const { return testing::readText(root / "Logs" / "setup.log"); }
+    std::string setupLog() const { return test_support::readText(root / "Logs" / "setup.log"); }
     fs::path target() const { return root / "Downloads" / name; }
     fs::path partial() const { return root / "Downloads" / (name + ".partial"); }
 
-    static inline std::unique_ptr<testing::HttpsServer> server;
-    testing::ScopedEnvironmentVariable trust{"CURL_CA_BUNDLE", server->caBundle().string()};
-    testing::TempDir dir;
+    static inline std::unique_ptr<test_support::HttpsServer> server;
+    test_support::ScopedEnvironmentVariable trust{"CURL_CA_BUNDLE", server->caBundle().string()};
+    test_support::TempDir dir;
     const fs::path root = dir / "root";
     const fs::path cache = dir / "cache";
     const std::string name = "engine.tar.xz";
@@ -80,7 +80,7 @@ TEST_F(Obtain, DownloadsThroughCurlReportsProgressAndKeepsTheVerifiedFile)
 
     EXPECT_EQ(installer.obtain(asset, std::nullopt), target());
 
-    EXPECT_EQ(testing::readText(target()), content);
+    EXPECT_EQ(test_support::readText(target()), content);
     EXPECT_FALSE(fs::exists(partial()));
     EXPECT_THAT(setupLog(), HasSubstr("Starting /usr/bin/curl: [\"--fail\", \"--location\", \"--silent\", \"--show-error\", "
                                       "\"--retry\", \"2\", \"--proto\", \"=https\", \"--proto-redir\", \"=https\", "
@@ -98,13 +98,13 @@ TEST_F(Obtain, DownloadsThroughCurlReportsProgressAndKeepsTheVerifiedFile)
 TEST_F(Obtain, AVerifiedCopyInDownloadsIsReturnedWithoutNetworkOrCache)
 {
     // The cache holds a wrong copy and the server has nothing: either would be noticed.
-    testing::writeText(target(), content);
-    testing::writeText(cache / name, "tampered");
+    test_support::writeText(target(), content);
+    test_support::writeText(cache / name, "tampered");
     const RuntimeAsset asset{.name = name, .url = server->url("/file/absent"), .sha256 = digestOf(content)};
 
     EXPECT_EQ(installer.obtain(asset, cache), target());
 
-    EXPECT_EQ(testing::readText(target()), content);
+    EXPECT_EQ(test_support::readText(target()), content);
     EXPECT_TRUE(reports.empty());
     EXPECT_THAT(setupLog(), Not(HasSubstr("Starting /usr/bin/curl")));
 }
@@ -117,16 +117,16 @@ TEST_F(Obtain, AnAlteredCopyIsReplacedFromAVerifiedCache)
         {"altered", payload(2'500, 'x')},
         {"empty", ""},
     };
-    testing::writeText(cache / name, content);
-    testing::writeText(cache / "other.bin", "other");
+    test_support::writeText(cache / name, content);
+    test_support::writeText(cache / "other.bin", "other");
     const auto cacheBefore = snapshot(cache);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        testing::writeText(target(), c.stale);
+        test_support::writeText(target(), c.stale);
 
         EXPECT_EQ(installer.obtain(asset, cache), target());
 
-        EXPECT_EQ(testing::readText(target()), content);
+        EXPECT_EQ(test_support::readText(target()), content);
         EXPECT_FALSE(fs::exists(partial()));
         EXPECT_EQ(snapshot(cache), cacheBefore);
     }
@@ -138,16 +138,16 @@ TEST_F(Obtain, AnAlteredCopyWithoutACachedOneIsDownloadedAgain)
 {
     const RuntimeAsset asset = serve(content);
     fs::create_directories(cache);
-    testing::writeText(cache / "unrelated.tar.xz", "unrelated");
+    test_support::writeText(cache / "unrelated.tar.xz", "unrelated");
     const auto cacheBefore = snapshot(cache);
     for (const std::optional<fs::path>& folder : {std::optional<fs::path>(), std::optional<fs::path>(cache)}) {
         SCOPED_TRACE(folder ? "cache without the asset" : "no cache");
         reports.clear();
-        testing::writeText(target(), content.substr(1));
+        test_support::writeText(target(), content.substr(1));
 
         EXPECT_EQ(installer.obtain(asset, folder), target());
 
-        EXPECT_EQ(testing::readText(target()), content);
+        EXPECT_EQ(test_support::readText(target()), content);
         ASSERT_FALSE(reports.empty());
         EXPECT_EQ(reports.back(), "Verifying engine.tar.xz");
     }
@@ -157,8 +157,8 @@ TEST_F(Obtain, AnAlteredCopyWithoutACachedOneIsDownloadedAgain)
 TEST_F(Obtain, AWrongCachedCopyStopsBeforeAnyDownload)
 {
     const RuntimeAsset asset = serve(content);
-    testing::writeText(target(), "stale copy");
-    testing::writeText(cache / name, content + "!");
+    test_support::writeText(target(), "stale copy");
+    test_support::writeText(cache / name, content + "!");
     const auto cacheBefore = snapshot(cache);
 
     try {
@@ -188,7 +188,7 @@ TEST_F(Obtain, AFailedDownloadLeavesNoTargetAndKeepsOnlyAPartThatCanBeContinued)
         {"file", true, "The download of engine.tar.xz failed checksum verification. Nothing from that download was run.", 0},
     };
     fs::create_directories(cache);
-    testing::writeText(cache / "unrelated.tar.xz", "unrelated");
+    test_support::writeText(cache / "unrelated.tar.xz", "unrelated");
     const auto cacheBefore = snapshot(cache);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
@@ -197,7 +197,7 @@ TEST_F(Obtain, AFailedDownloadLeavesNoTargetAndKeepsOnlyAPartThatCanBeContinued)
         if (c.wrongBytes)
             asset.sha256 = digestOf(payload(2'500, 'w'));
         // Left behind by an interrupted run: it must neither show in progress nor survive.
-        testing::writeText(partial(), payload(7'777, 's'));
+        test_support::writeText(partial(), payload(7'777, 's'));
 
         try {
             installer.obtain(asset, cache);
@@ -212,7 +212,7 @@ TEST_F(Obtain, AFailedDownloadLeavesNoTargetAndKeepsOnlyAPartThatCanBeContinued)
             EXPECT_TRUE(fs::is_regular_file(root / "Downloads" / (name + ".partial.json")));
             EXPECT_EQ(fs::remove_all(root / "Downloads"), 3u) << "the folder, the part and its sidecar";
         } else {
-            EXPECT_EQ(testing::treeOf(root / "Downloads"), std::vector<std::string>{});
+            EXPECT_EQ(test_support::treeOf(root / "Downloads"), std::vector<std::string>{});
         }
         EXPECT_EQ(snapshot(cache), cacheBefore);
         ASSERT_FALSE(reports.empty());
@@ -255,7 +255,7 @@ TEST_F(Obtain, AFailedDownloadIsNamedByItsCause)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         fs::remove_all(root);
-        std::optional<testing::ScopedEnvironmentVariable> distrust;
+        std::optional<test_support::ScopedEnvironmentVariable> distrust;
         if (c.caBundle)
             distrust.emplace("CURL_CA_BUNDLE", *c.caBundle);
         HostQueries host = HostQueries::platform();
@@ -288,13 +288,13 @@ TEST_F(Obtain, TheLiveLineShowsTheBytesReceivedSoFar)
     EXPECT_THAT(reports, ::testing::Contains(::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 2 MB of 4 MB received \u00B7 [2-9]s elapsed")));
     ASSERT_GE(reports.size(), 2u);
     EXPECT_THAT(reports[reports.size() - 2], ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 4 MB of 4 MB received \u00B7 [3-9]s elapsed"));
-    EXPECT_EQ(testing::readText(target()), large);
+    EXPECT_EQ(test_support::readText(target()), large);
 }
 
 TEST(ObtainAudio, AWrongCachedPackageIsNamedInTheFailure)
 {
-    testing::TempDir dir;
-    testing::writeText(dir / "cache" / "MPSetup.exe", "not the package");
+    test_support::TempDir dir;
+    test_support::writeText(dir / "cache" / "MPSetup.exe", "not the package");
     const Installer installer(dir / "root");
 
     try {
@@ -313,7 +313,7 @@ TEST(ObtainAudio, AWrongCachedPackageIsNamedInTheFailure)
 // never read but replaced by a verified copy.
 TEST(ObtainAudio, CachedEntryThatIsNoRegularFileIsRefusedByName)
 {
-    testing::TempDir dir;
+    test_support::TempDir dir;
     const fs::path cache = dir / "cache";
     fs::create_directories(cache);
     RuntimeAsset asset = demoCatalogue().audio;
@@ -331,7 +331,7 @@ TEST(ObtainAudio, CachedEntryThatIsNoRegularFileIsRefusedByName)
         }
     };
     {
-        const testing::ReleasedFifo pipe(entry);
+        const test_support::ReleasedFifo pipe(entry);
         refusal("a named pipe");
         EXPECT_EQ(pipe.readersReleased(), 0) << "the pipe was opened";
     }
@@ -342,13 +342,13 @@ TEST(ObtainAudio, CachedEntryThatIsNoRegularFileIsRefusedByName)
         refusal("a device");
     }
     EXPECT_FALSE(entryExists(dir / "root" / "Downloads" / asset.name));
-    EXPECT_THAT(testing::readText(installer.log()), Not(HasSubstr("Starting /usr/bin/curl")));
+    EXPECT_THAT(test_support::readText(installer.log()), Not(HasSubstr("Starting /usr/bin/curl")));
     EXPECT_TRUE(fs::is_symlink(entry)) << "the user's cache was changed";
 }
 
 TEST(ObtainAudio, NonRegularEntryInTheDownloadFolderIsReplacedUnread)
 {
-    testing::TempDir dir;
+    test_support::TempDir dir;
     const fs::path downloads = dir / "root" / "Downloads";
     fs::create_directories(downloads);
     const Catalogue catalogue = demoCatalogue();
@@ -356,16 +356,16 @@ TEST(ObtainAudio, NonRegularEntryInTheDownloadFolderIsReplacedUnread)
     const Installer installer(dir / "root");
     const fs::path cache = fs::path(CORVANEL_FIXTURES_DIR) / "cache";
     {
-        const testing::ReleasedFifo pipe(target);
+        const test_support::ReleasedFifo pipe(target);
         EXPECT_EQ(installer.obtain(catalogue.audio, cache), target);
         EXPECT_EQ(pipe.readersReleased(), 0) << "the pipe was opened";
     }
-    EXPECT_EQ(digestOf(testing::readText(target)), catalogue.audio.sha256);
+    EXPECT_EQ(digestOf(test_support::readText(target)), catalogue.audio.sha256);
     fs::remove(target);
     fs::create_symlink("/dev/zero", target);
     EXPECT_EQ(installer.obtain(catalogue.audio, cache), target);
     EXPECT_FALSE(fs::is_symlink(target));
-    EXPECT_EQ(digestOf(testing::readText(target)), catalogue.audio.sha256);
+    EXPECT_EQ(digestOf(test_support::readText(target)), catalogue.audio.sha256);
 }
 
 } // namespace corvanel

@@ -35,7 +35,7 @@ void runTool(const std::vector<std::string>& command)
 
 void writeExecutable(const fs::path& file, const std::string& content, fs::perms mode = fs::perms(0755))
 {
-    testing::writeText(file, content);
+    test_support::writeText(file, content);
     fs::permissions(file, mode);
 }
 
@@ -51,7 +51,7 @@ std::map<std::string, std::string> snapshot(const fs::path& folder)
 {
     std::map<std::string, std::string> entries;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        entries[fs::relative(entry.path(), folder).string()] = entry.is_directory() ? "/" : testing::readText(entry.path());
+        entries[fs::relative(entry.path(), folder).string()] = entry.is_directory() ? "/" : test_support::readText(entry.path());
     return entries;
 }
 
@@ -80,15 +80,15 @@ struct RuntimeArchives {
     {
         writeExecutable(wine(), "#!/bin/sh\nexec /usr/lib/wine/wine64 \"$@\"\n");
         writeExecutable(engineTree() / "wswine.bundle" / "bin" / "wineserver", "#!/bin/sh\nexec /usr/lib/wine/wineserver \"$@\"\n");
-        testing::writeText(libraries() / "libinotify.0.dylib", "inotify");
-        testing::writeText(libraries() / "libwine.1.dylib", "wine");
-        testing::writeText(libraries() / ".libhidden.dylib", "hidden");
-        testing::writeText(libraries() / "plugins.dylib" / "inside.txt", "a folder named like a library");
-        testing::writeText(libraries() / "libUPPER.DYLIB", "upper");
-        testing::writeText(libraries() / "libstatic.a", "static");
-        testing::writeText(libraries() / "README", "no extension");
+        test_support::writeText(libraries() / "libinotify.0.dylib", "inotify");
+        test_support::writeText(libraries() / "libwine.1.dylib", "wine");
+        test_support::writeText(libraries() / ".libhidden.dylib", "hidden");
+        test_support::writeText(libraries() / "plugins.dylib" / "inside.txt", "a folder named like a library");
+        test_support::writeText(libraries() / "libUPPER.DYLIB", "upper");
+        test_support::writeText(libraries() / "libstatic.a", "static");
+        test_support::writeText(libraries() / "README", "no extension");
         fs::create_directories(libraries() / "pkgconfig");
-        testing::writeText(libraries() / "libnot.dylib.txt", "only the last extension counts");
+        test_support::writeText(libraries() / "libnot.dylib.txt", "only the last extension counts");
     }
 
     /// Packs both trees into the cache folder and returns the catalogue that trusts them.
@@ -120,11 +120,11 @@ protected:
     Installer installerFor(const Catalogue& catalogue)
     {
         return Installer(root, [this](const std::string& line) { reports.push_back(line); }, catalogue,
-                         testing::downloadedRuntime());
+                         test_support::downloadedRuntime());
     }
-    std::string setupLog() const { return testing::readText(root / "Logs" / "setup.log"); }
+    std::string setupLog() const { return test_support::readText(root / "Logs" / "setup.log"); }
 
-    testing::TempDir dir;
+    test_support::TempDir dir;
     const fs::path root = dir / "root";
     RuntimeArchives archives{dir.path()};
     std::vector<std::string> reports;
@@ -144,7 +144,7 @@ TEST_F(InstallRuntime, StagesBothArchivesKeepsOnlyLibrariesAndRunsTheEngine)
     EXPECT_EQ(names(root / "Runtime"), (std::set<std::string>{"lib", "wswine.bundle"}));
     EXPECT_EQ(names(root / "Runtime" / "lib"),
               (std::set<std::string>{".libhidden.dylib", "libinotify.0.dylib", "libwine.1.dylib", "plugins.dylib"}));
-    EXPECT_EQ(testing::readText(root / "Runtime" / "lib" / "plugins.dylib" / "inside.txt"), "a folder named like a library");
+    EXPECT_EQ(test_support::readText(root / "Runtime" / "lib" / "plugins.dylib" / "inside.txt"), "a folder named like a library");
     EXPECT_EQ(::access(installer.wine().c_str(), X_OK), 0);
     EXPECT_TRUE(fs::exists(root / "Runtime" / "wswine.bundle" / "bin" / "wineserver"));
     EXPECT_TRUE(stagingFolders(root).empty());
@@ -163,9 +163,9 @@ TEST_F(InstallRuntime, ASecondCallReplacesTheRuntimeFromTheKeptDownloads)
     archives.makeComplete();
     const Installer installer = installerFor(archives.pack());
     installer.installRuntime(archives.cache);
-    testing::writeText(root / "Runtime" / "added by hand.txt", "x");
-    testing::writeText(root / "Runtime" / "lib" / "libextra.dylib", "x");
-    testing::writeText(root / "Runtime" / "wswine.bundle" / "bin" / "extra", "x");
+    test_support::writeText(root / "Runtime" / "added by hand.txt", "x");
+    test_support::writeText(root / "Runtime" / "lib" / "libextra.dylib", "x");
+    test_support::writeText(root / "Runtime" / "wswine.bundle" / "bin" / "extra", "x");
     reports.clear();
 
     installer.installRuntime(std::nullopt);
@@ -194,14 +194,14 @@ TEST_F(InstallRuntime, AnIncompleteRuntimeLeavesTheInstalledOneAlone)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        testing::TempDir caseDir;
+        test_support::TempDir caseDir;
         RuntimeArchives spoilt(caseDir.path());
         spoilt.makeComplete();
         c.spoil(spoilt);
         const Installer installer = installerFor(spoilt.pack());
         removeTreeQuietly(root / "Runtime");
-        testing::writeText(root / "Runtime" / "wswine.bundle" / "bin" / "wine", "the installed engine");
-        testing::writeText(root / "Runtime" / "lib" / "libinotify.0.dylib", "the installed library");
+        test_support::writeText(root / "Runtime" / "wswine.bundle" / "bin" / "wine", "the installed engine");
+        test_support::writeText(root / "Runtime" / "lib" / "libinotify.0.dylib", "the installed library");
         const auto before = snapshot(root / "Runtime");
 
         try {
@@ -225,22 +225,22 @@ TEST_F(InstallRuntime, RunnerFailuresPassThroughAndStagingIsRemoved)
         SCOPED_TRACE("an engine archive that does not unpack");
         archives.makeComplete();
         Catalogue catalogue = archives.pack();
-        testing::writeText(archives.cache / "WS12WineCX24.0.7_7.tar.xz", "not an archive at all");
+        test_support::writeText(archives.cache / "WS12WineCX24.0.7_7.tar.xz", "not an archive at all");
         catalogue = RuntimeArchives::catalogueFor(archives.cache / "WS12WineCX24.0.7_7.tar.xz",
                                                   archives.cache / "wine-stable-11.0_1-osx64.tar.xz");
-        testing::writeText(root / "Runtime" / "marker", "kept");
+        test_support::writeText(root / "Runtime" / "marker", "kept");
         try {
             installerFor(catalogue).installRuntime(archives.cache);
             ADD_FAILURE() << "no failure";
         } catch (const SetupFailure& failure) {
             EXPECT_EQ(failure.message(), archiver + " failed (1)" + advice);
         }
-        EXPECT_EQ(testing::readText(root / "Runtime" / "marker"), "kept");
+        EXPECT_EQ(test_support::readText(root / "Runtime" / "marker"), "kept");
         EXPECT_TRUE(stagingFolders(root).empty());
     }
     {
         SCOPED_TRACE("an engine whose version check fails");
-        testing::TempDir caseDir;
+        test_support::TempDir caseDir;
         RuntimeArchives broken(caseDir.path());
         broken.makeComplete();
         writeExecutable(broken.wine(), "#!/bin/sh\necho broken engine\nexit 3\n");
@@ -259,7 +259,7 @@ TEST_F(InstallRuntime, AWrongCachedArchiveStopsBeforeAnythingIsStaged)
 {
     archives.makeComplete();
     const Catalogue catalogue = archives.pack();
-    testing::writeText(archives.cache / "wine-stable-11.0_1-osx64.tar.xz", "tampered");
+    test_support::writeText(archives.cache / "wine-stable-11.0_1-osx64.tar.xz", "tampered");
 
     try {
         installerFor(catalogue).installRuntime(archives.cache);

@@ -13,7 +13,7 @@
 namespace corvanel {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -164,15 +164,15 @@ struct UnpackTest : ::testing::Test {
 
 TEST_F(UnpackTest, ListsExtractsAndReportsTheAmountUnpacked)
 {
-    testing::writeGameFolder(temp / "game");
+    test_support::writeGameFolder(temp / "game");
     const size_t gameBytes = 7 + 8 + 6 + 8 + 13;
-    testing::writeText(temp / "game" / "maps" / "big.map", std::string(2'000'000 - gameBytes, 'x'));
+    test_support::writeText(temp / "game" / "maps" / "big.map", std::string(2'000'000 - gameBytes, 'x'));
     fs::permissions(temp / "game" / "halo2.exe", fs::perms::all | fs::perms::set_uid);
-    testing::makeArchive(temp / "game.zip", "zip", temp / "game", {"halo2.exe", "xlive.dll", "maps"});
+    test_support::makeArchive(temp / "game.zip", "zip", temp / "game", {"halo2.exe", "xlive.dll", "maps"});
 
     installer.unpackUserArchive(temp / "game.zip", temp / "out");
 
-    EXPECT_EQ(testing::readText(temp / "out" / "maps" / "big.map").size(), 2'000'000 - gameBytes);
+    EXPECT_EQ(test_support::readText(temp / "out" / "maps" / "big.map").size(), 2'000'000 - gameBytes);
     // Ownership and permission bits recorded in the archive are not applied as they are.
     const auto mode = fs::status(temp / "out" / "halo2.exe").permissions();
     EXPECT_EQ(mode & fs::perms::set_uid, fs::perms::none);
@@ -207,7 +207,7 @@ TEST_F(UnpackTest, RefusedListingCreatesNothing)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
         const fs::path archive = temp / (std::string(c.kind) + ".bin");
-        testing::makeHostileArchive(c.kind, archive, temp / "canary");
+        test_support::makeHostileArchive(c.kind, archive, temp / "canary");
         try {
             installer.unpackUserArchive(archive, temp / "out");
             ADD_FAILURE() << "unpacked";
@@ -228,7 +228,7 @@ TEST_F(UnpackTest, AFileTheArchiverCannotReadIsNamedAsNoArchive)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testing::writeText(temp / c.name, c.content);
+        test_support::writeText(temp / c.name, c.content);
         try {
             installer.unpackUserArchive(temp / c.name, temp / "out");
             ADD_FAILURE() << "unpacked";
@@ -242,8 +242,8 @@ TEST_F(UnpackTest, AFileTheArchiverCannotReadIsNamedAsNoArchive)
 
 TEST_F(UnpackTest, RejectSymlinksRefusesLinksAndSpecialFilesAtAnyDepth)
 {
-    testing::writeGameFolder(temp / "clean");
-    testing::writeText(temp / "clean" / ".hidden" / "file", "x");
+    test_support::writeGameFolder(temp / "clean");
+    test_support::writeText(temp / "clean" / ".hidden" / "file", "x");
     EXPECT_NO_THROW(installer.rejectSymlinks(temp / "clean"));
     EXPECT_NO_THROW(installer.rejectSymlinks(temp / "missing"));
 
@@ -255,13 +255,13 @@ TEST_F(UnpackTest, RejectSymlinksRefusesLinksAndSpecialFilesAtAnyDepth)
             EXPECT_EQ(failure.message(), onlyRegularItems);
         }
     };
-    testing::writeGameFolder(temp / "inside");
+    test_support::writeGameFolder(temp / "inside");
     fs::create_symlink("shared.map", temp / "inside" / "maps" / ".alias.map");
     refused(temp / "inside");
-    testing::writeGameFolder(temp / "dangling");
+    test_support::writeGameFolder(temp / "dangling");
     fs::create_symlink("/nowhere", temp / "dangling" / "maps" / "gone");
     refused(temp / "dangling");
-    testing::writeGameFolder(temp / "fifo");
+    test_support::writeGameFolder(temp / "fifo");
     ASSERT_EQ(::mkfifo((temp / "fifo" / "maps" / "pipe").c_str(), 0600), 0);
     refused(temp / "fifo");
 }
@@ -269,8 +269,8 @@ TEST_F(UnpackTest, RejectSymlinksRefusesLinksAndSpecialFilesAtAnyDepth)
 TEST_F(UnpackTest, ExtractedBytesCountsRegularFilesOnly)
 {
     EXPECT_EQ(installer.extractedBytes(temp / "missing"), 0);
-    testing::writeText(temp / "tree" / "a", std::string(10, 'a'));
-    testing::writeText(temp / "tree" / ".hidden" / "deep" / "b", std::string(20, 'b'));
+    test_support::writeText(temp / "tree" / "a", std::string(10, 'a'));
+    test_support::writeText(temp / "tree" / ".hidden" / "deep" / "b", std::string(20, 'b'));
     fs::create_directories(temp / "tree" / "empty");
     fs::create_symlink(temp / "tree" / "a", temp / "tree" / "link");
     fs::create_directory_symlink(temp / "tree" / ".hidden", temp / "tree" / "folder-link");

@@ -18,7 +18,7 @@ namespace corvanel {
 
 namespace {
 
-using testing::digestOf;
+using test_support::digestOf;
 
 std::string pattern(size_t size)
 {
@@ -39,7 +39,7 @@ long peakResidentKilobytes()
 
 TEST(Sha256, KnownDigestsInLowerCaseHex)
 {
-    testing::TempDir dir;
+    test_support::TempDir dir;
     const struct { const char* label; std::string content; const char* digest; } cases[] = {
         {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
@@ -47,26 +47,26 @@ TEST(Sha256, KnownDigestsInLowerCaseHex)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        testing::writeText(dir / c.label, c.content);
+        test_support::writeText(dir / c.label, c.content);
         EXPECT_EQ(sha256(dir / c.label), c.digest);
     }
 }
 
 TEST(Sha256, SizesAroundTheReadChunkGiveTheWholeFilesDigest)
 {
-    testing::TempDir dir;
+    test_support::TempDir dir;
     constexpr size_t mebibyte = 1 << 20;
     for (size_t size : {mebibyte - 1, mebibyte, mebibyte + 1, 3 * mebibyte + 17}) {
         SCOPED_TRACE(size);
         const std::string data = pattern(size);
-        testing::writeText(dir / "file", data);
+        test_support::writeText(dir / "file", data);
         EXPECT_EQ(sha256(dir / "file"), digestOf(data));
     }
 }
 
 TEST(Sha256, OpenAndReadFailuresAreRaised)
 {
-    testing::TempDir dir;
+    test_support::TempDir dir;
     try {
         sha256(dir / "missing");
         FAIL() << "no error for a missing file";
@@ -82,7 +82,7 @@ TEST(Sha256, OpenAndReadFailuresAreRaised)
                                          + " is a folder. Choose a regular file and try again.");
     }
     if (::geteuid() != 0) {
-        testing::writeText(dir / "locked", "secret");
+        test_support::writeText(dir / "locked", "secret");
         std::filesystem::permissions(dir / "locked", std::filesystem::perms::none);
         EXPECT_THROW(sha256(dir / "locked"), std::filesystem::filesystem_error);
     }
@@ -92,7 +92,7 @@ TEST(Sha256, OpenAndReadFailuresAreRaised)
 // test writes almost nothing to disk; openssl's own digest of it confirms every byte was read.
 TEST(Sha256, AGibibyteIsHashedInConstantMemory)
 {
-    testing::TempDir dir;
+    test_support::TempDir dir;
     const auto file = dir / "large";
     {
         std::ofstream(file, std::ios::binary).put('x');

@@ -31,14 +31,14 @@ const std::string noThirtyTwoBitSide
 /// A stand-in Wine program: prints `versionLine` for --version, fails for anything else.
 void writeWine(const fs::path& file, const std::string& versionLine, int status = 0)
 {
-    testing::writeText(file, "#!/bin/sh\n[ \"$1\" = --version ] || exit 9\necho '" + versionLine + "'\nexit "
+    test_support::writeText(file, "#!/bin/sh\n[ \"$1\" = --version ] || exit 9\necho '" + versionLine + "'\nexit "
                                  + std::to_string(status) + "\n");
     fs::permissions(file, fs::perms(0755));
 }
 
 void writeServer(const fs::path& folder)
 {
-    testing::writeText(folder / "wineserver", "#!/bin/sh\n");
+    test_support::writeText(folder / "wineserver", "#!/bin/sh\n");
     fs::permissions(folder / "wineserver", fs::perms(0755));
 }
 
@@ -54,10 +54,10 @@ struct WineTrees {
         writeWine(folder / "wine64", versionLine);
         writeServer(folder);
         // The 64-bit package brings an i386 folder of its own with a single helper library.
-        testing::writeText(base / "debian/usr/lib/x86_64-linux-gnu/wine/i386-windows/zlib1.dll", "MZ");
+        test_support::writeText(base / "debian/usr/lib/x86_64-linux-gnu/wine/i386-windows/zlib1.dll", "MZ");
         if (thirtyTwoBit) {
             writeWine(folder / "wine", versionLine);
-            testing::writeText(base / "debian/usr/lib/i386-linux-gnu/wine/i386-windows/ntdll.dll", "MZ");
+            test_support::writeText(base / "debian/usr/lib/i386-linux-gnu/wine/i386-windows/ntdll.dll", "MZ");
         }
         return folder / "wine64";
     }
@@ -69,7 +69,7 @@ struct WineTrees {
         writeWine(folder / "wine", versionLine);
         writeWine(folder / "wine64", versionLine);
         writeServer(folder);
-        testing::writeText(base / "opt/wine-stable/lib/wine/i386-windows/ntdll.dll", "MZ");
+        test_support::writeText(base / "opt/wine-stable/lib/wine/i386-windows/ntdll.dll", "MZ");
         return folder / "wine";
     }
 
@@ -79,9 +79,9 @@ struct WineTrees {
         const fs::path folder = base / "wow64/bin";
         writeWine(folder / "wine", versionLine);
         writeServer(folder);
-        testing::writeText(base / "wow64/lib/wine/x86_64-windows/ntdll.dll", "MZ");
+        test_support::writeText(base / "wow64/lib/wine/x86_64-windows/ntdll.dll", "MZ");
         if (i386)
-            testing::writeText(base / "wow64/lib/wine/i386-windows/ntdll.dll", "MZ");
+            test_support::writeText(base / "wow64/lib/wine/i386-windows/ntdll.dll", "MZ");
         return folder / "wine";
     }
 };
@@ -141,11 +141,11 @@ TEST(SystemWine, SearchFindsTheFirstUsableWineOrSaysWhatToInstall)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        testing::TempDir dir;
+        test_support::TempDir dir;
         const WineTrees trees{dir / "trees"};
         std::vector<std::string> reports;
         const Installer installer(dir / "root", [&](const std::string& line) { reports.push_back(line); }, Catalogue{},
-                                  testing::wineAt(c.search(trees)));
+                                  test_support::wineAt(c.search(trees)));
         makeDirectory(installer.root());
 
         std::optional<std::string> failure;
@@ -158,14 +158,14 @@ TEST(SystemWine, SearchFindsTheFirstUsableWineOrSaysWhatToInstall)
         ASSERT_FALSE(reports.empty());
         EXPECT_EQ(reports.front(), "Checking the Wine installed on this computer");
         EXPECT_FALSE(fs::exists(installer.root() / "Runtime")) << "nothing is unpacked for this computer's Wine";
-        EXPECT_THAT(testing::readText(installer.log()), Not(HasSubstr("curl")));
+        EXPECT_THAT(test_support::readText(installer.log()), Not(HasSubstr("curl")));
         if (c.chosen.empty()) {
             EXPECT_EQ(failure.value_or("no failure"), c.failure);
             continue;
         }
         ASSERT_FALSE(failure) << *failure;
         EXPECT_EQ(installer.wine(), trees.base / c.chosen);
-        EXPECT_THAT(testing::readText(installer.log()), HasSubstr("Using " + c.versionLine + " at " + installer.wine().string()));
+        EXPECT_THAT(test_support::readText(installer.log()), HasSubstr("Using " + c.versionLine + " at " + installer.wine().string()));
     }
 }
 
@@ -201,12 +201,12 @@ TEST(SystemWine, VersionLines)
 
 TEST(SystemWine, InstalledStateAndMissingPartsFollowTheRecordedWine)
 {
-    testing::TempDir dir;
+    test_support::TempDir dir;
     const WineTrees trees{dir / "trees"};
     const fs::path loader = trees.debian("wine-8.0 (Debian 8.0~repack-4)");
-    const Installer installer(dir / "root", {}, Catalogue{}, testing::wineAt({loader}));
-    testing::makeInstalledState(installer.root());
-    testing::writeText(installer.record(), InstallationRecord{.format = 1, .launcherVersion = "0.2.1",
+    const Installer installer(dir / "root", {}, Catalogue{}, test_support::wineAt({loader}));
+    test_support::makeInstalledState(installer.root());
+    test_support::writeText(installer.record(), InstallationRecord{.format = 1, .launcherVersion = "0.2.1",
                                                               .engine = SystemWine{loader, "wine-8.0"}.engine()}
                                                .encode());
     EXPECT_TRUE(installer.isInstalled());

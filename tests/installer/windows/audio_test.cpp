@@ -15,16 +15,16 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readText;
-using testing::writeText;
+using test_support::readText;
+using test_support::writeText;
 
 const std::string notAccepted = "This audio file is not the tested Microsoft WMA 9 decoder/package. Select the "
                                 "supported MPSetup.exe or WMADMOD.DLL described in the setup guide.";
 const std::string foundLocally = "Found and verified the audio package in your folder";
 const std::string downloading = "Downloading and verifying the audio support package";
 
-fs::path library() { return testing::fixture("windows/wmadmod.dll"); }
-fs::path package() { return testing::fixture("windows/MPSetup.exe"); }
+fs::path library() { return test_support::fixture("windows/wmadmod.dll"); }
+fs::path package() { return test_support::fixture("windows/MPSetup.exe"); }
 
 class Audio : public ::testing::Test {
 protected:
@@ -49,10 +49,10 @@ protected:
     {
         EXPECT_EQ(returned, result());
         EXPECT_EQ(readText(result()), readText(library()));
-        EXPECT_EQ(testing::entriesStartingWith(root() / "Audio-import", ""), std::vector<std::string>{"wmadmod.dll"});
+        EXPECT_EQ(test_support::entriesStartingWith(root() / "Audio-import", ""), std::vector<std::string>{"wmadmod.dll"});
     }
 
-    testing::TempDir temp_;
+    test_support::TempDir temp_;
     std::vector<std::string> reports_;
 };
 
@@ -135,7 +135,7 @@ TEST_F(Audio, LibraryInTheFolderIsPreferredSoNothingIsExtracted)
 
     expectVerifiedResult(setup.prepareAudio(folder(), std::nullopt, std::nullopt));
 
-    EXPECT_EQ(testing::startedPrograms(setup), 0);
+    EXPECT_EQ(test_support::startedPrograms(setup), 0);
     EXPECT_EQ(reports_, std::vector<std::string>{foundLocally});
 }
 
@@ -147,7 +147,7 @@ TEST_F(Audio, PackageInTheFolderIsUnpackedWhenTheLibraryIsWrong)
 
     expectVerifiedResult(setup.prepareAudio(folder() / "h2pc_data.bin", std::nullopt, std::nullopt));
 
-    EXPECT_EQ(testing::startedPrograms(setup), 1);
+    EXPECT_EQ(test_support::startedPrograms(setup), 1);
     EXPECT_EQ(reports_, std::vector<std::string>{foundLocally});
     EXPECT_EQ(readText(folder() / "wmadmod.dll"), "not the tested decoder");
 }
@@ -168,12 +168,12 @@ TEST_F(Audio, ChosenFileIsUsedAloneAndAWrongOneFailsAtOnce)
         EXPECT_EQ(failure.message(), notAccepted);
     }
     EXPECT_TRUE(reports_.empty());
-    EXPECT_EQ(testing::startedPrograms(setup), 0);
+    EXPECT_EQ(test_support::startedPrograms(setup), 0);
     EXPECT_FALSE(fs::exists(result()));
 
     expectVerifiedResult(setup.prepareAudio(folder(), package(), std::nullopt));
     EXPECT_TRUE(reports_.empty());
-    EXPECT_EQ(testing::startedPrograms(setup), 1);
+    EXPECT_EQ(test_support::startedPrograms(setup), 1);
 }
 
 TEST_F(Audio, DownloadFailuresAreWrappedAndACachedCopySpeaksForItself)
@@ -211,9 +211,9 @@ TEST_F(Audio, DownloadFailuresAreWrappedAndACachedCopySpeaksForItself)
     writeText(parts / "WMADMOD.DLL", "another decoder");
     const fs::path cabinet = temp_ / "other" / "MPSetup.exe";
     fs::create_directories(cabinet.parent_path());
-    testing::runTool("/usr/bin/gcab", {"-c", "-n", cabinet.string(), (parts / "WMADMOD.DLL").string()});
+    test_support::runTool("/usr/bin/gcab", {"-c", "-n", cabinet.string(), (parts / "WMADMOD.DLL").string()});
     Catalogue repackaged = offline;
-    repackaged.mediaPackageHash = repackaged.audio.sha256 = testing::digestOf(cabinet);
+    repackaged.mediaPackageHash = repackaged.audio.sha256 = test_support::digestOf(cabinet);
     try {
         installer(repackaged).prepareAudio(folder(), std::nullopt, cabinet.parent_path());
         FAIL() << "a package with another library was accepted";
@@ -228,7 +228,7 @@ TEST_F(Audio, CachedPackageIsUnpackedWhenNothingLiesInTheFolder)
     fs::create_directories(folder());
     const Installer setup = installer();
 
-    expectVerifiedResult(setup.prepareAudio(folder(), std::nullopt, testing::fixture("cache")));
+    expectVerifiedResult(setup.prepareAudio(folder(), std::nullopt, test_support::fixture("cache")));
 
     EXPECT_EQ(reports_, std::vector<std::string>{downloading});
 }
@@ -249,7 +249,7 @@ TEST_F(Audio, EveryRunReplacesTheResult)
 // before anything is read from it.
 TEST_F(Audio, ChosenFileThatIsNoRegularFileIsRefusedByName)
 {
-    const testing::ReleasedFifo pipe(temp_ / "MPSetup.exe");
+    const test_support::ReleasedFifo pipe(temp_ / "MPSetup.exe");
     fs::create_symlink("/dev/zero", temp_ / "zero.exe");
     fs::create_directories(temp_ / "folder.exe");
     const struct { fs::path chosen; const char* kind; } cases[] = {
@@ -282,11 +282,11 @@ TEST_F(Audio, TheLibraryIsWrittenWithOwnerOnlyWriteWhateverTheUmask)
     fs::copy_file(library(), open);
     fs::permissions(open, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read
                               | fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
-    const testing::ScopedUmask permissive(0);
+    const test_support::ScopedUmask permissive(0);
     for (const fs::path& source : {package(), library(), open}) {
         SCOPED_TRACE(source);
         expectVerifiedResult(installer().prepareAudio(folder(), source, std::nullopt));
-        EXPECT_EQ(testing::permissionsOf(result()), 0644u);
+        EXPECT_EQ(test_support::permissionsOf(result()), 0644u);
     }
 }
 
@@ -307,7 +307,7 @@ TEST_F(Audio, TheKeptLibraryCanBeChosenAndStays)
         EXPECT_EQ(readText(result()), readText(library()));
         EXPECT_TRUE(fs::exists(name));
     }
-    EXPECT_EQ(testing::startedPrograms(setup), 0);
+    EXPECT_EQ(test_support::startedPrograms(setup), 0);
 }
 
 // A file of the user's inside the folder where setup keeps the library (the package at the
@@ -333,7 +333,7 @@ TEST_F(Audio, AFileInTheKeptLibrarysFolderIsRefusedAndKept)
         }
         EXPECT_EQ(readText(staging / name), readText(source));
     }
-    EXPECT_EQ(testing::startedPrograms(setup), 0);
+    EXPECT_EQ(test_support::startedPrograms(setup), 0);
 }
 
 } // namespace

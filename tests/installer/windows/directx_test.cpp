@@ -12,8 +12,8 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readText;
-using testing::writeText;
+using test_support::readText;
+using test_support::writeText;
 
 const char* const libraries[] = {"d3dx9_31.dll", "d3dx9_43.dll", "D3DCompiler_43.dll"};
 const char* const cabinets[] = {"OCT2006_d3dx9_31_x86.cab", "Jun2010_d3dx9_43_x86.cab", "Jun2010_D3DCompiler_43_x86.cab"};
@@ -34,16 +34,16 @@ protected:
     {
         const fs::path scratch = temp_ / "expected";
         fs::create_directories(scratch);
-        testing::runTool(platform::archiver(), {"-xf", testing::fixture("game/temp/directx.exe").string(), "-C",
+        test_support::runTool(platform::archiver(), {"-xf", test_support::fixture("game/temp/directx.exe").string(), "-C",
                                                 scratch.string(), cabinets[row]});
-        testing::runTool(platform::archiver(), {"-xf", (scratch / cabinets[row]).string(), "-C", scratch.string(),
+        test_support::runTool(platform::archiver(), {"-xf", (scratch / cabinets[row]).string(), "-C", scratch.string(),
                                                 libraries[row]});
         return readText(scratch / libraries[row]);
     }
 
-    void expectNoStagingLeft() const { EXPECT_TRUE(testing::entriesStartingWith(root(), "DirectX-staging-").empty()); }
+    void expectNoStagingLeft() const { EXPECT_TRUE(test_support::entriesStartingWith(root(), "DirectX-staging-").empty()); }
 
-    testing::TempDir temp_;
+    test_support::TempDir temp_;
     std::vector<std::string> reports_;
     Installer installer_{temp_ / "root", [this](const std::string& line) { reports_.push_back(line); }};
 };
@@ -56,7 +56,7 @@ TEST_F(DirectX, GameWithAllLibrariesRunsNothingAndNeedsNoInstaller)
     installer_.installDirectX();
 
     EXPECT_EQ(reports_, std::vector<std::string>{"Preparing the game's graphics libraries"});
-    EXPECT_EQ(testing::startedPrograms(installer_), 0);
+    EXPECT_EQ(test_support::startedPrograms(installer_), 0);
     for (const char* library : libraries)
         EXPECT_EQ(readText(game() / library), std::string("own ") + library);
     expectNoStagingLeft();
@@ -82,12 +82,12 @@ TEST_F(DirectX, MissingLibraryWithoutInstallerIsNamedAndPresentOnesStay)
 
 TEST_F(DirectX, FixtureRedistributableYieldsEachLibraryUnchanged)
 {
-    testing::copyFixtureGame(root());
+    test_support::copyFixtureGame(root());
 
     installer_.installDirectX();
 
     // Each archive is listed twice, then its one member extracted.
-    EXPECT_EQ(testing::startedPrograms(installer_), 18);
+    EXPECT_EQ(test_support::startedPrograms(installer_), 18);
     for (int row = 0; row < 3; ++row) {
         SCOPED_TRACE(libraries[row]);
         EXPECT_EQ(readText(game() / libraries[row]), expectedLibrary(row));
@@ -95,19 +95,19 @@ TEST_F(DirectX, FixtureRedistributableYieldsEachLibraryUnchanged)
     expectNoStagingLeft();
 
     installer_.installDirectX();
-    EXPECT_EQ(testing::startedPrograms(installer_), 18) << "a second run extracted again";
+    EXPECT_EQ(test_support::startedPrograms(installer_), 18) << "a second run extracted again";
 }
 
 TEST_F(DirectX, OnlyTheMissingLibraryIsExtracted)
 {
-    testing::copyFixtureGame(root());
+    test_support::copyFixtureGame(root());
     writeText(game() / "d3dx9_43.dll", "own 43");
     // Any kind of entry counts as present, even a dangling link.
     fs::create_symlink("nowhere.dll", game() / "d3dx9_31.dll");
 
     installer_.installDirectX();
 
-    EXPECT_EQ(testing::startedPrograms(installer_), 6);
+    EXPECT_EQ(test_support::startedPrograms(installer_), 6);
     EXPECT_EQ(readText(game() / "d3dx9_43.dll"), "own 43");
     EXPECT_TRUE(fs::is_symlink(game() / "d3dx9_31.dll"));
     EXPECT_EQ(readText(game() / "D3DCompiler_43.dll"), expectedLibrary(2));
@@ -115,14 +115,14 @@ TEST_F(DirectX, OnlyTheMissingLibraryIsExtracted)
 
 TEST_F(DirectX, RedistributableWithoutACabinetIsCalledDamagedAndEarlierLibrariesStay)
 {
-    testing::copyFixtureGame(root());
+    test_support::copyFixtureGame(root());
     // A redistributable holding only the first cabinet.
     const fs::path parts = temp_ / "parts";
     fs::create_directories(parts);
-    testing::runTool(platform::archiver(), {"-xf", testing::fixture("game/temp/directx.exe").string(), "-C",
+    test_support::runTool(platform::archiver(), {"-xf", test_support::fixture("game/temp/directx.exe").string(), "-C",
                                             parts.string(), cabinets[0]});
     fs::remove(game() / "temp" / "directx.exe");
-    testing::runTool("/usr/bin/gcab", {"-c", "-n", (game() / "temp" / "directx.exe").string(), (parts / cabinets[0]).string()});
+    test_support::runTool("/usr/bin/gcab", {"-c", "-n", (game() / "temp" / "directx.exe").string(), (parts / cabinets[0]).string()});
 
     try {
         installer_.installDirectX();
@@ -134,7 +134,7 @@ TEST_F(DirectX, RedistributableWithoutACabinetIsCalledDamagedAndEarlierLibraries
     EXPECT_FALSE(fs::exists(game() / "d3dx9_43.dll"));
     EXPECT_FALSE(fs::exists(game() / "D3DCompiler_43.dll"));
     // Both archives of the first row listed twice and extracted, then the second row's listings.
-    EXPECT_EQ(testing::startedPrograms(installer_), 8);
+    EXPECT_EQ(test_support::startedPrograms(installer_), 8);
     expectNoStagingLeft();
 }
 
@@ -146,7 +146,7 @@ TEST_F(DirectX, HostileRedistributableIsRefusedAndChangesNothingOutside)
     const fs::path canary = temp_ / "canary";
     writeText(canary / "secret", "secret");
     fs::permissions(canary / "secret", fs::perms::owner_read | fs::perms::owner_write);
-    const std::string before = testing::treeState(canary);
+    const std::string before = test_support::treeState(canary);
 
     for (const char* kind : {"redistributable-through-link", "redistributable-member-link", "redistributable-member-twice",
                              "redistributable-not-an-archive", "cabinet-through-link", "cabinet-member-link",
@@ -154,7 +154,7 @@ TEST_F(DirectX, HostileRedistributableIsRefusedAndChangesNothingOutside)
         SCOPED_TRACE(kind);
         fs::remove_all(root());
         writeText(game() / "halo2.exe", "MZ game");
-        testing::makeHostileArchive(kind, game() / "temp" / "directx.exe", canary);
+        test_support::makeHostileArchive(kind, game() / "temp" / "directx.exe", canary);
 
         try {
             installer_.installDirectX();
@@ -162,7 +162,7 @@ TEST_F(DirectX, HostileRedistributableIsRefusedAndChangesNothingOutside)
         } catch (const SetupFailure& failure) {
             EXPECT_EQ(failure.message(), damaged("d3dx9_31.dll"));
         }
-        EXPECT_EQ(testing::treeState(canary), before);
+        EXPECT_EQ(test_support::treeState(canary), before);
         EXPECT_FALSE(fs::exists(fs::symlink_status(game() / "d3dx9_31.dll")));
         expectNoStagingLeft();
     }
@@ -170,14 +170,14 @@ TEST_F(DirectX, HostileRedistributableIsRefusedAndChangesNothingOutside)
 
 TEST_F(DirectX, LibrariesAreWrittenWithOwnerOnlyWriteWhateverTheUmask)
 {
-    testing::copyFixtureGame(root());
-    const testing::ScopedUmask permissive(0);
+    test_support::copyFixtureGame(root());
+    const test_support::ScopedUmask permissive(0);
 
     installer_.installDirectX();
 
     for (const char* library : libraries) {
         SCOPED_TRACE(library);
-        EXPECT_EQ(testing::permissionsOf(game() / library), 0644u);
+        EXPECT_EQ(test_support::permissionsOf(game() / library), 0644u);
     }
 }
 

@@ -28,10 +28,10 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::readText;
-using testing::writeText;
+using test_support::readText;
+using test_support::writeText;
 
-using testing::expectedRegistryRows;
+using test_support::expectedRegistryRows;
 
 const char* const decoderKey
     = R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)";
@@ -53,19 +53,19 @@ class Prefix : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        temp_ = std::make_unique<testing::TempDir>();
-        testing::unpackFixtureEngine(root());
-        testing::copyFixtureGame(root());
+        temp_ = std::make_unique<test_support::TempDir>();
+        test_support::unpackFixtureEngine(root());
+        test_support::copyFixtureGame(root());
         for (const auto& [name, path] : {std::pair{"quartz", R"(C:\\windows\\syswow64\\quartz.dll)"},
                                          std::pair{"upper", R"(C:\\WINDOWS\\SYSWOW64\\WMADMOD.DLL)"}})
-            testing::runTool("/usr/bin/i686-w64-mingw32-gcc",
+            test_support::runTool("/usr/bin/i686-w64-mingw32-gcc",
                              {"-shared", "-s", "-Wl,--kill-at", "-o", standIn(name).string(),
                               CORVANEL_SOURCE_DIR "/tests/installer/windows/decoder_stand_in.c", "-ladvapi32",
                               std::string("-DREGISTERED_PATH=\"") + path + "\""});
         try {
             Installer(root(), [](const std::string& line) { firstReports_.push_back(line); }, releaseCatalogue(),
-                      testing::downloadedRuntime())
-                .configurePrefix(testing::fixture("windows/wmadmod.dll"));
+                      test_support::downloadedRuntime())
+                .configurePrefix(test_support::fixture("windows/wmadmod.dll"));
             savedAtReturn_ = entryExists(installer().prefix() / "system.reg");
             writeText(installer().record(), InstallationRecord{.launcherVersion = "test", .engine = "test"}.encode());
             // This root holds no runtime libraries or graphics libraries, and a stand-in decoder:
@@ -94,7 +94,7 @@ protected:
     void TearDown() override { stopWineServer("-w"); }
 
     static fs::path root() { return temp_->path() / "root"; }
-    static Installer installer() { return Installer(root(), {}, releaseCatalogue(), testing::downloadedRuntime()); }
+    static Installer installer() { return Installer(root(), {}, releaseCatalogue(), test_support::downloadedRuntime()); }
     static fs::path standIn(const std::string& name) { return temp_->path() / (name + ".dll"); }
     static fs::path dosdevices() { return installer().prefix() / "dosdevices"; }
     static fs::path gameLink() { return installer().prefix() / "drive_c" / "Games" / "Halo 2"; }
@@ -129,7 +129,7 @@ protected:
                         {.environment = wine.environment(), .capture = true, .timeout = 120});
     }
 
-    static void expectConfigured(const fs::path& codec = testing::fixture("windows/wmadmod.dll"))
+    static void expectConfigured(const fs::path& codec = test_support::fixture("windows/wmadmod.dll"))
     {
         EXPECT_EQ(drives(), (std::vector<std::string>{"c:", "z:"}));
         EXPECT_TRUE(fs::is_symlink(gameLink()));
@@ -139,7 +139,7 @@ protected:
                   readText(codec));
     }
 
-    static inline std::unique_ptr<testing::TempDir> temp_;
+    static inline std::unique_ptr<test_support::TempDir> temp_;
     static inline std::vector<std::string> firstReports_;
     static inline std::string firstError_;
     static inline std::string firstLog_;
@@ -186,7 +186,7 @@ TEST_F(Prefix, EveryCommandRunsWithItsOwnArgumentsInOrder)
 TEST_F(Prefix, EveryRegistryRowReadsBackAsText)
 {
     ASSERT_EQ(firstError_, "");
-    testing::expectRegistryRowsReadBack(installer());
+    test_support::expectRegistryRowsReadBack(installer());
 }
 
 TEST_F(Prefix, SecondRunPrunesDrivesRestoresTheDriveLinksAndReplacesTheGameLink)
@@ -262,7 +262,7 @@ TEST_F(Prefix, AServerOfAnEarlierRunThatIsStillEndingIsWaitedFor)
 
     std::string failure;
     try {
-        installer().configurePrefix(testing::fixture("windows/wmadmod.dll"));
+        installer().configurePrefix(test_support::fixture("windows/wmadmod.dll"));
     } catch (const std::exception& error) {
         failure = describe(error);
     }
@@ -278,7 +278,7 @@ TEST_F(Prefix, RealFolderWhereTheGameLinkBelongsFails)
     fs::create_directories(gameLink() / "saves");
 
     try {
-        installer().configurePrefix(testing::fixture("windows/wmadmod.dll"));
+        installer().configurePrefix(test_support::fixture("windows/wmadmod.dll"));
         FAIL() << "a real folder at the game link was replaced";
     } catch (const SetupFailure& failure) {
         EXPECT_EQ(failure.message(), "The private Windows environment holds a folder at " + shownPath(gameLink())
@@ -367,9 +367,9 @@ TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        testing::TempDir temp;
-        const Installer installer(temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime());
-        testing::copyFixtureGame(installer.root());
+        test_support::TempDir temp;
+        const Installer installer(temp / "root", {}, releaseCatalogue(), test_support::downloadedRuntime());
+        test_support::copyFixtureGame(installer.root());
         installScriptedWine(installer, c.wineboot, c.readBack, c.wineserver);
         writeText(temp / "wmadmod.dll", "decoder");
 
@@ -391,7 +391,7 @@ TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
             EXPECT_EQ(failure, expected);
         }
         if (c.expected == no32BitSide) {
-            EXPECT_EQ(testing::startedPrograms(installer), 1) << "only wineboot ran";
+            EXPECT_EQ(test_support::startedPrograms(installer), 1) << "only wineboot ran";
             EXPECT_NE(readText(installer.log()).find("Missing after wineboot: " + (installer.prefix() / "drive_c/windows/syswow64/").string()),
                       std::string::npos);
         }
@@ -404,9 +404,9 @@ TEST(PrefixWithScriptedWine, AnEarlierPrefixWithALinkWhereWineWritesIsRefused)
 {
     for (const char* folder : {"dosdevices", "drive_c"}) {
         SCOPED_TRACE(folder);
-        testing::TempDir temp;
-        const Installer installer(temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime());
-        testing::copyFixtureGame(installer.root());
+        test_support::TempDir temp;
+        const Installer installer(temp / "root", {}, releaseCatalogue(), test_support::downloadedRuntime());
+        test_support::copyFixtureGame(installer.root());
         installScriptedWine(installer, makePrefix, registeredDecoder, saves);
         fs::create_directories(temp / "outside");
         writeText(temp / "outside" / "kept.txt", "kept");
@@ -420,8 +420,8 @@ TEST(PrefixWithScriptedWine, AnEarlierPrefixWithALinkWhereWineWritesIsRefused)
             EXPECT_EQ(failure.message(), "Corvanel cannot write into " + (installer.prefix() / folder).string()
                                              + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.");
         }
-        EXPECT_EQ(testing::treeOf(temp / "outside"), std::vector<std::string>{"kept.txt"});
-        EXPECT_EQ(testing::startedPrograms(installer), 0);
+        EXPECT_EQ(test_support::treeOf(temp / "outside"), std::vector<std::string>{"kept.txt"});
+        EXPECT_EQ(test_support::startedPrograms(installer), 0);
     }
 }
 
@@ -429,9 +429,9 @@ TEST(PrefixWithScriptedWine, AnEarlierPrefixWithALinkWhereWineWritesIsRefused)
 // goes on once it has.
 TEST(PrefixWithScriptedWine, AnEarlierServerThatOutlastsTheWaitIsEnded)
 {
-    testing::TempDir temp;
-    const Installer installer(temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime());
-    testing::copyFixtureGame(installer.root());
+    test_support::TempDir temp;
+    const Installer installer(temp / "root", {}, releaseCatalogue(), test_support::downloadedRuntime());
+    test_support::copyFixtureGame(installer.root());
     fs::create_directories(installer.prefix());
     const std::string ended = (temp / "ended").string();
     installScriptedWine(installer, makePrefix, registeredDecoder,
@@ -476,13 +476,13 @@ void installWineWithoutA32BitLoader(const Installer& installer, const fs::path& 
 
 TEST(PrefixWithout32BitPrograms, RealWinebootThatLeavesThe32BitSideOutFailsAtThatStage)
 {
-    testing::TempDir temp;
-    const Installer installer(temp / "root", {}, releaseCatalogue(), testing::downloadedRuntime());
-    testing::copyFixtureGame(installer.root());
+    test_support::TempDir temp;
+    const Installer installer(temp / "root", {}, releaseCatalogue(), test_support::downloadedRuntime());
+    test_support::copyFixtureGame(installer.root());
     installWineWithoutA32BitLoader(installer, temp / "wine");
 
     try {
-        installer.configurePrefix(testing::fixture("windows/wmadmod.dll"));
+        installer.configurePrefix(test_support::fixture("windows/wmadmod.dll"));
         FAIL() << "a prefix without its 32-bit side was accepted";
     } catch (const SetupFailure& failure) {
         EXPECT_EQ(failure.message(), "Wine could not set up the 32-bit side of your private Windows environment; this "
@@ -496,7 +496,7 @@ TEST(PrefixWithout32BitPrograms, RealWinebootThatLeavesThe32BitSideOutFailsAtTha
     EXPECT_NE(log.find("Finished " + installer.wine().string() + ", exit 0"), std::string::npos) << log;
     EXPECT_NE(log.find("Missing after wineboot: " + (installer.prefix() / "drive_c/windows/syswow64/regsvr32.exe").string()),
               std::string::npos) << log;
-    EXPECT_EQ(testing::startedPrograms(installer), 1) << "nothing ran after wineboot";
+    EXPECT_EQ(test_support::startedPrograms(installer), 1) << "nothing ran after wineboot";
     EXPECT_TRUE(entryExists(installer.prefix() / "drive_c" / "windows" / "system32" / "regsvr32.exe")) << "the 64-bit side is there";
     EXPECT_FALSE(entryExists(installer.prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll"));
 
@@ -513,20 +513,20 @@ namespace corvanel {
 // install before it runs anything, rather than after wineboot.
 TEST(PrefixWithSystemWine, AWineWithoutIts32BitSideStopsBeforeWineboot)
 {
-    testing::TempDir temp;
+    test_support::TempDir temp;
     const fs::path loader = temp / "usr/lib/wine/wine64";
     for (const fs::path& program : {loader, loader.parent_path() / "wineserver"}) {
         writeText(program, "#!/bin/sh\nexit 0\n");
         fs::permissions(program, fs::perms(0755));
     }
-    const Installer installer(temp / "root", {}, releaseCatalogue(), testing::wineAt({loader}));
-    testing::copyFixtureGame(installer.root());
+    const Installer installer(temp / "root", {}, releaseCatalogue(), test_support::wineAt({loader}));
+    test_support::copyFixtureGame(installer.root());
     writeText(installer.record(),
               InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = SystemWine{loader, "wine-8.0"}.engine()}
                   .encode());
 
     try {
-        installer.configurePrefix(testing::fixture("windows/wmadmod.dll"));
+        installer.configurePrefix(test_support::fixture("windows/wmadmod.dll"));
         FAIL() << "a Wine without its 32-bit side ran wineboot";
     } catch (const SetupFailure& failure) {
         EXPECT_EQ(failure.message(), "Wine's 32-bit side is not installed, and Halo 2 is a 32-bit game. Install it (on "

@@ -10,7 +10,7 @@
 #include <openssl/evp.h>
 #include <stdexcept>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
@@ -71,4 +71,4 @@ std::vector<std::string> entriesStartingWith(const fs::path& folder, const std::
     return names;
 }
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace corvanel::testing {
+namespace corvanel::test_support {
 
 /// A file or folder of the fixture kit.
 std::filesystem::path fixture(const std::filesystem::path& relative);
@@ -30,4 +30,4 @@ std::string digestOf(const std::filesystem::path& file);
 /// Entries directly in `folder` whose names begin with `prefix`, sorted.
 std::vector<std::string> entriesStartingWith(const std::filesystem::path& folder, const std::string& prefix);
 
-} // namespace corvanel::testing
+} // namespace corvanel::test_support
