@@ -26,6 +26,9 @@ private:
     bool signalled_;
 };
 
+/// What a setup stopped on request says.
+inline constexpr const char* setupStoppedMessage = "Setup was stopped. Your source files are unchanged.";
+
 /// What a repair stopped on request says instead of SetupStopped's sentence.
 inline constexpr const char* repairStoppedMessage
     = "Repair was stopped. Your game and saves are unchanged; repair again to finish it.";
@@ -35,7 +38,7 @@ inline constexpr const char* repairStoppedMessage
 /// does the install lock; what was finished stays, so the next setup or repair goes on from there.
 class SetupStopped : public SetupFailure {
 public:
-    SetupStopped() : SetupFailure("Setup was stopped. Your source files are unchanged.") {}
+    SetupStopped() : SetupFailure(setupStoppedMessage) {}
 };
 
 } // namespace corvanel

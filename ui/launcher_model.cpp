@@ -42,7 +42,7 @@ const QString setUpAgainPrompt
     = QStringLiteral("Your game files need to be set up again. Press Set up again; your saves are kept.");
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
 const QString stoppingWork = QStringLiteral("Stopping. The running step is being ended and tidied up.");
-const QString setupStopped = QStringLiteral("Setup was stopped. Your source files are unchanged.");
+const QString setupStopped = QString::fromUtf8(setupStoppedMessage);
 const QString repairStopped = QString::fromUtf8(repairStoppedMessage);
 const QString launchNeedsRepair
     = QStringLiteral("Halo 2 could not start because parts of its installation are missing. Press Repair to restore them.");

@@ -6,6 +6,7 @@
 #include "support/installation_snapshot.h"
 #include "support/program.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include <gtest/gtest.h>
 
@@ -241,7 +242,7 @@ TEST(CommandLine, CtrlCInTheWindowsEnvironmentStepThenTheNextSetupFinishes)
         ::kill(first.pid(), SIGINT);
         const auto stopped = first.finish();
         EXPECT_EQ(stopped.status, 130) << stopped.err;
-        EXPECT_EQ(stopped.err, "Setup was stopped. Your source files are unchanged.\n");
+        EXPECT_EQ(stopped.err, test_support::setupStopped + "\n");
     }
     EXPECT_EQ(test_support::leftoversIn(root), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(root / "installed.json"));

@@ -159,7 +159,7 @@ TEST_F(RepairOnWine, RebuildsEachLostPartAndNothingElse)
         std::vector<std::string> ran;
     } cases[] = {
         {"Wine", "", "Wine is no longer at " + goneWine().string() + ".", {runtime}},
-        {"system registry", "Install/prefix/system.reg", "The private Windows environment is missing its system registry.", {prefix}},
+        {"system registry", "Install/prefix/system.reg", test_support::missingSystemRegistry, {prefix}},
         {"audio decoder", "Install/prefix/drive_c/windows/syswow64/wmadmod.dll",
          "The audio decoder is missing from the private Windows environment.", {prefix}},
         {"graphics library", "Install/game/d3dx9_43.dll",
@@ -408,20 +408,20 @@ TEST_F(RepairOnWine, FindsAndMendsPartsThatAreThereButDamaged)
         std::string found;
     } cases[] = {
         {"drive C: removed", [&](const fs::path& r) { fs::remove(r / prefix / "dosdevices/c:"); },
-         "The private Windows environment is missing its drive C: or Z:."},
+         test_support::missingDrives},
         {"drive Z: removed", [&](const fs::path& r) { fs::remove(r / prefix / "dosdevices/z:"); },
-         "The private Windows environment is missing its drive C: or Z:."},
+         test_support::missingDrives},
         {"system registry emptied", [&](const fs::path& r) { test_support::writeText(r / prefix / "system.reg", ""); },
-         "The private Windows environment is missing its system registry."},
+         test_support::missingSystemRegistry},
         {"system registry is a named pipe",
          [&](const fs::path& r) {
              fs::remove(r / prefix / "system.reg");
              ASSERT_EQ(::mkfifo((r / prefix / "system.reg").c_str(), 0600), 0);
          },
-         "The private Windows environment is missing its system registry."},
+         test_support::missingSystemRegistry},
         {"our settings lost from the user registry",
          [&](const fs::path& r) { test_support::eraseLinesWith(r / prefix / "user.reg", "\"VideoMemorySize\""); },
-         "The private Windows environment is missing its user registry."},
+         test_support::missingUserRegistry},
         {"decoder registration lost",
          [&](const fs::path& r) { test_support::eraseLinesWith(r / prefix / "system.reg", "syswow64\\\\wmadmod.dll"); },
          "The audio decoder is not registered in the private Windows environment."},

@@ -191,41 +191,41 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
         {"graphics library removed", [](const fs::path& r) { fs::remove(r / "Install/game/D3DCompiler_43.dll"); },
          InstallationPart::GraphicsLibraries, "The graphics library D3DCompiler_43.dll is missing from the game folder.", false},
         {"system registry removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/system.reg"); },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingSystemRegistry, false},
         {"system registry emptied", [](const fs::path& r) { writeText(r / "Install/prefix/system.reg", ""); },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingSystemRegistry, false},
         {"system registry is a folder",
          [](const fs::path& r) {
              fs::remove(r / "Install/prefix/system.reg");
              fs::create_directories(r / "Install/prefix/system.reg/x");
          },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingSystemRegistry, false},
         {"system registry is a named pipe",
          [](const fs::path& r) {
              fs::remove(r / "Install/prefix/system.reg");
              ASSERT_EQ(::mkfifo((r / "Install/prefix/system.reg").c_str(), 0600), 0);
          },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingSystemRegistry, false},
         {"system registry without our machine setting",
          [](const fs::path& r) { test_support::eraseLinesWith(r / "Install/prefix/system.reg", "GameInstallDir"); },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its system registry.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingSystemRegistry, false},
         {"user registry removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/user.reg"); },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingUserRegistry, false},
         {"user registry without one of our settings",
          [](const fs::path& r) { test_support::eraseLinesWith(r / "Install/prefix/user.reg", "VideoMemorySize"); },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its user registry.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingUserRegistry, false},
         {"core library missing", [](const fs::path& r) { fs::remove(r / "Install/prefix/drive_c/windows/system32/kernel32.dll"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment was not set up completely.", false},
         {"drive C: removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/dosdevices/c:"); },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its drive C: or Z:.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingDrives, false},
         {"drive Z: removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/dosdevices/z:"); },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its drive C: or Z:.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingDrives, false},
         {"drive C: leads elsewhere",
          [](const fs::path& r) {
              fs::remove(r / "Install/prefix/dosdevices/c:");
              fs::create_symlink("/tmp", r / "Install/prefix/dosdevices/c:");
          },
-         InstallationPart::WindowsEnvironment, "The private Windows environment is missing its drive C: or Z:.", false},
+         InstallationPart::WindowsEnvironment, test_support::missingDrives, false},
         {"a user folder leads home",
          [](const fs::path& r) {
              fs::remove(r / "Install/prefix/drive_c/users/player/Documents");
@@ -288,10 +288,10 @@ TEST(Repair, ListsEveryPartOfAnEmptiedRootInCheckingOrder)
                                 "The graphics library d3dx9_31.dll is missing from the game folder.",
                                 "The graphics library d3dx9_43.dll is missing from the game folder.",
                                 "The graphics library D3DCompiler_43.dll is missing from the game folder.",
-                                "The private Windows environment is missing its system registry.",
-                                "The private Windows environment is missing its user registry.",
+                                test_support::missingSystemRegistry,
+                                test_support::missingUserRegistry,
                                 "The private Windows environment was not set up completely.",
-                                "The private Windows environment is missing its drive C: or Z:.",
+                                test_support::missingDrives,
                                 "The private Windows environment no longer leads to the game folder.",
                                 "The audio decoder is missing from the private Windows environment.",
                             }));

@@ -7,6 +7,7 @@
 #include "installer/setup_failure.h"
 #include "support/scoped_variable.h"
 #include "support/temp_dir.h"
+#include "support/user_sentences.h"
 
 #include <gtest/gtest.h>
 
@@ -201,7 +202,7 @@ TEST(RunnerStop, AStopEndsTheRunningProgramsWholeGroupAndStartsNothingMore)
                       {.directory = fresh.path()});
         ADD_FAILURE() << "the program was not stopped";
     } catch (const SetupStopped& stopped) {
-        EXPECT_EQ(stopped.message(), "Setup was stopped. Your source files are unchanged.");
+        EXPECT_EQ(stopped.message(), test_support::setupStopped);
     }
     EXPECT_LT(secondsSince(start), 2.5);
     const pid_t grandchild = std::atoi(test_support::readText(fresh / "pid").c_str());

@@ -3,6 +3,7 @@
 #include "installer/display_text.h"
 #include "installer/install_lock.h"
 #include "installer/setup_failure.h"
+#include "support/user_sentences.h"
 #include "ui/launcher_model.h"
 
 #include <QDesktopServices>
@@ -332,7 +333,7 @@ private slots:
         QTest::newRow("setup incomplete") << false << false
                                           << "Setup is incomplete. Complete setup before launching Halo 2.";
         QTest::newRow("another launcher") << true << true
-                                          << "Another launcher is installing or playing Halo 2. Close it before continuing.";
+                                          << QString::fromStdString(test_support::competingLauncher);
     }
 
     void refusedLaunchSetsErrorOnly()
@@ -936,7 +937,7 @@ private slots:
         QCOMPARE(model.status(), QStringLiteral("Stopping. The running step is being ended and tidied up."));
         QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), 10'000);
         QVERIFY(std::chrono::steady_clock::now() - started_ < std::chrono::seconds(30));
-        QCOMPARE(model.status(), QStringLiteral("Setup was stopped. Your source files are unchanged."));
+        QCOMPARE(model.status(), QString::fromStdString(test_support::setupStopped));
         QVERIFY(model.error().isEmpty());
         QVERIFY(!model.stopping());
         QCOMPARE(stopping.count(), 2);
@@ -953,7 +954,7 @@ private slots:
         repairing.stop();
         QTRY_VERIFY_WITH_TIMEOUT(!repairing.busy(), 10'000);
         QCOMPARE(repairing.status(),
-                 QStringLiteral("Repair was stopped. Your game and saves are unchanged; repair again to finish it."));
+                 QString::fromStdString(test_support::repairStopped));
         QVERIFY(repairing.error().isEmpty());
         QCOMPARE(repairing.phase(), LauncherModel::Phase::Repair);
     }

@@ -1,4 +1,5 @@
 #include "phases.h"
+#include "support/user_sentences.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -1031,7 +1032,7 @@ private slots:
         w.failSetup(); // the stand-in setup ends the way a stopped one does
         QTRY_VERIFY_WITH_TIMEOUT(!w.model().busy(), 10'000);
         QVERIFY(shown(w, "installScreen"));
-        QCOMPARE(text(w, "statusText"), QStringLiteral("Setup was stopped. Your source files are unchanged."));
+        QCOMPARE(text(w, "statusText"), QString::fromStdString(test_support::setupStopped));
         QVERIFY(!shown(w, "errorText"));
     }
 
