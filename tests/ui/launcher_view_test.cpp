@@ -538,6 +538,26 @@ private slots:
         check("with advanced options closed again");
     }
 
+    /// While setup runs, Cancel and the latest progress line stay in view at both sizes, however
+    /// far down the step list reaches.
+    void cancelAndProgressStayInViewWhileSettingUp()
+    {
+        auto window = open("setting-up-environment", {.size = {940, 760}});
+        PhaseWindow& w = *window;
+        for (const QSize size : {QSize(940, 760), QSize(860, 690)}) {
+            w.window()->resize(size);
+            QTest::qWait(100);
+            w.settle();
+            const QRectF viewport = corvanel::test_support::contentViewport(w.window());
+            for (const char* name : {"cancelSetup", "progressLine"}) {
+                const QRectF rect = sceneRect(item(w, name));
+                QVERIFY2(inside(rect, viewport), qPrintable(QStringLiteral("%1x%2: %3 %4, viewport %5")
+                                                                .arg(size.width()).arg(size.height())
+                                                                .arg(QString::fromLatin1(name), describe(rect), describe(viewport))));
+            }
+        }
+    }
+
     /// The title block gives up room at the minimum size and with the advanced options open.
     void titleShrinksWhenRoomIsShort()
     {

@@ -9,8 +9,10 @@ ColumnLayout {
     property alias showAdvanced: install.showAdvanced
     readonly property alias statusBox: statusBox
 
-    // Small windows and open advanced options leave less room: the title block gives it up.
-    readonly property bool compact: content.showAdvanced || (Window.height > 0 && Window.height < 740)
+    // Small windows, open advanced options and the step list leave less room: the title block
+    // gives it up.
+    readonly property bool compact: content.showAdvanced || content.model.phase === LauncherModel.Progress
+                                    || (Window.height > 0 && Window.height < 740)
 
     spacing: compact ? 20 : 28
 

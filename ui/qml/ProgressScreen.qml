@@ -36,12 +36,31 @@ Card {
             objectName: "progressBar"
             Layout.fillWidth: true
         }
-        Text {
-            objectName: "stepCount"
-            text: screen.model.stepText
-            color: HaloTheme.muted
-            font.pixelSize: 12
-            font.weight: Font.DemiBold
+        // The step count and the two actions sit right under the bar, so that Cancel stays in view
+        // at the smallest window size however long the list below grows.
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 12
+
+            Text {
+                objectName: "stepCount"
+                text: screen.model.stepText
+                color: HaloTheme.muted
+                font.pixelSize: 12
+                font.weight: Font.DemiBold
+            }
+            Item { Layout.fillWidth: true }
+            HaloButtonStyle {
+                objectName: "showSetupLog"
+                text: "Show setup log"
+                onClicked: screen.model.showSetupLog()
+            }
+            HaloButtonStyle {
+                objectName: "cancelSetup"
+                text: "Cancel"
+                enabled: !screen.model.stopping
+                onClicked: stopQuestion.open()
+            }
         }
         StepList {
             objectName: "stepList"
@@ -61,23 +80,8 @@ Card {
             Layout.fillWidth: true
             text: screen.model.repairing
                   ? "Keep the launcher open. Only the missing parts are downloaded and rebuilt; your game files and saves stay as they are."
-                  : "Keep the launcher open. Unpacking the game can take several minutes, even on a fast " + screen.model.computerNoun + ". The amount unpacked and elapsed time update while extraction runs."
+                  : "Keep the launcher open. Setup can take several minutes, even on a fast " + screen.model.computerNoun + "; each step above shows how long it has run."
             lineSpacing: 4
-        }
-        RowLayout {
-            spacing: 12
-
-            HaloButtonStyle {
-                objectName: "showSetupLog"
-                text: "Show setup log"
-                onClicked: screen.model.showSetupLog()
-            }
-            HaloButtonStyle {
-                objectName: "cancelSetup"
-                text: "Cancel"
-                enabled: !screen.model.stopping
-                onClicked: stopQuestion.open()
-            }
         }
     }
 

@@ -36,6 +36,8 @@ ColumnLayout {
     Text {
         objectName: "subtitle"
         Layout.fillWidth: true
+        // While setup runs, its steps need the room more.
+        visible: block.model.phase !== LauncherModel.Progress
         text: block.installed ? "Your next campaign is a click away."
               : block.repairing ? "A few parts of your installation need to be put back first."
               : "One folder. We’ll take care of the rest."
