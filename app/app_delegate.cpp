@@ -8,7 +8,9 @@
 namespace corvanel {
 
 AppDelegate::AppDelegate(LauncherServices services, Alert alert, QObject* parent)
-    : QObject(parent), model_(new LauncherModel(std::move(services), this)), alert_(std::move(alert))
+    : QObject(parent)
+    , model_(new LauncherModel(std::move(services), this))
+    , alert_(std::move(alert))
 {
     if (!alert_)
         alert_ = [this](const QString& message, const QString& informative) { showAlert(message, informative); };
@@ -52,11 +54,14 @@ bool AppDelegate::shouldTerminate()
     if (!model_->busy() && !model_->playing())
         return true;
     if (model_->busy() && model_->repairing())
-        alert_(QStringLiteral("Repair is still running"), QStringLiteral("Let the repair finish, or press Cancel, before quitting the launcher."));
+        alert_(QStringLiteral("Repair is still running"),
+               QStringLiteral("Let the repair finish, or press Cancel, before quitting the launcher."));
     else if (model_->busy())
-        alert_(QStringLiteral("Setup is still running"), QStringLiteral("Let setup finish, or press Cancel, before quitting the launcher."));
+        alert_(QStringLiteral("Setup is still running"),
+               QStringLiteral("Let setup finish, or press Cancel, before quitting the launcher."));
     else
-        alert_(QStringLiteral("Halo 2 is still running"), QStringLiteral("Save and quit Halo 2 before quitting the launcher."));
+        alert_(QStringLiteral("Halo 2 is still running"),
+               QStringLiteral("Save and quit Halo 2 before quitting the launcher."));
     if (window_) {
         window_->show();
         window_->raise();

@@ -46,13 +46,15 @@ std::optional<fs::path> pathOption(const std::string& name, const std::vector<st
 
 int installForm(const Installer& installer, const std::vector<std::string>& arguments)
 {
-    installer.install(*pathOption("--game", arguments), pathOption("--audio", arguments), pathOption("--cache", arguments));
+    installer.install(*pathOption("--game", arguments), pathOption("--audio", arguments),
+                      pathOption("--cache", arguments));
     return 0;
 }
 
 int repairForm(const Installer& installer, const std::vector<std::string>& arguments, std::ostream& out)
 {
-    if (installer.repair(pathOption("--audio", arguments), pathOption("--cache", arguments)) == RepairOutcome::AlreadyComplete)
+    if (installer.repair(pathOption("--audio", arguments), pathOption("--cache", arguments))
+        == RepairOutcome::AlreadyComplete)
         out << "The installation is already complete, so nothing was changed. Launch Halo 2 to play.\n" << std::flush;
     return 0;
 }
@@ -79,8 +81,7 @@ int launchForm(const Installer& installer, const std::vector<std::string>& argum
         SignalForwarding forwarding;
         launched.emplace(installer.launch(hasFlag("--debug", arguments)));
         forwarding.forwardTo(launched->process.pid());
-        while (!launched->process.waitFor(3600)) {
-        }
+        while (!launched->process.waitFor(3600)) { }
         forwarded = forwarding.lastForwarded();
     }
     launched->process.wait();
@@ -107,9 +108,8 @@ int stoppable(Installer& installer, const std::function<int()>& form, const std:
     InterruptRequest interrupt;
     installer.setStopRequest([&interrupt] { return interrupt.arrived(); });
     // The hook must not outlive the request it reads.
-    const std::unique_ptr<Installer, void (*)(Installer*)> unhook(&installer, [](Installer* stopped) {
-        stopped->setStopRequest({});
-    });
+    const std::unique_ptr<Installer, void (*)(Installer*)> unhook(
+        &installer, [](Installer* stopped) { stopped->setStopRequest({}); });
     try {
         return form();
     } catch (const std::exception&) {
@@ -122,7 +122,10 @@ int stoppable(Installer& installer, const std::function<int()>& form, const std:
 }
 
 /// Writes one message as a line; control characters in it (from a path, say) are shown, not obeyed.
-void printLine(std::ostream& stream, const std::string& text) { stream << printable(text) << '\n' << std::flush; }
+void printLine(std::ostream& stream, const std::string& text)
+{
+    stream << printable(text) << '\n' << std::flush;
+}
 
 } // namespace
 
@@ -133,9 +136,11 @@ int runCLI(const std::vector<std::string>& arguments, std::ostream& out, std::os
         Installer installer(pathOption("--home", arguments), printer, catalogue);
 
         if (hasFlag("--install", arguments) && option("--game", arguments))
-            return stoppable(installer, [&] { return installForm(installer, arguments); }, SetupStopped().message(), err);
+            return stoppable(
+                installer, [&] { return installForm(installer, arguments); }, SetupStopped().message(), err);
         if (hasFlag("--repair", arguments))
-            return stoppable(installer, [&] { return repairForm(installer, arguments, out); }, repairStoppedMessage, err);
+            return stoppable(
+                installer, [&] { return repairForm(installer, arguments, out); }, repairStoppedMessage, err);
         if (hasFlag("--launch", arguments))
             return launchForm(installer, arguments);
         if (hasFlag("--status", arguments))

@@ -84,8 +84,8 @@ QPalette darkPalette()
 std::optional<fs::path> shippedGuide()
 {
     const QDir here(QCoreApplication::applicationDirPath());
-    for (const QString& candidate : {QStringLiteral("resources/Setup Guide.html"),
-                                     QStringLiteral("../share/corvanel/Setup Guide.html")}) {
+    for (const QString& candidate :
+         {QStringLiteral("resources/Setup Guide.html"), QStringLiteral("../share/corvanel/Setup Guide.html")}) {
         const QFileInfo page(here.filePath(candidate));
         if (page.isFile())
             return fs::path(page.canonicalFilePath().toStdString());
@@ -108,8 +108,9 @@ void prepareApplication()
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 
     // Trebuchet MS is rarely installed on Linux: a humanist sans stands in.
-    QFont::insertSubstitutions(QStringLiteral("Trebuchet MS"),
-                               {QStringLiteral("Open Sans"), QStringLiteral("Noto Sans"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(
+        QStringLiteral("Trebuchet MS"),
+        {QStringLiteral("Open Sans"), QStringLiteral("Noto Sans"), QStringLiteral("DejaVu Sans")});
     if (!QFontDatabase::families().contains(QStringLiteral("Material Icons")))
         for (const auto& file : platform::iconFontFiles())
             QFontDatabase::addApplicationFont(QString::fromStdString(file.string()));

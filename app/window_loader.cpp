@@ -102,7 +102,8 @@ fs::path windowModule()
 {
     std::error_code error;
     const fs::path here = platform::executablePath().parent_path();
-    for (const fs::path& candidate : {here / "libcorvanel_window.so", here / ".." / CORVANEL_MODULE_DIR / "libcorvanel_window.so"})
+    for (const fs::path& candidate :
+         {here / "libcorvanel_window.so", here / ".." / CORVANEL_MODULE_DIR / "libcorvanel_window.so"})
         if (fs::exists(candidate, error))
             return candidate;
     return here / "libcorvanel_window.so";

@@ -13,7 +13,10 @@ namespace corvanel::bench {
 
 using Clock = std::chrono::steady_clock;
 
-inline double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+inline double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 inline double median(std::vector<double> values)
 {

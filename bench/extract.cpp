@@ -38,12 +38,14 @@ void writeTree(const fs::path& folder, std::uint64_t bytes, int files)
     std::uint64_t state = 0x9E3779B97F4A7C15ull;
     const std::uint64_t each = bytes / static_cast<std::uint64_t>(files);
     for (int i = 0; i < files; ++i)
-        bench::writeRandomFile(folder / ("d" + std::to_string(i / 100)) / ("f" + std::to_string(i) + ".bin"), each, state);
+        bench::writeRandomFile(folder / ("d" + std::to_string(i / 100)) / ("f" + std::to_string(i) + ".bin"), each,
+                               state);
 }
 
 int spawnAndWait(const std::vector<std::string>& command)
 {
-    return ChildProcess::spawn({.executable = command.front(), .arguments = {command.begin() + 1, command.end()}}).wait();
+    return ChildProcess::spawn({.executable = command.front(), .arguments = {command.begin() + 1, command.end()}})
+        .wait();
 }
 
 } // namespace
@@ -85,11 +87,13 @@ int main(int argc, char** argv)
                 bare.push_back(secondsSince(start));
             } else if (variant == 1) {
                 fs::create_directories(destination);
-                installer.run(tool, {"-xf", archive.string(), "-C", destination.string(), "--no-same-owner", "--no-same-permissions"},
-                              RunOptions{.timeout = 3600, .progress = [&](double) {
-                                             ++ticks;
-                                             installer.extractedBytes(destination);
-                                         }});
+                installer.run(
+                    tool,
+                    {"-xf", archive.string(), "-C", destination.string(), "--no-same-owner", "--no-same-permissions"},
+                    RunOptions{.timeout = 3600, .progress = [&](double) {
+                                   ++ticks;
+                                   installer.extractedBytes(destination);
+                               }});
                 withProgress.push_back(secondsSince(start));
             } else {
                 installer.unpackUserArchive(archive, destination);

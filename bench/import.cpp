@@ -44,11 +44,12 @@ int main(int argc, char** argv)
     const fs::path work = pattern;
     const fs::path game = work / "Halo 2";
     std::uint64_t state = 0x9E3779B97F4A7C15ull;
-    for (const char* name : {"halo2.exe", "xlive.dll", "maps/shared.map", "maps/mainmenu.map", "maps/single_player_shared.map"})
+    for (const char* name :
+         {"halo2.exe", "xlive.dll", "maps/shared.map", "maps/mainmenu.map", "maps/single_player_shared.map"})
         bench::writeRandomFile(game / name, 1000, state);
     for (int i = 0; i < files; ++i)
         bench::writeRandomFile(game / "data" / ("d" + std::to_string(i / 100)) / ("f" + std::to_string(i) + ".bin"),
-                  bytes / static_cast<std::uint64_t>(files), state);
+                               bytes / static_cast<std::uint64_t>(files), state);
 
     Installer installer(work / "root");
     const fs::path copy = work / "copy";
@@ -64,7 +65,9 @@ int main(int argc, char** argv)
                 installer.importGame(game);
                 imported.push_back(secondsSince(start));
             } else if (variant == 1) {
-                if (ChildProcess::spawn({.executable = "/bin/cp", .arguments = {"-a", game.string(), copy.string()}}).wait() != 0)
+                if (ChildProcess::spawn({.executable = "/bin/cp", .arguments = {"-a", game.string(), copy.string()}})
+                        .wait()
+                    != 0)
                     return 1;
                 copiedByCp.push_back(secondsSince(start));
             } else {

@@ -6,7 +6,8 @@
 // SERVER_SCRIPT is tests/support/https_server.py; SIZE defaults to 341000000, the runtime's
 // size. The served file is sparse (zeros cost nothing to make); the bytes counted are the
 // ones the server sent. Prints, for example:
-//   resume 341 MB cut at 60%: 341 MB fetched resumed, 545.6 MB restarted, ratio 0.625; the second call alone 0.40 of the file
+//   resume 341 MB cut at 60%: 341 MB fetched resumed, 545.6 MB restarted, ratio 0.625; the second call alone 0.40 of
+//   the file
 
 #include "installer/assets/byte_count.h"
 #include "installer/assets/sha256.h"
@@ -31,8 +32,8 @@
 namespace fs = std::filesystem;
 using corvanel::ChildProcess;
 using corvanel::Installer;
-using corvanel::sha256;
 using corvanel::RuntimeAsset;
+using corvanel::sha256;
 
 namespace {
 
@@ -95,7 +96,8 @@ int main(int argc, char** argv)
         writeSparseFile(served / "restarted.bin", size);
         const std::string digest = sha256(served / "resumed.bin");
 
-        ChildProcess server = ChildProcess::spawn({.executable = "/usr/bin/python3", .arguments = {argv[1], served.string(), work.string()}});
+        ChildProcess server = ChildProcess::spawn(
+            {.executable = "/usr/bin/python3", .arguments = {argv[1], served.string(), work.string()}});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!fs::exists(work / "port")) {
             if (server.waitFor(0.05) || std::chrono::steady_clock::now() > deadline)
@@ -111,7 +113,8 @@ int main(int argc, char** argv)
         const std::int64_t restarted = cutAndFinish(dir / "restarted-root", work, whole, cut, restartedSecond);
 
         using corvanel::formatByteCount;
-        std::printf("resume %s cut at 60%%: %s fetched resumed, %s restarted, ratio %.3f; the second call alone %.2f of the file\n",
+        std::printf("resume %s cut at 60%%: %s fetched resumed, %s restarted, ratio %.3f; the second call alone %.2f "
+                    "of the file\n",
                     formatByteCount(size).c_str(), formatByteCount(resumed).c_str(), formatByteCount(restarted).c_str(),
                     static_cast<double>(resumed) / static_cast<double>(restarted),
                     static_cast<double>(resumedSecond) / static_cast<double>(size));

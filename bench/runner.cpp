@@ -1,7 +1,7 @@
 // The runner's added latency per short command: Installer::run("/bin/true") against a bare
 // posix_spawn + waitpid of the same program, interleaved in one run. Prints one line.
-#include "installer/installer.h"
 #include "installer/file_ops.h"
+#include "installer/installer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -60,7 +60,8 @@ int main(int argc, char** argv)
     }
     corvanel::removeTreeQuietly(root);
     const double added = median(runner) - median(bare);
-    std::printf("runner /bin/true: %.2f ms per command, bare posix_spawn+waitpid %.2f ms, added %.2f ms (target < 5 ms), ratio %.2f\n",
+    std::printf("runner /bin/true: %.2f ms per command, bare posix_spawn+waitpid %.2f ms, added %.2f ms (target < 5 "
+                "ms), ratio %.2f\n",
                 median(runner), median(bare), added, median(runner) / median(bare));
     return 0;
 }

@@ -51,7 +51,8 @@ void writeRandomFile(const fs::path& file, std::uint64_t size)
             state ^= state << 17;
             word = state;
         }
-        const auto bytes = static_cast<size_t>(std::min<std::uint64_t>(chunk.size() * sizeof(std::uint64_t), size - written));
+        const auto bytes
+            = static_cast<size_t>(std::min<std::uint64_t>(chunk.size() * sizeof(std::uint64_t), size - written));
         if (::write(fd.get(), chunk.data(), bytes) != static_cast<ssize_t>(bytes))
             throw std::runtime_error("cannot write " + file.string());
         written += bytes;
@@ -62,14 +63,14 @@ void writeRandomFile(const fs::path& file, std::uint64_t size)
 std::string opensslDigest(const fs::path& file, const fs::path& output)
 {
     UniqueFd fd(::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    auto child = ChildProcess::spawn({.executable = "/usr/bin/openssl", .arguments = {"dgst", "-sha256", "-r", file.string()}, .output = fd.get()});
+    auto child = ChildProcess::spawn(
+        {.executable = "/usr/bin/openssl", .arguments = {"dgst", "-sha256", "-r", file.string()}, .output = fd.get()});
     if (child.wait() != 0)
         throw std::runtime_error("openssl dgst failed");
     return corvanel::readFile(output).substr(0, 64);
 }
 
-template <typename Work>
-double seconds(Work work)
+template <typename Work> double seconds(Work work)
 {
     const auto start = Clock::now();
     work();

@@ -1,7 +1,7 @@
 // Property of the entry-name rule: a name it accepts never resolves outside the folder it is
 // unpacked into, whichever separator the archive used.
-#include "installer/installer.h"
 #include "installer/assets/safe_unpack.h"
+#include "installer/installer.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -18,10 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string validator = answer->validator();
     if (!validator.empty() && !corvanel::isUsableValidator(validator))
         std::abort();
-    if (answer->rangeStart && (answer->status != 206 || *answer->rangeStart < 0
-                               || (answer->completeLength && *answer->rangeStart >= *answer->completeLength)))
+    if (answer->rangeStart
+        && (answer->status != 206 || *answer->rangeStart < 0
+            || (answer->completeLength && *answer->rangeStart >= *answer->completeLength)))
         std::abort();
-    if ((answer->completeLength && *answer->completeLength < 0) || (answer->contentLength && *answer->contentLength < 0))
+    if ((answer->completeLength && *answer->completeLength < 0)
+        || (answer->contentLength && *answer->contentLength < 0))
         std::abort();
     return 0;
 }

@@ -16,8 +16,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -101,7 +101,7 @@ struct ChildSetup {
     if (setup.restrictedUmask)
         ::umask(::umask(0) | 022);
     ::setpgid(0, 0);
-    struct sigaction defaultAction {};
+    struct sigaction defaultAction { };
     defaultAction.sa_handler = SIG_DFL;
     for (int number = 1; number < NSIG; ++number)
         if (number != SIGKILL && number != SIGSTOP)
@@ -151,7 +151,8 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
         std::error_code error;
         if (!std::filesystem::is_directory(*request.directory, error))
             throw std::filesystem::filesystem_error("Unable to use the working folder", *request.directory,
-                                                    error ? error : std::make_error_code(std::errc::no_such_file_or_directory));
+                                                    error ? error
+                                                          : std::make_error_code(std::errc::no_such_file_or_directory));
     }
 
     // The output descriptor must survive the redirection of 0, 1 and 2, so it is moved above
@@ -200,24 +201,26 @@ ChildProcess ChildProcess::spawn(const SpawnRequest& request)
     errorWriter.reset();
     int childError = 0;
     ssize_t got;
-    while ((got = ::read(errorReader.get(), &childError, sizeof childError)) < 0 && errno == EINTR) {
-    }
+    while ((got = ::read(errorReader.get(), &childError, sizeof childError)) < 0 && errno == EINTR) { }
     if (got > 0) {
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
         throw systemError(childError, "Unable to start " + request.executable);
     }
     return ChildProcess(pid);
 }
 
-ChildProcess::ChildProcess(pid_t pid) : pid_(pid), endHandle_(platform::processHandle(pid)) {}
+ChildProcess::ChildProcess(pid_t pid)
+    : pid_(pid)
+    , endHandle_(platform::processHandle(pid))
+{
+}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)),
-      endHandle_(std::exchange(other.endHandle_, -1)),
-      ended_(std::exchange(other.ended_, true)),
-      status_(std::exchange(other.status_, 0)),
-      endingSignal_(std::exchange(other.endingSignal_, std::nullopt))
+    : pid_(std::exchange(other.pid_, -1))
+    , endHandle_(std::exchange(other.endHandle_, -1))
+    , ended_(std::exchange(other.ended_, true))
+    , status_(std::exchange(other.status_, 0))
+    , endingSignal_(std::exchange(other.endingSignal_, std::nullopt))
 {
 }
 
@@ -234,15 +237,17 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
     return *this;
 }
 
-ChildProcess::~ChildProcess() { release(); }
+ChildProcess::~ChildProcess()
+{
+    release();
+}
 
 void ChildProcess::release() noexcept
 {
     if (pid_ > 0 && !status_) {
         if (!ended_)
             signal(SIGKILL);
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) { }
     }
     if (endHandle_ >= 0)
         ::close(endHandle_);
@@ -284,7 +289,9 @@ int ChildProcess::wait()
         const pid_t done = ::waitpid(pid_, &waitStatus, 0);
         if (done == pid_) {
             ended_ = true;
-            status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : waitStatus;
+            status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus)
+                : WIFSIGNALED(waitStatus)   ? WTERMSIG(waitStatus)
+                                            : waitStatus;
             if (WIFSIGNALED(waitStatus))
                 endingSignal_ = WTERMSIG(waitStatus);
         } else if (done < 0 && errno != EINTR) {
@@ -299,8 +306,7 @@ int ChildProcess::terminate(double grace)
     signal(SIGTERM);
     if (!waitFor(grace))
         signal(SIGKILL);
-    while (!waitFor(60)) {
-    }
+    while (!waitFor(60)) { }
     // The ended child is not reaped yet, so its group id cannot have been reused: whatever it
     // left running in its group goes too.
     signal(SIGKILL);

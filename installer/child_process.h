@@ -18,7 +18,7 @@ struct SpawnRequest {
     std::string executable;
     std::vector<std::string> arguments;
     std::optional<std::map<std::string, std::string>> environment; ///< none inherits ours
-    std::optional<std::filesystem::path> directory;                ///< none inherits ours
+    std::optional<std::filesystem::path> directory; ///< none inherits ours
     int output = -1; ///< descriptor for standard output and error; -1 means the null device
     /// The child is killed when the thread that started it ends, even by a crash or SIGKILL of
     /// the launcher (Linux), so no tool keeps writing into a root nobody watches any more.

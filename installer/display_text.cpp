@@ -6,13 +6,20 @@ namespace corvanel {
 
 namespace {
 
-bool continuesCharacter(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool continuesCharacter(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
 
 /// The length of the well-formed UTF-8 character that starts at `at`, or 0 when none does.
 std::size_t characterLength(std::string_view text, std::size_t at)
 {
     const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    const std::size_t length = lead < 0x80 ? 1
+        : (lead >> 5) == 0x6               ? 2
+        : (lead >> 4) == 0xE               ? 3
+        : (lead >> 3) == 0x1E              ? 4
+                                           : 0;
     if (length == 0 || at + length > text.size())
         return 0;
     unsigned code = length == 1 ? lead : length == 2 ? (lead & 0x1Fu) : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
@@ -62,12 +69,23 @@ std::string printable(std::string_view text)
         const std::string_view character = text.substr(at, length);
         at += length;
         switch (character[0]) {
-        case '\\': shown += "\\\\"; continue;
-        case '\n': shown += "\\n"; continue;
-        case '\r': shown += "\\r"; continue;
-        case '\t': shown += "\\t"; continue;
-        case 0x1B: shown += "\\e"; continue;
-        default: break;
+        case '\\':
+            shown += "\\\\";
+            continue;
+        case '\n':
+            shown += "\\n";
+            continue;
+        case '\r':
+            shown += "\\r";
+            continue;
+        case '\t':
+            shown += "\\t";
+            continue;
+        case 0x1B:
+            shown += "\\e";
+            continue;
+        default:
+            break;
         }
         if (isControl(character)) {
             for (const char byte : character)

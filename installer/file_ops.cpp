@@ -19,7 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::error_code lastError() { return std::error_code(errno, std::generic_category()); }
+std::error_code lastError()
+{
+    return std::error_code(errno, std::generic_category());
+}
 
 } // namespace
 
@@ -32,9 +35,9 @@ std::string newUuid()
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
     char text[37];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
-                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
+                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
+                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
     return text;
 }
 
@@ -60,13 +63,15 @@ void createFolders(const fs::path& folder)
             error = ::mkdir(folder.c_str(), 0755) == 0 ? 0 : errno;
         }
         if (error != 0 && error != EEXIST)
-            throw fs::filesystem_error("Unable to create the folder", folder, std::error_code(error, std::generic_category()));
+            throw fs::filesystem_error("Unable to create the folder", folder,
+                                       std::error_code(error, std::generic_category()));
     }
-    struct stat status {};
+    struct stat status { };
     if (::stat(folder.c_str(), &status) != 0)
         throw fs::filesystem_error("Unable to create the folder", folder, lastError());
     if (!S_ISDIR(status.st_mode))
-        throw fs::filesystem_error("Unable to create the folder", folder, std::make_error_code(std::errc::not_a_directory));
+        throw fs::filesystem_error("Unable to create the folder", folder,
+                                   std::make_error_code(std::errc::not_a_directory));
 }
 
 void makeDirectory(const fs::path& folder)
@@ -77,7 +82,7 @@ void makeDirectory(const fs::path& folder)
 
 void refuseLinkedFolder(const fs::path& folder)
 {
-    struct stat status {};
+    struct stat status { };
     if (::lstat(folder.c_str(), &status) == 0 && S_ISLNK(status.st_mode))
         throw SetupFailure("Corvanel cannot write into " + shownPath(folder)
                            + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.");
@@ -87,14 +92,14 @@ void createRootFolder(const fs::path& root)
 {
     // The root itself is the user's choice and may be a link to a folder; a link whose target
     // is gone would otherwise read as "File exists".
-    struct stat status {};
+    struct stat status { };
     if (::lstat(root.c_str(), &status) == 0 && S_ISLNK(status.st_mode) && ::stat(root.c_str(), &status) != 0
         && errno == ENOENT) {
         std::error_code unreadable;
         const fs::path target = fs::read_symlink(root, unreadable);
-        throw SetupFailure("The installation folder " + shownPath(root) + " is a symbolic link to "
-                           + shownPath(target) + ", which does not exist. Create that folder or choose another "
-                           "installation folder, then retry.");
+        throw SetupFailure("The installation folder " + shownPath(root) + " is a symbolic link to " + shownPath(target)
+                           + ", which does not exist. Create that folder or choose another "
+                             "installation folder, then retry.");
     }
     createFolders(root);
 }
@@ -127,8 +132,9 @@ void writeFileAtomically(const fs::path& file, std::string_view content)
 void requireOwnLayout(const fs::path& root)
 {
     using namespace layout;
-    for (const fs::path& folder : {fs::path(install), fs::path(runtime), fs::path(logs), fs::path(downloads),
-                                   fs::path(audioImport), install / fs::path(gameFolder), install / fs::path(prefixFolder)})
+    for (const fs::path& folder :
+         {fs::path(install), fs::path(runtime), fs::path(logs), fs::path(downloads), fs::path(audioImport),
+          install / fs::path(gameFolder), install / fs::path(prefixFolder)})
         refuseLinkedFolder(root / folder);
     for (const fs::path& file : {fs::path(lock), logs / fs::path(setupLog), logs / fs::path(gameLog)})
         refusePlantedFile(root / file);
@@ -191,8 +197,7 @@ void removeTreeQuietly(const fs::path& path) noexcept
 ssize_t readRetrying(int fd, void* buffer, std::size_t size)
 {
     ssize_t count;
-    while ((count = ::read(fd, buffer, size)) < 0 && errno == EINTR) {
-    }
+    while ((count = ::read(fd, buffer, size)) < 0 && errno == EINTR) { }
     return count;
 }
 
@@ -217,7 +222,7 @@ bool entryExists(const fs::path& path) noexcept
 
 bool isOwnFolder(const fs::path& path) noexcept
 {
-    struct stat status {};
+    struct stat status { };
     return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
@@ -249,7 +254,7 @@ std::string kindOf(const struct stat& status)
 
 std::string kindOf(mode_t mode)
 {
-    struct stat status {};
+    struct stat status { };
     status.st_mode = mode;
     status.st_nlink = 1;
     return kindOf(status);
@@ -278,7 +283,7 @@ bool wrongKind(int error)
 UniqueFd openRegularFile(const fs::path& file, FinalLink finalLink)
 {
     // Judged before opening too: opening a device or a pipe can itself have effects.
-    struct stat status {};
+    struct stat status { };
     const int found = finalLink == FinalLink::follow ? ::stat(file.c_str(), &status) : ::lstat(file.c_str(), &status);
     if (found != 0)
         fail("Unable to open", file);
@@ -353,12 +358,12 @@ UniqueFd openOwnFile(const fs::path& file, int flags)
     UniqueFd fd(::open(file.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (!fd) {
         const int error = errno;
-        struct stat status {};
+        struct stat status { };
         if (wrongKind(error) && ::lstat(file.c_str(), &status) == 0)
             refuseFile(file, kindOf(status));
         throw fs::filesystem_error("Unable to open", file, std::error_code(error, std::generic_category()));
     }
-    struct stat status {};
+    struct stat status { };
     if (::fstat(fd.get(), &status) != 0)
         fail("Unable to open", file);
     if (!S_ISREG(status.st_mode) || status.st_nlink > 1)
@@ -375,7 +380,7 @@ UniqueFd openOwnFile(const fs::path& file, int flags)
 
 void refusePlantedFile(const fs::path& file)
 {
-    struct stat status {};
+    struct stat status { };
     if (::lstat(file.c_str(), &status) == 0 && (!S_ISREG(status.st_mode) || status.st_nlink > 1))
         refuseFile(file, kindOf(status));
 }

@@ -36,7 +36,7 @@ bool takeLock(int fd)
         std::this_thread::sleep_for(retryInterval);
     }
 }
-}
+} // namespace
 
 InstallLock::InstallLock(const std::filesystem::path& file)
 {
@@ -48,15 +48,19 @@ InstallLock::InstallLock(const std::filesystem::path& file)
     } catch (const std::filesystem::filesystem_error& error) {
         const int code = error.code().value();
         if (error.code().category() == std::generic_category() && (code == EROFS || code == EACCES || code == EPERM))
-            throw SetupFailure("The installation folder " + shownPath(file.parent_path())
-                               + " is read-only, so nothing was changed. Make it writable or choose another folder, then retry.");
+            throw SetupFailure(
+                "The installation folder " + shownPath(file.parent_path())
+                + " is read-only, so nothing was changed. Make it writable or choose another folder, then retry.");
         throw SetupFailure(std::string(competingLauncherMessage));
     }
     if (!takeLock(fd_.get()))
         throw SetupFailure(std::string(competingLauncherMessage));
 }
 
-InstallLock::InstallLock(InstallLock&& other) noexcept : fd_(std::move(other.fd_)) {}
+InstallLock::InstallLock(InstallLock&& other) noexcept
+    : fd_(std::move(other.fd_))
+{
+}
 
 InstallLock& InstallLock::operator=(InstallLock&& other) noexcept
 {
@@ -67,7 +71,10 @@ InstallLock& InstallLock::operator=(InstallLock&& other) noexcept
     return *this;
 }
 
-InstallLock::~InstallLock() { release(); }
+InstallLock::~InstallLock()
+{
+    release();
+}
 
 void InstallLock::release() noexcept
 {

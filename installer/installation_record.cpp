@@ -12,7 +12,7 @@ namespace corvanel {
 namespace {
 // 2001-01-01T00:00:00Z as Unix time.
 constexpr double referenceDate = 978307200.0;
-}
+} // namespace
 
 std::string InstallationRecord::encode() const
 {

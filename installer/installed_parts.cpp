@@ -97,7 +97,7 @@ bool startsWith(const fs::path& file, std::string_view magic) noexcept
 /// Whether `file` is a regular file (not a link) with content.
 bool isFilledFile(const fs::path& file) noexcept
 {
-    struct stat status {};
+    struct stat status { };
     return ::lstat(file.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
 }
 
@@ -112,7 +112,7 @@ bool linksTo(const fs::path& link, const fs::path& target) noexcept
 /// with the computer's Wine server beside it, or with the unpacked runtime's libraries.
 bool runtimeIsWhole(const Installer& installer)
 {
-    struct stat status {};
+    struct stat status { };
     const fs::path wine = installer.wine();
     if (wine.empty() || ::stat(wine.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 4
         || ::access(wine.c_str(), X_OK) != 0 || !installer.wineIsPresent())
@@ -145,14 +145,16 @@ std::vector<PartCheck> partChecks(const Installer& installer)
     const fs::path game = installer.game();
     std::vector<PartCheck> checks;
     if (installer.usesSystemWine())
-        checks.push_back({InstallationPart::Runtime, "Wine", [&installer]() -> std::optional<std::string> {
+        checks.push_back({InstallationPart::Runtime, "Wine",
+                          [&installer]() -> std::optional<std::string> {
                               if (runtimeIsWhole(installer))
                                   return std::nullopt;
                               if (installer.wine().empty())
                                   return "The installation record names no Wine.";
                               return "Wine is no longer at " + printable(installer.wine().string()) + ".";
-                          }, "Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 "
-                             "wine32:i386) before repairing."});
+                          },
+                          "Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 "
+                          "wine32:i386) before repairing."});
     else
         checks.push_back({InstallationPart::Runtime, "the compatibility runtime",
                           unless([&installer] { return runtimeIsWhole(installer); },
@@ -169,19 +171,26 @@ std::vector<PartCheck> partChecks(const Installer& installer)
         checks.push_back({InstallationPart::WindowsEnvironment, "the private Windows environment",
                           unless(std::move(whole), std::move(description))});
     };
-    environment([prefix] {
-        const auto system = RegistryFile::read(prefix / "system.reg");
-        return system && holdsSettings(*system, "HKLM");
-    }, "The private Windows environment is missing its system registry.");
-    environment([prefix] {
-        const auto user = RegistryFile::read(prefix / "user.reg");
-        return user && holdsSettings(*user, "HKCU");
-    }, "The private Windows environment is missing its user registry.");
+    environment(
+        [prefix] {
+            const auto system = RegistryFile::read(prefix / "system.reg");
+            return system && holdsSettings(*system, "HKLM");
+        },
+        "The private Windows environment is missing its system registry.");
+    environment(
+        [prefix] {
+            const auto user = RegistryFile::read(prefix / "user.reg");
+            return user && holdsSettings(*user, "HKCU");
+        },
+        "The private Windows environment is missing its user registry.");
     environment([prefix] { return prefixWasBooted(prefix); },
                 "The private Windows environment was not set up completely.");
-    environment([prefix] {
-        return linksTo(prefix / "dosdevices" / "c:", prefix / "drive_c") && linksTo(prefix / "dosdevices" / "z:", "/");
-    }, "The private Windows environment is missing its drive C: or Z:.");
+    environment(
+        [prefix] {
+            return linksTo(prefix / "dosdevices" / "c:", prefix / "drive_c")
+                && linksTo(prefix / "dosdevices" / "z:", "/");
+        },
+        "The private Windows environment is missing its drive C: or Z:.");
     environment([prefix, game] { return linksTo(prefix / "drive_c" / "Games" / "Halo 2", game); },
                 "The private Windows environment no longer leads to the game folder.");
     environment([prefix] { return linkedUserFolders(prefix).empty(); },
@@ -197,10 +206,12 @@ std::vector<PartCheck> partChecks(const Installer& installer)
                       }});
     // A registry that cannot be read at all is reported above, as the registry.
     checks.push_back({InstallationPart::AudioDecoder, "the audio decoder",
-                      unless([prefix] {
-                          const auto system = RegistryFile::read(prefix / "system.reg");
-                          return !system || holdsDecoderRegistration(*system);
-                      }, "The audio decoder is not registered in the private Windows environment.")});
+                      unless(
+                          [prefix] {
+                              const auto system = RegistryFile::read(prefix / "system.reg");
+                              return !system || holdsDecoderRegistration(*system);
+                          },
+                          "The audio decoder is not registered in the private Windows environment.")});
     return checks;
 }
 
@@ -292,17 +303,22 @@ bool holdsSettings(const RegistryFile& registry, std::string_view hive)
     return true;
 }
 
-bool isWindowsBinary(const fs::path& file) noexcept { return startsWith(file, "MZ"); }
+bool isWindowsBinary(const fs::path& file) noexcept
+{
+    return startsWith(file, "MZ");
+}
 
 bool prefixWasBooted(const fs::path& prefix) noexcept
 {
     const fs::path windows = prefix / "drive_c" / "windows";
-    return isWindowsBinary(windows / "system32" / "kernel32.dll") && isWindowsBinary(windows / "syswow64" / "kernel32.dll");
+    return isWindowsBinary(windows / "system32" / "kernel32.dll")
+        && isWindowsBinary(windows / "syswow64" / "kernel32.dll");
 }
 
 bool sameEntry(const fs::path& a, const fs::path& b) noexcept
 {
-    struct stat first {}, second {};
+    struct stat first {
+    }, second{};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
         && first.st_ino == second.st_ino;
 }
@@ -335,7 +351,8 @@ std::vector<MissingPart> damagedParts(const Installer& installer)
         try {
             problem = check.problem();
         } catch (const std::exception&) {
-            problem = "The " + (check.item.starts_with("the ") ? check.item.substr(4) : check.item) + " cannot be checked.";
+            problem
+                = "The " + (check.item.starts_with("the ") ? check.item.substr(4) : check.item) + " cannot be checked.";
         }
         if (problem)
             parts.push_back({check.part, check.item, std::move(*problem), check.advice});

@@ -19,11 +19,11 @@ HostQueries HostQueries::platform()
 }
 
 Installer::Installer(std::optional<fs::path> root, Report report, Catalogue catalogue, HostQueries host)
-    : root_(root ? std::move(*root) : platform::defaultRoot()),
-      log_(root_ / layout::logs / layout::setupLog),
-      report_(std::move(report)),
-      catalogue_(std::move(catalogue)),
-      host_(std::move(host))
+    : root_(root ? std::move(*root) : platform::defaultRoot())
+    , log_(root_ / layout::logs / layout::setupLog)
+    , report_(std::move(report))
+    , catalogue_(std::move(catalogue))
+    , host_(std::move(host))
 {
 }
 

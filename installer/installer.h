@@ -29,10 +29,10 @@ using Environment = std::map<std::string, std::string>;
 /// How `Installer::run` starts and watches one program.
 struct RunOptions {
     std::optional<Environment> environment; ///< complete environment; none inherits ours
-    std::optional<fs::path> directory;      ///< working folder; none inherits ours
-    bool capture = false;                   ///< return the output instead of logging it
-    double timeout = 900;                   ///< seconds from start
-    Progress progress;                      ///< called at once, then every 2 s or more, and after the end
+    std::optional<fs::path> directory; ///< working folder; none inherits ours
+    bool capture = false; ///< return the output instead of logging it
+    double timeout = 900; ///< seconds from start
+    Progress progress; ///< called at once, then every 2 s or more, and after the end
 };
 
 /// What the installer asks of this computer: the free space of a volume, how to test that 32-bit
@@ -53,9 +53,9 @@ enum class InstallationPart { Record, GameFiles, Runtime, GraphicsLibraries, Win
 /// One thing missing or damaged in an installation.
 struct MissingPart {
     InstallationPart part;
-    std::string item;        ///< what it is, as a phrase: "the compatibility runtime"
+    std::string item; ///< what it is, as a phrase: "the compatibility runtime"
     std::string description; ///< one sentence saying what is wrong
-    std::string advice = {};  ///< a sentence saying what the user does before a repair; often empty
+    std::string advice = {}; ///< a sentence saying what the user does before a repair; often empty
 };
 
 /// How a repair ended when it did not fail.

@@ -1,6 +1,6 @@
 #include "installer/file_ops.h"
-#include "installer/layout.h"
 #include "installer/installer.h"
+#include "installer/layout.h"
 #include "installer/setup_failure.h"
 #include "installer/unique_fd.h"
 

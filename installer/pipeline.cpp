@@ -22,7 +22,6 @@ namespace corvanel {
 
 namespace {
 
-
 /// Whether `name` is `prefix`, a canonical UUID and `suffix`, the form of every temporary name
 /// the program makes.
 bool hasUuidBetween(std::string_view name, std::string_view prefix, std::string_view suffix)
@@ -50,7 +49,8 @@ std::optional<DownloadLeftover> downloadLeftover(std::string_view name, const Ca
 {
     for (const RuntimeAsset* asset : {&catalogue.engine, &catalogue.libraries, &catalogue.audio}) {
         for (const std::string_view suffix : {partialSuffix, sidecarSuffix, headersSuffix})
-            if (name.size() == asset->name.size() + suffix.size() && name.starts_with(asset->name) && name.ends_with(suffix))
+            if (name.size() == asset->name.size() + suffix.size() && name.starts_with(asset->name)
+                && name.ends_with(suffix))
                 return DownloadLeftover{asset, suffix};
         // The sidecar's aside file, left when a write of it was cut short.
         if (hasUuidBetween(name, "." + asset->name + std::string(sidecarSuffix) + ".", ".tmp"))
@@ -79,7 +79,10 @@ bool isStaleDownload(const fs::path& downloads, std::string_view name, const Cat
     return true;
 }
 
-bool isLogLeftover(std::string_view name) { return hasUuidBetween(name, layout::captureStart, layout::captureEnd); }
+bool isLogLeftover(std::string_view name)
+{
+    return hasUuidBetween(name, layout::captureStart, layout::captureEnd);
+}
 
 /// One folder of the layout and the names the program gives the entries it puts there.
 struct LayoutFolder {
@@ -96,7 +99,9 @@ std::vector<LayoutFolder> layoutOf(const Catalogue& catalogue)
          [](std::string_view name, const Catalogue&) { return isRootLeftover(name); }},
         {layout::install, {layout::gameFolder, layout::prefixFolder}, nullptr},
         {layout::runtime, {layout::runtimeBundle, layout::runtimeLibraries}, nullptr},
-        {layout::logs, {layout::setupLog, layout::gameLog}, [](std::string_view name, const Catalogue&) { return isLogLeftover(name); }},
+        {layout::logs,
+         {layout::setupLog, layout::gameLog},
+         [](std::string_view name, const Catalogue&) { return isLogLeftover(name); }},
         {layout::downloads,
          {catalogue.engine.name, catalogue.libraries.name, catalogue.audio.name},
          [](std::string_view name, const Catalogue& assets) { return isDownloadLeftover(name, assets); }},
@@ -119,7 +124,7 @@ std::vector<std::string> namesIn(const fs::path& folder)
 /// not a plain file. Reads only: it runs before anything is created or changed there.
 void requireOwnRoot(const fs::path& root, const Catalogue& catalogue)
 {
-    struct stat status {};
+    struct stat status { };
     if (::stat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
         return; // nothing there yet, or nothing that could be written into
     requireOwnLayout(root);
@@ -130,9 +135,10 @@ void requireOwnRoot(const fs::path& root, const Catalogue& catalogue)
             continue;
         for (const std::string& name : namesIn(folder)) {
             const bool own = std::find(layout.names.begin(), layout.names.end(), name) != layout.names.end()
-                          || (layout.leftover && layout.leftover(name, catalogue));
+                || (layout.leftover && layout.leftover(name, catalogue));
             if (!own)
-                throw SetupFailure("The folder " + shownPath(root) + " already holds files that Corvanel did not create, such as "
+                throw SetupFailure("The folder " + shownPath(root)
+                                   + " already holds files that Corvanel did not create, such as "
                                    + shownPath(fs::path(layout.path) / name)
                                    + ". Choose an empty folder or an existing Corvanel folder, then retry.");
         }
@@ -140,8 +146,7 @@ void requireOwnRoot(const fs::path& root, const Catalogue& catalogue)
 }
 
 /// Removes the direct entries of `folder` whose names `matches` accepts; best effort.
-template <typename Predicate>
-void removeEntries(const fs::path& folder, Predicate matches) noexcept
+template <typename Predicate> void removeEntries(const fs::path& folder, Predicate matches) noexcept
 {
     if (!isOwnFolder(folder))
         return;

@@ -6,19 +6,25 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
-#include <signal.h>
 #include <unistd.h>
 
 namespace corvanel::platform {
 
 namespace fs = std::filesystem;
 
-std::string archiver() { return "/usr/bin/bsdtar"; }
+std::string archiver()
+{
+    return "/usr/bin/bsdtar";
+}
 
-std::vector<std::string> x86Probe() { return {"/usr/bin/setarch", "x86_64", "/usr/bin/true"}; }
+std::vector<std::string> x86Probe()
+{
+    return {"/usr/bin/setarch", "x86_64", "/usr/bin/true"};
+}
 
 std::string x86Missing()
 {
@@ -26,7 +32,10 @@ std::string x86Missing()
            "computer instead.";
 }
 
-std::map<std::string, std::string> utf8Locale() { return {{"LC_ALL", "C.UTF-8"}}; }
+std::map<std::string, std::string> utf8Locale()
+{
+    return {{"LC_ALL", "C.UTF-8"}};
+}
 
 fs::path defaultRoot()
 {
@@ -39,7 +48,7 @@ fs::path defaultRoot()
 
 std::optional<std::uintmax_t> availableCapacity(const fs::path& path)
 {
-    struct statvfs volume {};
+    struct statvfs volume { };
     if (statvfs(path.c_str(), &volume) != 0)
         throw std::system_error(errno, std::generic_category(), "Unable to read the free space of " + path.string());
     return static_cast<std::uintmax_t>(volume.f_bavail) * volume.f_frsize;
@@ -76,11 +85,20 @@ bool emulatesThirtyTwoBit()
     return false;
 }
 
-std::map<std::string, std::string> wineVariables(const fs::path&) { return {}; }
+std::map<std::string, std::string> wineVariables(const fs::path&)
+{
+    return {};
+}
 
-bool isForeignWineVariable(std::string_view) { return false; }
+bool isForeignWineVariable(std::string_view)
+{
+    return false;
+}
 
-bool closeOnExecPipe(int ends[2]) { return ::pipe2(ends, O_CLOEXEC) == 0; }
+bool closeOnExecPipe(int ends[2])
+{
+    return ::pipe2(ends, O_CLOEXEC) == 0;
+}
 
 int processHandle(pid_t pid)
 {
@@ -92,7 +110,10 @@ int processHandle(pid_t pid)
 #endif
 }
 
-bool endWithParent() { return ::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0; }
+bool endWithParent()
+{
+    return ::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0;
+}
 
 ssize_t copyInKernel(int from, int to, std::size_t limit)
 {
@@ -110,10 +131,19 @@ std::vector<fs::path> iconFontFiles()
     return {"/usr/share/fonts/truetype/material-design-icons-iconfont/MaterialIcons-Regular.ttf"};
 }
 
-std::string computerNoun() { return "computer"; }
+std::string computerNoun()
+{
+    return "computer";
+}
 
-std::string systemName() { return "Linux"; }
+std::string systemName()
+{
+    return "Linux";
+}
 
-std::string requirements() { return "Wine 8.0 or later, with its 32-bit side\n12 GB available space\nAn x86-64 processor"; }
+std::string requirements()
+{
+    return "Wine 8.0 or later, with its 32-bit side\n12 GB available space\nAn x86-64 processor";
+}
 
 } // namespace corvanel::platform

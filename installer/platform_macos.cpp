@@ -13,9 +13,15 @@ namespace corvanel::platform {
 
 namespace fs = std::filesystem;
 
-std::string archiver() { return "/usr/bin/tar"; }
+std::string archiver()
+{
+    return "/usr/bin/tar";
+}
 
-std::vector<std::string> x86Probe() { return {"/usr/bin/arch", "-x86_64", "/usr/bin/true"}; }
+std::vector<std::string> x86Probe()
+{
+    return {"/usr/bin/arch", "-x86_64", "/usr/bin/true"};
+}
 
 std::string x86Missing()
 {
@@ -23,7 +29,10 @@ std::string x86Missing()
            "retry. The setup guide includes instructions.";
 }
 
-std::map<std::string, std::string> utf8Locale() { return {{"LC_ALL", "en_US.UTF-8"}}; }
+std::map<std::string, std::string> utf8Locale()
+{
+    return {{"LC_ALL", "en_US.UTF-8"}};
+}
 
 fs::path defaultRoot()
 {
@@ -33,15 +42,21 @@ fs::path defaultRoot()
 
 std::optional<std::uintmax_t> availableCapacity(const fs::path& path)
 {
-    struct statvfs volume {};
+    struct statvfs volume { };
     if (statvfs(path.c_str(), &volume) != 0)
         throw std::system_error(errno, std::generic_category(), "Unable to read the free space of " + path.string());
     return static_cast<std::uintmax_t>(volume.f_bavail) * volume.f_frsize;
 }
 
-std::optional<std::vector<fs::path>> systemWineSearch() { return std::nullopt; }
+std::optional<std::vector<fs::path>> systemWineSearch()
+{
+    return std::nullopt;
+}
 
-bool emulatesThirtyTwoBit() { return false; }
+bool emulatesThirtyTwoBit()
+{
+    return false;
+}
 
 std::map<std::string, std::string> wineVariables(const fs::path& runtime)
 {
@@ -51,7 +66,10 @@ std::map<std::string, std::string> wineVariables(const fs::path& runtime)
     };
 }
 
-bool isForeignWineVariable(std::string_view name) { return name.starts_with("DYLD_"); }
+bool isForeignWineVariable(std::string_view name)
+{
+    return name.starts_with("DYLD_");
+}
 
 bool closeOnExecPipe(int ends[2])
 {
@@ -69,9 +87,15 @@ bool closeOnExecPipe(int ends[2])
     return true;
 }
 
-int processHandle(pid_t) { return -1; }
+int processHandle(pid_t)
+{
+    return -1;
+}
 
-bool endWithParent() { return false; }
+bool endWithParent()
+{
+    return false;
+}
 
 ssize_t copyInKernel(int, int, std::size_t)
 {
@@ -90,12 +114,24 @@ fs::path executablePath()
     return error ? fs::path(path) : resolved;
 }
 
-std::vector<fs::path> iconFontFiles() { return {}; }
+std::vector<fs::path> iconFontFiles()
+{
+    return {};
+}
 
-std::string computerNoun() { return "Mac"; }
+std::string computerNoun()
+{
+    return "Mac";
+}
 
-std::string systemName() { return "Mac"; }
+std::string systemName()
+{
+    return "Mac";
+}
 
-std::string requirements() { return "macOS 14 or later\n12 GB available space\nRosetta on Apple silicon"; }
+std::string requirements()
+{
+    return "macOS 14 or later\n12 GB available space\nRosetta on Apple silicon";
+}
 
 } // namespace corvanel::platform

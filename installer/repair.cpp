@@ -51,7 +51,8 @@ std::optional<MissingPart> recordProblem(const RecordCheck& check)
     case RecordState::Absent:
         return MissingPart{InstallationPart::Record, item, "The installation record installed.json is missing."};
     case RecordState::Folder:
-        return MissingPart{InstallationPart::Record, item, "The installation record installed.json is a folder, not a file."};
+        return MissingPart{InstallationPart::Record, item,
+                           "The installation record installed.json is a folder, not a file."};
     case RecordState::Oversized:
     case RecordState::Unreadable:
         return MissingPart{InstallationPart::Record, item, "The installation record installed.json cannot be read."};
@@ -184,10 +185,12 @@ RepairOutcome Installer::repair(const std::optional<fs::path>& audio, const std:
                            + quotedRoot(root_) + ", then set up Halo 2 again.");
     case RecordState::Oversized:
         throw SetupFailure("The installation record installed.json is far larger than any record Corvanel writes, so "
-                           "nothing was changed. Move it out of " + quotedRoot(root_) + ", then set up Halo 2 again.");
+                           "nothing was changed. Move it out of "
+                           + quotedRoot(root_) + ", then set up Halo 2 again.");
     case RecordState::OtherFormat:
-        throw SetupFailure("This installation was recorded in format " + std::to_string(recorded.format)
-                           + ", which this version of Corvanel cannot repair, so nothing was changed. Update Corvanel, then retry.");
+        throw SetupFailure(
+            "This installation was recorded in format " + std::to_string(recorded.format)
+            + ", which this version of Corvanel cannot repair, so nothing was changed. Update Corvanel, then retry.");
     case RecordState::Unreadable:
     case RecordState::Valid:
         break;
@@ -195,7 +198,8 @@ RepairOutcome Installer::repair(const std::optional<fs::path>& audio, const std:
     if (const auto missing = missingGameFiles(game()); !missing.empty())
         throw SetupFailure("The game file " + missing.front()
                            + " is missing, so the game files need to be set up again; nothing was changed. Delete "
-                             "installed.json in " + quotedRoot(root_)
+                             "installed.json in "
+                           + quotedRoot(root_)
                            + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.");
 
     const auto parts = missingParts();
@@ -204,15 +208,17 @@ RepairOutcome Installer::repair(const std::optional<fs::path>& audio, const std:
     // The graphics libraries come from the game's own DirectX installer and from nowhere else.
     std::error_code unreadable;
     if (needs(parts, InstallationPart::GraphicsLibraries) && !fs::exists(game() / "temp" / "directx.exe", unreadable))
-        throw SetupFailure("The game's DirectX installer temp/directx.exe is missing, and the graphics libraries cannot be "
-                           "restored without it, so nothing was changed. Delete installed.json in " + quotedRoot(root_)
-                           + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.");
+        throw SetupFailure(
+            "The game's DirectX installer temp/directx.exe is missing, and the graphics libraries cannot be "
+            "restored without it, so nothing was changed. Delete installed.json in "
+            + quotedRoot(root_) + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.");
 
     report("Repairing your installation");
     for (const auto& part : parts)
         report(part.description);
 
-    const bool prefixNeeded = needs(parts, InstallationPart::WindowsEnvironment) || needs(parts, InstallationPart::AudioDecoder);
+    const bool prefixNeeded
+        = needs(parts, InstallationPart::WindowsEnvironment) || needs(parts, InstallationPart::AudioDecoder);
     // The game files are never imported by a repair; the other stages run only for what is missing.
     const std::map<SetupStage, bool> planned{
         {SetupStage::Import, false},

@@ -1,5 +1,5 @@
-#include "installer/layout.h"
 #include "installer/runner.h"
+#include "installer/layout.h"
 
 #include "installer/disk_space.h"
 #include "installer/display_text.h"
@@ -9,8 +9,8 @@
 #include "installer/setup_failure.h"
 #include "installer/setup_log.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -51,7 +51,9 @@ double secondsBetween(Clock::time_point from, Clock::time_point to)
 /// program writes raw bytes there.
 class OutputFile {
 public:
-    OutputFile(fs::path path, const std::optional<fs::path>& log) : path_(std::move(path)), named_(!log)
+    OutputFile(fs::path path, const std::optional<fs::path>& log)
+        : path_(std::move(path))
+        , named_(!log)
     {
         // Never through a link, never into a pipe, and private like every file the program writes.
         try {
@@ -109,7 +111,8 @@ public:
                 return;
             const bool truncated = static_cast<std::uintmax_t>(end) > loggedOutputLimit;
             bool more = false;
-            const std::string text = readAtMost(reader_.get(), path_, truncated ? loggedOutputLimit : static_cast<std::size_t>(end), more);
+            const std::string text
+                = readAtMost(reader_.get(), path_, truncated ? loggedOutputLimit : static_cast<std::size_t>(end), more);
             std::string lines = escapedLines(text);
             if (truncated)
                 lines += "(the rest of the output is left out)\n";
@@ -181,7 +184,8 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
                 break;
             child.terminate(gracePeriod);
             output.copyToLog();
-            appendLog("Timed out after " + elapsed(secondsBetween(start, Clock::now())) + ": " + printable(executable), log_);
+            appendLog("Timed out after " + elapsed(secondsBetween(start, Clock::now())) + ": " + printable(executable),
+                      log_);
             throw SetupFailure(fs::path(executable).filename().string() + " timed out after " + elapsed(options.timeout)
                                + ". Retry setup; details are in the setup log.");
         }
@@ -189,7 +193,8 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
             child.terminate(gracePeriod);
             output.copyToLog();
             appendLog("Stopped at the user's request after " + elapsed(secondsBetween(start, Clock::now())) + ": "
-                          + printable(executable), log_);
+                          + printable(executable),
+                      log_);
             throw SetupStopped();
         }
         if (sinceStart - lastProgress >= progressInterval) {
@@ -210,14 +215,17 @@ std::string Installer::run(const std::string& executable, const std::vector<std:
     if (options.progress)
         options.progress(duration);
     output.copyToLog();
-    appendLog("Finished " + printable(executable) + ", exit " + std::to_string(status) + ", elapsed " + elapsed(duration), log_);
+    appendLog("Finished " + printable(executable) + ", exit " + std::to_string(status) + ", elapsed "
+                  + elapsed(duration),
+              log_);
     output.flush();
     std::string text = options.capture ? captured(output) : std::string();
     if (status != 0 && volumeIsFull())
         throw SetupFailure(diskFullMessage);
     if (status != 0)
         throw ProgramFailure(fs::path(executable).filename().string() + " failed (" + std::to_string(status)
-                           + "). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+                                 + "). Open the setup log for details. If antivirus quarantined a file, review its "
+                                   "report before retrying.",
                              status, child.endingSignal().has_value());
     return text;
 }

@@ -13,7 +13,9 @@ namespace corvanel {
 class ProgramFailure : public SetupFailure {
 public:
     ProgramFailure(const std::string& message, int status, bool signalled = false)
-        : SetupFailure(message), status_(status), signalled_(signalled)
+        : SetupFailure(message)
+        , status_(status)
+        , signalled_(signalled)
     {
     }
     /// The exit status the program reported, or the number of the signal that ended it.
@@ -38,7 +40,10 @@ inline constexpr const char* repairStoppedMessage
 /// does the install lock; what was finished stays, so the next setup or repair goes on from there.
 class SetupStopped : public SetupFailure {
 public:
-    SetupStopped() : SetupFailure(setupStoppedMessage) {}
+    SetupStopped()
+        : SetupFailure(setupStoppedMessage)
+    {
+    }
 };
 
 } // namespace corvanel

@@ -9,7 +9,10 @@ namespace corvanel {
 /// user's next step.
 class SetupFailure : public std::runtime_error {
 public:
-    explicit SetupFailure(const std::string& message) : std::runtime_error(message) {}
+    explicit SetupFailure(const std::string& message)
+        : std::runtime_error(message)
+    {
+    }
     std::string message() const { return what(); }
 };
 

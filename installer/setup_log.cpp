@@ -34,13 +34,15 @@ std::string readLogTail(const std::filesystem::path& file, std::size_t lines, st
         return {};
     refuseLinkedFolder(file.parent_path());
     const UniqueFd log = openRegularFile(file, FinalLink::refuse);
-    struct stat status {};
+    struct stat status { };
     if (::fstat(log.get(), &status) != 0)
-        throw std::filesystem::filesystem_error("Unable to read", file, std::error_code(errno, std::generic_category()));
+        throw std::filesystem::filesystem_error("Unable to read", file,
+                                                std::error_code(errno, std::generic_category()));
     const auto size = static_cast<std::uintmax_t>(std::max<off_t>(status.st_size, 0));
     const std::uintmax_t start = size > byteLimit ? size - byteLimit : 0;
     if (::lseek(log.get(), static_cast<off_t>(start), SEEK_SET) < 0)
-        throw std::filesystem::filesystem_error("Unable to read", file, std::error_code(errno, std::generic_category()));
+        throw std::filesystem::filesystem_error("Unable to read", file,
+                                                std::error_code(errno, std::generic_category()));
     bool truncated = false;
     std::string bytes = readAtMost(log.get(), file, byteLimit, truncated);
     // A read that starts inside the file starts inside a line: that partial line is dropped.

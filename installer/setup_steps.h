@@ -11,8 +11,12 @@ namespace corvanel {
 enum class SetupStage { Import, AudioDecoder, Runtime, GraphicsLibraries, WindowsEnvironment, Finishing };
 
 inline constexpr SetupStage setupStages[] = {
-    SetupStage::Import,          SetupStage::AudioDecoder,       SetupStage::Runtime,
-    SetupStage::GraphicsLibraries, SetupStage::WindowsEnvironment, SetupStage::Finishing,
+    SetupStage::Import,
+    SetupStage::AudioDecoder,
+    SetupStage::Runtime,
+    SetupStage::GraphicsLibraries,
+    SetupStage::WindowsEnvironment,
+    SetupStage::Finishing,
 };
 
 /// The stage's name as the progress screen lists it, e.g. "Getting the audio decoder".

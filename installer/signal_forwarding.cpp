@@ -52,7 +52,7 @@ void SignalForwarding::forwardTo(pid_t group)
 {
     lastForwardedSignal = 0;
     forwardedGroup = static_cast<sig_atomic_t>(group);
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = forwardSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
@@ -66,7 +66,10 @@ void SignalForwarding::forwardTo(pid_t group)
     ::pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
-int SignalForwarding::lastForwarded() const { return lastForwardedSignal; }
+int SignalForwarding::lastForwarded() const
+{
+    return lastForwardedSignal;
+}
 
 SignalForwarding::~SignalForwarding()
 {
@@ -82,7 +85,7 @@ SignalForwarding::~SignalForwarding()
 InterruptRequest::InterruptRequest()
 {
     interruptArrived = 0;
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = noteInterrupt;
     // The first interrupt is noted and the default comes back for a second one.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
@@ -100,6 +103,9 @@ InterruptRequest::~InterruptRequest()
         ::sigaction(SIGINT, &previousAction_, nullptr);
 }
 
-bool InterruptRequest::arrived() const { return interruptArrived != 0; }
+bool InterruptRequest::arrived() const
+{
+    return interruptArrived != 0;
+}
 
 } // namespace corvanel

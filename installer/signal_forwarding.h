@@ -48,7 +48,7 @@ public:
     bool arrived() const;
 
 private:
-    struct sigaction previousAction_{};
+    struct sigaction previousAction_ { };
     bool catching_ = false;
 };
 

@@ -13,6 +13,9 @@ StagingFolder::StagingFolder(const std::filesystem::path& root, std::string_view
     makeDirectory(path_);
 }
 
-StagingFolder::~StagingFolder() { removeTreeQuietly(path_); }
+StagingFolder::~StagingFolder()
+{
+    removeTreeQuietly(path_);
+}
 
 } // namespace corvanel

@@ -47,14 +47,15 @@ QString startFolder()
 class OpenPanel : public QDialog {
 public:
     explicit OpenPanel(const FilePanel& panel)
-        : folders_(panel.folders || panel.foldersOnly), foldersOnly_(panel.foldersOnly)
+        : folders_(panel.folders || panel.foldersOnly)
+        , foldersOnly_(panel.foldersOnly)
     {
         setWindowTitle(panel.title);
         setModal(true);
         resize(900, 560);
 
         files_->setFilter(foldersOnly_ ? QDir::AllDirs | QDir::NoDotAndDotDot
-                                      : QDir::AllEntries | QDir::AllDirs | QDir::NoDotAndDotDot);
+                                       : QDir::AllEntries | QDir::AllDirs | QDir::NoDotAndDotDot);
         files_->setReadOnly(true);
 
         auto* message = new QLabel(panel.message, this);
@@ -88,7 +89,8 @@ public:
 
         typed_ = new QLineEdit(this);
         typed_->setObjectName(QStringLiteral("nameField"));
-        typed_->setPlaceholderText(foldersOnly_ ? QStringLiteral("Folder path") : QStringLiteral("File or folder name"));
+        typed_->setPlaceholderText(foldersOnly_ ? QStringLiteral("Folder path")
+                                                : QStringLiteral("File or folder name"));
         // The listing's own model completes typed paths: the folder viewed is already read.
         typed_->setCompleter(new QCompleter(files_, this));
 
@@ -113,7 +115,8 @@ public:
             if (parent.cdUp())
                 enter(parent.absolutePath());
         });
-        connect(listing_, &QTreeView::activated, this, [this](const QModelIndex& index) { activate(files_->filePath(index)); });
+        connect(listing_, &QTreeView::activated, this,
+                [this](const QModelIndex& index) { activate(files_->filePath(index)); });
         connect(buttons, &QDialogButtonBox::accepted, this, &OpenPanel::accept);
         connect(buttons, &QDialogButtonBox::rejected, this, &OpenPanel::reject);
         connect(typed_, &QLineEdit::textChanged, this, &OpenPanel::updateOpen);

@@ -11,18 +11,18 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QVariantMap>
 #include <QPointer>
 #include <QThread>
 #include <QThreadPool>
+#include <QVariantMap>
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace corvanel {
@@ -36,16 +36,16 @@ const QString installed = QStringLiteral("Your installation is ready.");
 const QString needsAttention = QStringLiteral("Setup needs attention. Your source files are unchanged.");
 const QString starting = QStringLiteral("Halo 2 is starting. The first launch can take a few minutes.");
 const QString unexpectedExit = QStringLiteral("Halo 2 exited unexpectedly. Open Logs for details.");
-const QString repairPrompt
-    = QStringLiteral("Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are.");
+const QString repairPrompt = QStringLiteral(
+    "Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are.");
 const QString setUpAgainPrompt
     = QStringLiteral("Your game files need to be set up again. Press Set up again; your saves are kept.");
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
 const QString stoppingWork = QStringLiteral("Stopping. The running step is being ended and tidied up.");
 const QString setupStopped = QString::fromUtf8(setupStoppedMessage);
 const QString repairStopped = QString::fromUtf8(repairStoppedMessage);
-const QString launchNeedsRepair
-    = QStringLiteral("Halo 2 could not start because parts of its installation are missing. Press Repair to restore them.");
+const QString launchNeedsRepair = QStringLiteral(
+    "Halo 2 could not start because parts of its installation are missing. Press Repair to restore them.");
 const QString openFolderYourself = QStringLiteral("Open this folder yourself");
 const QString openPageYourself = QStringLiteral("Open this page yourself");
 const QString noFolderOpener = QStringLiteral(
@@ -63,9 +63,15 @@ const QString launchNeedsGameFiles = QStringLiteral(
 const QString installationFolderKey = QStringLiteral("installationFolder");
 const QString lastSourceKey = QStringLiteral("lastSource");
 
-QString text(const std::string& value) { return QString::fromStdString(value); }
+QString text(const std::string& value)
+{
+    return QString::fromStdString(value);
+}
 
-fs::path localPath(const QUrl& url) { return fs::path(url.toLocalFile().toStdString()); }
+fs::path localPath(const QUrl& url)
+{
+    return fs::path(url.toLocalFile().toStdString());
+}
 
 /// The last component of a chosen path, or the whole path when it has none (the root folder).
 QString shownName(const QUrl& url)
@@ -90,8 +96,7 @@ constexpr int gameStopGrace = 3000;
 
 /// Runs `step` on the GUI thread, later, and only while the model still exists. The weak
 /// pointer is read on the GUI thread alone, where the model is deleted.
-template <typename Step>
-void deliver(const QPointer<LauncherModel>& model, Step step)
+template <typename Step> void deliver(const QPointer<LauncherModel>& model, Step step)
 {
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
@@ -103,8 +108,7 @@ void deliver(const QPointer<LauncherModel>& model, Step step)
 }
 
 /// Stores `value`; true when it differs from what was there, so observers hear of real changes only.
-template <typename T>
-bool assign(T& member, const T& value)
+template <typename T> bool assign(T& member, const T& value)
 {
     if (member == value)
         return false;
@@ -125,26 +129,32 @@ QString breakableAtSeparators(const QString& path)
     return shown.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
 }
 
-QUrl localURL(const fs::path& path) { return QUrl::fromLocalFile(text(path.string())); }
+QUrl localURL(const fs::path& path)
+{
+    return QUrl::fromLocalFile(text(path.string()));
+}
 
 } // namespace
 
 LauncherModel::LauncherModel(LauncherServices services, QObject* parent)
-    : QObject(parent), services_(std::move(services)), installer_(services_.root, {}, services_.catalogue)
+    : QObject(parent)
+    , services_(std::move(services))
+    , installer_(services_.root, {}, services_.catalogue)
 {
     if (!services_.choose)
         services_.choose = runFilePanel;
     if (!services_.setup)
         services_.setup = [](const Installer& installer, const fs::path& game, const std::optional<fs::path>& audio,
-                          const std::optional<fs::path>& cache) { installer.install(game, audio, cache); };
+                             const std::optional<fs::path>& cache) { installer.install(game, audio, cache); };
     if (!services_.repair)
         services_.repair = [](const Installer& installer, const std::optional<fs::path>& audio,
-                           const std::optional<fs::path>& cache) { installer.repair(audio, cache); };
+                              const std::optional<fs::path>& cache) { installer.repair(audio, cache); };
     if (!services_.open)
         services_.open = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     if (!services_.clock)
         services_.clock = [] {
-            return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now().time_since_epoch());
         };
     const QString remembered = settings()->value(installationFolderKey).toString();
     if (!remembered.isEmpty())
@@ -158,31 +168,68 @@ LauncherModel::LauncherModel(LauncherServices services, QObject* parent)
 
 LauncherModel::~LauncherModel() = default;
 
-QString LauncherModel::gameName() const { return shownName(gameURL_); }
-QString LauncherModel::gamePath() const { return gameURL_.toLocalFile(); }
-QString LauncherModel::audioName() const { return shownName(audioURL_); }
-QString LauncherModel::audioPath() const { return audioURL_.toLocalFile(); }
-QString LauncherModel::version() const { return text(std::string(Installer::version)); }
-QString LauncherModel::computerNoun() const { return text(platform::computerNoun()); }
-QString LauncherModel::systemName() const { return text(platform::systemName()); }
-QString LauncherModel::requirements() const { return text(platform::requirements()); }
-QString LauncherModel::root() const { return text(installer_.root().string()); }
-QString LauncherModel::shownRoot() const { return breakableAtSeparators(root()); }
-QString LauncherModel::shownDownloadsFolder() const { return breakableAtSeparators(downloadsFolder_); }
+QString LauncherModel::gameName() const
+{
+    return shownName(gameURL_);
+}
+QString LauncherModel::gamePath() const
+{
+    return gameURL_.toLocalFile();
+}
+QString LauncherModel::audioName() const
+{
+    return shownName(audioURL_);
+}
+QString LauncherModel::audioPath() const
+{
+    return audioURL_.toLocalFile();
+}
+QString LauncherModel::version() const
+{
+    return text(std::string(Installer::version));
+}
+QString LauncherModel::computerNoun() const
+{
+    return text(platform::computerNoun());
+}
+QString LauncherModel::systemName() const
+{
+    return text(platform::systemName());
+}
+QString LauncherModel::requirements() const
+{
+    return text(platform::requirements());
+}
+QString LauncherModel::root() const
+{
+    return text(installer_.root().string());
+}
+QString LauncherModel::shownRoot() const
+{
+    return breakableAtSeparators(root());
+}
+QString LauncherModel::shownDownloadsFolder() const
+{
+    return breakableAtSeparators(downloadsFolder_);
+}
 
 bool LauncherModel::defaultRoot() const
 {
     return installer_.root() == (services_.root ? *services_.root : platform::defaultRoot());
 }
 
-QString LauncherModel::elapsedText() const { return text(elapsed(elapsedSeconds_)); }
+QString LauncherModel::elapsedText() const
+{
+    return text(elapsed(elapsedSeconds_));
+}
 
 QString LauncherModel::downloadNote() const
 {
     const bool audioChosen = !audioURL_.isEmpty();
     if (installer_.usesSystemWine())
-        return audioChosen ? QStringLiteral("Nothing to download\nUses the audio package you chose")
-                           : QStringLiteral("Only the audio package to download\nUnless your installer folder holds it");
+        return audioChosen
+            ? QStringLiteral("Nothing to download\nUses the audio package you chose")
+            : QStringLiteral("Only the audio package to download\nUnless your installer folder holds it");
     return audioChosen ? QStringLiteral("Up to 355 MB to download\nThe compatibility runtime")
                        : QStringLiteral("About 355 MB to download\nIncludes Microsoft audio support");
 }
@@ -303,8 +350,8 @@ QVariantList LauncherModel::steps() const
         const bool started = stage.state == State::Running || stage.state == State::Done;
         const auto took = stage.ended.value_or(now) - stage.started;
         const char* state = stage.state == State::Running ? "running"
-                          : stage.state == State::Done    ? "done"
-                          : stage.state == State::Skipped ? "skipped"
+            : stage.state == State::Done                  ? "done"
+            : stage.state == State::Skipped               ? "skipped"
                                                           : "waiting";
         list.append(QVariantMap{
             {QStringLiteral("title"), text(std::string(stageTitle(setupStages[index])))},
@@ -388,9 +435,9 @@ void LauncherModel::install()
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
 
     settings()->setValue(lastSourceKey, gameURL_.toLocalFile());
-    runInBackground([setup = services_.setup, game, audio, cache = cache()](const Installer& installer) {
-        setup(installer, game, audio, cache);
-    }, &LauncherModel::setupEnded);
+    runInBackground([setup = services_.setup, game, audio,
+                     cache = cache()](const Installer& installer) { setup(installer, game, audio, cache); },
+                    &LauncherModel::setupEnded);
 }
 
 void LauncherModel::repair()
@@ -399,9 +446,9 @@ void LauncherModel::repair()
         return;
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
     setRepairing(true);
-    runInBackground([repair = services_.repair, audio, cache = cache()](const Installer& installer) {
-        repair(installer, audio, cache);
-    }, &LauncherModel::repairEnded);
+    runInBackground([repair = services_.repair, audio,
+                     cache = cache()](const Installer& installer) { repair(installer, audio, cache); },
+                    &LauncherModel::repairEnded);
 }
 
 void LauncherModel::stop()
@@ -413,7 +460,8 @@ void LauncherModel::stop()
     setStatus(stoppingWork);
 }
 
-void LauncherModel::runInBackground(std::function<void(const Installer&)> work, void (LauncherModel::*ended)(const QString&))
+void LauncherModel::runInBackground(std::function<void(const Installer&)> work,
+                                    void (LauncherModel::*ended)(const QString&))
 {
     setError({});
     auto stop = std::make_shared<std::atomic<bool>>(false);
@@ -425,8 +473,8 @@ void LauncherModel::runInBackground(std::function<void(const Installer&)> work, 
     setBusy(true);
     updatePhase();
 
-    QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(), catalogue = services_.catalogue,
-                                          work = std::move(work), ended, stop]() {
+    QThreadPool::globalInstance()->start([model = QPointer(this), root = installer_.root(),
+                                          catalogue = services_.catalogue, work = std::move(work), ended, stop]() {
         try {
             const auto progress = [model, stop](const std::string& line) {
                 deliver(model, [line = text(line), stop](LauncherModel& launcher) {
@@ -442,7 +490,9 @@ void LauncherModel::runInBackground(std::function<void(const Installer&)> work, 
             work(installer);
             deliver(model, [ended](LauncherModel& launcher) { (launcher.*ended)({}); });
         } catch (const std::exception& failure) {
-            deliver(model, [ended, message = text(describe(failure))](LauncherModel& launcher) { (launcher.*ended)(message); });
+            deliver(model, [ended, message = text(describe(failure))](LauncherModel& launcher) {
+                (launcher.*ended)(message);
+            });
         }
     });
 }
@@ -596,11 +646,13 @@ void LauncherModel::showSetupLog()
         const QString tail = QString::fromUtf8(readLogTail(log, logViewLines, logViewBytes));
         emit setupLogShown(tail, tail.isEmpty() ? nothingLogged : QString());
     } catch (const SetupFailure&) {
-        emit setupLogShown({}, "The setup log cannot be shown because something other than a plain file stands at "
-                                   + text(shownPath(log)) + ". Remove it; the next setup or repair starts a new log.");
+        emit setupLogShown({},
+                           "The setup log cannot be shown because something other than a plain file stands at "
+                               + text(shownPath(log)) + ". Remove it; the next setup or repair starts a new log.");
     } catch (const std::exception&) {
-        emit setupLogShown({}, "The setup log at " + text(shownPath(log))
-                                   + " cannot be read. Check that your account may read it, then try again.");
+        emit setupLogShown({},
+                           "The setup log at " + text(shownPath(log))
+                               + " cannot be read. Check that your account may read it, then try again.");
     }
 }
 
@@ -721,15 +773,55 @@ void LauncherModel::setGameURL(const QUrl& value)
         emit sourceChosenChanged();
 }
 
-void LauncherModel::setAudioURL(const QUrl& value) { if (assign(audioURL_, value)) emit audioURLChanged(); }
-void LauncherModel::setBusy(bool value) { if (assign(busy_, value)) emit busyChanged(); }
-void LauncherModel::setPlaying(bool value) { if (assign(playing_, value)) emit playingChanged(); }
-void LauncherModel::setReady(bool value) { if (assign(ready_, value)) emit readyChanged(); }
-void LauncherModel::setStatus(const QString& value) { if (assign(status_, value)) emit statusChanged(); }
-void LauncherModel::setError(const QString& value) { if (assign(error_, value)) emit errorChanged(); }
-void LauncherModel::setRepairing(bool value) { if (assign(repairing_, value)) emit repairingChanged(); }
-void LauncherModel::setStopping(bool value) { if (assign(stopping_, value)) emit stoppingChanged(); }
-void LauncherModel::setNewlyInstalled(bool value) { if (assign(newlyInstalled_, value)) emit newlyInstalledChanged(); }
-void LauncherModel::setElapsedSeconds(int value) { if (assign(elapsedSeconds_, value)) emit elapsedSecondsChanged(); }
+void LauncherModel::setAudioURL(const QUrl& value)
+{
+    if (assign(audioURL_, value))
+        emit audioURLChanged();
+}
+void LauncherModel::setBusy(bool value)
+{
+    if (assign(busy_, value))
+        emit busyChanged();
+}
+void LauncherModel::setPlaying(bool value)
+{
+    if (assign(playing_, value))
+        emit playingChanged();
+}
+void LauncherModel::setReady(bool value)
+{
+    if (assign(ready_, value))
+        emit readyChanged();
+}
+void LauncherModel::setStatus(const QString& value)
+{
+    if (assign(status_, value))
+        emit statusChanged();
+}
+void LauncherModel::setError(const QString& value)
+{
+    if (assign(error_, value))
+        emit errorChanged();
+}
+void LauncherModel::setRepairing(bool value)
+{
+    if (assign(repairing_, value))
+        emit repairingChanged();
+}
+void LauncherModel::setStopping(bool value)
+{
+    if (assign(stopping_, value))
+        emit stoppingChanged();
+}
+void LauncherModel::setNewlyInstalled(bool value)
+{
+    if (assign(newlyInstalled_, value))
+        emit newlyInstalledChanged();
+}
+void LauncherModel::setElapsedSeconds(int value)
+{
+    if (assign(elapsedSeconds_, value))
+        emit elapsedSecondsChanged();
+}
 
 } // namespace corvanel

@@ -33,8 +33,8 @@ struct FilePanel {
 /// setup and repair operations, the clock and the desktop. Each left at its default is the real one.
 struct LauncherServices {
     Catalogue catalogue = releaseCatalogue();
-    std::optional<fs::path> root;     ///< none means the default root
-    std::optional<fs::path> guide;    ///< the setup guide page shipped with the program
+    std::optional<fs::path> root; ///< none means the default root
+    std::optional<fs::path> guide; ///< the setup guide page shipped with the program
     /// The file the window's choices are remembered in for the next start; none means the
     /// platform's usual settings place.
     std::optional<fs::path> settings;
@@ -66,10 +66,10 @@ class LauncherModel : public QObject {
 public:
     /// Which screen the window shows. Decided here alone, from the flags, in `decidePhase`.
     enum class Phase {
-        Install,  ///< no installation and setup not running: choose the game and set up
+        Install, ///< no installation and setup not running: choose the game and set up
         Progress, ///< setup or a repair is running
-        Play,     ///< a finished installation: play
-        Repair,   ///< an installation record whose installation lost parts: repair it
+        Play, ///< a finished installation: play
+        Repair, ///< an installation record whose installation lost parts: repair it
     };
     Q_ENUM(Phase)
 

@@ -14,7 +14,12 @@ struct Unit {
 };
 
 constexpr std::array<Unit, 6> units = {{
-    {"KB", 0}, {"MB", 1}, {"GB", 2}, {"TB", 2}, {"PB", 2}, {"EB", 2},
+    {"KB", 0},
+    {"MB", 1},
+    {"GB", 2},
+    {"TB", 2},
+    {"PB", 2},
+    {"EB", 2},
 }};
 
 std::string withDecimals(unsigned __int128 scaled, int decimals)

@@ -6,8 +6,8 @@ namespace corvanel {
 
 /// A downloadable file, identified by its digest alone.
 struct RuntimeAsset {
-    std::string name;   ///< file name under Downloads and in a cache folder
-    std::string url;    ///< HTTPS address it is fetched from
+    std::string name; ///< file name under Downloads and in a cache folder
+    std::string url; ///< HTTPS address it is fetched from
     std::string sha256; ///< 64 lower-case hexadecimal digits
 };
 
@@ -16,7 +16,7 @@ struct Catalogue {
     RuntimeAsset engine;
     RuntimeAsset libraries;
     RuntimeAsset audio;
-    std::string codecHash;        ///< the accepted decoder library wmadmod.dll
+    std::string codecHash; ///< the accepted decoder library wmadmod.dll
     std::string mediaPackageHash; ///< the accepted package MPSetup.exe (equals audio.sha256)
 };
 

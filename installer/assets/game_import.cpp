@@ -77,7 +77,7 @@ void copyFolder(int from, const fs::path& source, int to, const fs::path& target
         const std::string name = item->d_name;
         if (name == "." || name == "..")
             continue;
-        struct stat status {};
+        struct stat status { };
         if (::fstatat(from, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
             fail("Unable to read", source / name);
         const struct timespec times[2] = {status.st_atim, status.st_mtim};
@@ -96,7 +96,7 @@ void copyFolder(int from, const fs::path& source, int to, const fs::path& target
                 fail("Unable to copy", target / name);
         } else if (S_ISREG(status.st_mode)) {
             UniqueFd file(::openat(from, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-            struct stat opened {};
+            struct stat opened { };
             if (file.get() < 0 || ::fstat(file.get(), &opened) != 0)
                 fail("Unable to read", source / name);
             if (!S_ISREG(opened.st_mode))
@@ -130,7 +130,7 @@ void copyGameFolder(const fs::path& source, const fs::path& target)
 /// moved into place or later replaced by its owner, and nobody else may write into the game.
 void settleFolderModes(const fs::path& folder)
 {
-    struct stat status {};
+    struct stat status { };
     if (::lstat(folder.c_str(), &status) != 0)
         fail("Unable to read", folder);
     if (!S_ISDIR(status.st_mode))
@@ -155,7 +155,8 @@ std::optional<fs::path> firstInnerArchive(const fs::path& folder)
 bool leftover(const std::string& original)
 {
     const std::string name = lowerCased(original);
-    return name.starts_with("halo2config") || name.starts_with("halo2accounts") || name == "imgui.ini" || name == "logs";
+    return name.starts_with("halo2config") || name.starts_with("halo2accounts") || name == "imgui.ini"
+        || name == "logs";
 }
 
 } // namespace

@@ -30,7 +30,8 @@ std::string extensionOf(const fs::path& file)
 /// What the root writes below itself: a source in there would be copied over by setup.
 bool layoutName(const std::string& name)
 {
-    return std::find(std::begin(layout::rootEntries), std::end(layout::rootEntries), name) != std::end(layout::rootEntries)
+    return std::find(std::begin(layout::rootEntries), std::end(layout::rootEntries), name)
+        != std::end(layout::rootEntries)
         || std::any_of(std::begin(layout::stagingPrefixes), std::end(layout::stagingPrefixes),
                        [&](std::string_view prefix) { return name.starts_with(prefix); });
 }
@@ -44,7 +45,7 @@ struct FolderId {
 
 std::optional<FolderId> idOf(const fs::path& path)
 {
-    struct stat status {};
+    struct stat status { };
     if (::stat(path.c_str(), &status) != 0)
         return std::nullopt;
     return FolderId{status.st_dev, status.st_ino};
@@ -76,7 +77,8 @@ void requireReadableGameFile(const fs::path& file)
     } catch (const fs::filesystem_error& error) {
         if (error.code() == std::errc::permission_denied || error.code() == std::errc::operation_not_permitted)
             throw SetupFailure("Setup is not allowed to read " + shownPath(file)
-                               + ". Give your account permission to read it, or copy it somewhere you can read, then choose it again.");
+                               + ". Give your account permission to read it, or copy it somewhere you can read, then "
+                                 "choose it again.");
         throw;
     }
 }
@@ -88,8 +90,10 @@ void Installer::requireSourceApart(const fs::path& source) const
     const auto sourceId = idOf(source);
     std::error_code error;
     if (sourceId && fs::is_directory(source, error) && isWithin(root_, *sourceId))
-        throw SetupFailure("The installation folder " + shownPath(root_) + " lies inside the game folder you chose, "
-                           "so setup would copy it into itself; choose an installation folder outside the game folder.");
+        throw SetupFailure(
+            "The installation folder " + shownPath(root_)
+            + " lies inside the game folder you chose, "
+              "so setup would copy it into itself; choose an installation folder outside the game folder.");
     const auto rootId = idOf(root_);
     if (!rootId)
         return;
@@ -109,7 +113,8 @@ fs::path Installer::gameInput(const fs::path& chosen) const
     std::error_code error;
     const auto status = fs::status(source, error);
     if (!fs::exists(status))
-        throw SetupFailure("The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.");
+        throw SetupFailure(
+            "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.");
     requireSourceApart(source);
     if (!fs::is_directory(status)) {
         const std::string extension = extensionOf(source);
@@ -129,7 +134,8 @@ fs::path Installer::gameInput(const fs::path& chosen) const
         validateGame(*game);
         return *game;
     }
-    throw SetupFailure("Choose the h2pc_installer_2.1 folder containing h2pc_data.bin, or a complete Halo 2 game folder.");
+    throw SetupFailure(
+        "Choose the h2pc_installer_2.1 folder containing h2pc_data.bin, or a complete Halo 2 game folder.");
 }
 
 std::optional<fs::path> Installer::locateGame(const fs::path& folder) const
@@ -186,7 +192,8 @@ void Installer::validateGame(const fs::path& folder) const
 {
     if (const auto missing = missingGameFiles(folder); !missing.empty())
         throw SetupFailure("Missing " + missing.front()
-                           + ". Choose a complete Halo 2 Project Cartographer game folder or the h2pc_data.bin archive from installer 2.1.");
+                           + ". Choose a complete Halo 2 Project Cartographer game folder or the h2pc_data.bin archive "
+                             "from installer 2.1.");
 }
 
 } // namespace corvanel

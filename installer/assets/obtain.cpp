@@ -34,10 +34,10 @@ void removeQuietly(const fs::path& path) noexcept
 class PartialDownload {
 public:
     PartialDownload(const fs::path& downloads, const RuntimeAsset& asset)
-        : asset_(asset),
-          path_(downloads / (asset.name + std::string(partialSuffix))),
-          sidecar_(downloads / (asset.name + std::string(sidecarSuffix))),
-          headers_(downloads / (asset.name + std::string(headersSuffix)))
+        : asset_(asset)
+        , path_(downloads / (asset.name + std::string(partialSuffix)))
+        , sidecar_(downloads / (asset.name + std::string(sidecarSuffix)))
+        , headers_(downloads / (asset.name + std::string(headersSuffix)))
     {
     }
     PartialDownload(const PartialDownload&) = delete;
@@ -55,7 +55,7 @@ public:
     /// The bytes written so far; 0 when there is no regular file there or its size cannot be read.
     std::int64_t size() const
     {
-        struct stat status {};
+        struct stat status { };
         return ::lstat(path_.c_str(), &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : 0;
     }
 
@@ -65,7 +65,7 @@ public:
     std::int64_t resumable(std::string& validator)
     {
         const auto sidecar = readSidecar();
-        struct stat status {};
+        struct stat status { };
         if (sidecar && sidecar->url == asset_.url && sidecar->sha256 == asset_.sha256
             && ::lstat(path_.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1
             && status.st_size > 0) {
@@ -155,53 +155,82 @@ std::string downloadFailure(const std::string& name, int curlStatus, const std::
                             const fs::path& downloads)
 {
     switch (curlStatus) {
-    case 5:  // the proxy's name could not be resolved
-        return "The download of " + name + " could not start because the name of the proxy server set on this "
-               "computer could not be found. Check the proxy settings (the https_proxy variable, say), then retry.";
-    case 6:  // the server's name could not be resolved
-        return "The download of " + name + " could not start because the name of its server could not be found. "
-               "Check that this computer is connected to the internet, then retry.";
-    case 7:  // no connection could be made
-        return "The download of " + name + " could not reach its server, or the server refused the connection. "
-               "Check your internet connection and any firewall or proxy settings, then retry; if it keeps failing, "
-               "the server may be down, so try again later.";
+    case 5: // the proxy's name could not be resolved
+        return "The download of " + name
+            + " could not start because the name of the proxy server set on this "
+              "computer could not be found. Check the proxy settings (the https_proxy variable, say), then retry.";
+    case 6: // the server's name could not be resolved
+        return "The download of " + name
+            + " could not start because the name of its server could not be found. "
+              "Check that this computer is connected to the internet, then retry.";
+    case 7: // no connection could be made
+        return "The download of " + name
+            + " could not reach its server, or the server refused the connection. "
+              "Check your internet connection and any firewall or proxy settings, then retry; if it keeps failing, "
+              "the server may be down, so try again later.";
     case 28: // timed out
-        return "The download of " + name + " timed out. Check your internet connection, then retry; a slow "
-               "connection may need more than one try.";
-    case 53: case 54: case 58: case 59: case 66: case 77: case 82: // this computer's own secure-connection setup
-        return "The download of " + name + " could not start a secure connection because this computer's list of "
-               "trusted certificates or its encryption settings could not be used. Reinstall the ca-certificates "
-               "package (or your system's equivalent), then retry.";
-    case 35: case 51: case 60: case 64: case 80: case 83: case 90: case 91: // the server's certificate failed
-        return "The download of " + name + " stopped because the security certificate of its server could not be "
-               "verified. Check that this computer's date and time are correct and that no network filter intercepts "
-               "secure connections, then retry.";
+        return "The download of " + name
+            + " timed out. Check your internet connection, then retry; a slow "
+              "connection may need more than one try.";
+    case 53:
+    case 54:
+    case 58:
+    case 59:
+    case 66:
+    case 77:
+    case 82: // this computer's own secure-connection setup
+        return "The download of " + name
+            + " could not start a secure connection because this computer's list of "
+              "trusted certificates or its encryption settings could not be used. Reinstall the ca-certificates "
+              "package (or your system's equivalent), then retry.";
+    case 35:
+    case 51:
+    case 60:
+    case 64:
+    case 80:
+    case 83:
+    case 90:
+    case 91: // the server's certificate failed
+        return "The download of " + name
+            + " stopped because the security certificate of its server could not be "
+              "verified. Check that this computer's date and time are correct and that no network filter intercepts "
+              "secure connections, then retry.";
     case 22: // the server answered with an error
         if (answer && (answer->status == 404 || answer->status == 410))
-            return "The file " + name + " was not found on its server. Update Corvanel to its latest version, "
-                   "then retry.";
+            return "The file " + name
+                + " was not found on its server. Update Corvanel to its latest version, "
+                  "then retry.";
         if (answer && answer->status >= 500)
             return "The server of " + name + " had a problem and could not send it. Try again later.";
-        return "The server of " + name + " refused to send it. Try again later; if it keeps failing, update "
-               "Corvanel to its latest version.";
-    case 1:  // a redirect to an address other than https
-        return "The server of " + name + " sent the download to an address that is not secure, so it was refused. "
-               "Try again later; if it keeps failing, update Corvanel to its latest version.";
-    case 16: case 18: case 52: case 55: case 56: case 92: // the connection broke off
+        return "The server of " + name
+            + " refused to send it. Try again later; if it keeps failing, update "
+              "Corvanel to its latest version.";
+    case 1: // a redirect to an address other than https
+        return "The server of " + name
+            + " sent the download to an address that is not secure, so it was refused. "
+              "Try again later; if it keeps failing, update Corvanel to its latest version.";
+    case 16:
+    case 18:
+    case 52:
+    case 55:
+    case 56:
+    case 92: // the connection broke off
         return "The download of " + name + " was interrupted. Check your internet connection, then retry.";
     case 23: // the file could not be written
-        return name + " could not be saved in " + shownPath(downloads) + ". Check that its disk has free space and "
-               "that the folder can be written, then retry.";
+        return name + " could not be saved in " + shownPath(downloads)
+            + ". Check that its disk has free space and "
+              "that the folder can be written, then retry.";
     default:
-        return "The download of " + name + " failed. Check your internet connection, then retry; the setup log "
-               "names the cause.";
+        return "The download of " + name
+            + " failed. Check your internet connection, then retry; the setup log "
+              "names the cause.";
     }
 }
 
 /// How one run of curl ended when it did not fail.
 enum class Attempt {
     Received, ///< the partial file holds what the server sent, from its first byte on
-    Refused,  ///< the server would not continue the kept bytes; nothing was appended
+    Refused, ///< the server would not continue the kept bytes; nothing was appended
 };
 
 /// Runs curl once into the partial file: from the start when `offset` is 0, else for the rest
@@ -212,9 +241,11 @@ enum class Attempt {
 Attempt fetch(const Installer& installer, const RuntimeAsset& asset, PartialDownload& partial, std::int64_t offset,
               const std::string& validator)
 {
-    std::vector<std::string> arguments = {"--fail", "--location", "--silent", "--show-error", "--retry", "2", "--proto",
-                                          "=https", "--proto-redir", "=https", "--connect-timeout", "20", "--max-time",
-                                          "1800", "--dump-header", partial.headers().string()};
+    std::vector<std::string> arguments
+        = {"--fail",        "--location", "--silent",          "--show-error",
+           "--retry",       "2",          "--proto",           "=https",
+           "--proto-redir", "=https",     "--connect-timeout", "20",
+           "--max-time",    "1800",       "--dump-header",     partial.headers().string()};
     if (offset > 0) {
         arguments.insert(arguments.end(), {"--continue-at", std::to_string(offset)});
         if (!validator.empty())
@@ -283,8 +314,8 @@ fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::pa
     if (cache && fs::exists(*cache / asset.name, unsearchable)) {
         const fs::path cached = *cache / asset.name;
         const std::string cachedFailed = "The cached copy of " + asset.name + " in " + shownPath(*cache)
-                                       + " failed verification, so it was not used. Remove it from that folder or "
-                                         "replace it with the supported file, then retry.";
+            + " failed verification, so it was not used. Remove it from that folder or "
+              "replace it with the supported file, then retry.";
         if (sha256(cached) != asset.sha256)
             throw SetupFailure(cachedFailed);
         // Copied beside the target and renamed into place, so a failed copy leaves no part of
@@ -306,7 +337,9 @@ fs::path Installer::obtain(const RuntimeAsset& asset, const std::optional<fs::pa
         report("Downloading " + asset.name + " \u00B7 resumed at " + formatByteCount(kept));
         resumed = fetch(*this, asset, partial, kept, validator) == Attempt::Received;
         if (!resumed) {
-            appendLog("The server did not continue " + asset.name + " from the kept bytes; downloading it from the start", log_);
+            appendLog("The server did not continue " + asset.name
+                          + " from the kept bytes; downloading it from the start",
+                      log_);
             partial.discard();
         }
     }

@@ -22,7 +22,7 @@ inline constexpr std::size_t sidecarLimit = 4096;
 struct PartialSidecar {
     std::string url;
     std::string sha256;
-    std::string etag;         ///< a strong entity tag in quotes, or empty
+    std::string etag; ///< a strong entity tag in quotes, or empty
     std::string lastModified; ///< the server's date, or empty
 
     /// The validator a resumed request is made conditional on: the entity tag, else the date.

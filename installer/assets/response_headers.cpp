@@ -30,7 +30,8 @@ std::string_view trimmed(std::string_view text)
 /// A count of bytes written as plain decimal digits; nothing for anything else or an overflow.
 std::optional<std::int64_t> byteCount(std::string_view text)
 {
-    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (text.empty() || text.size() > 18
+        || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
     std::int64_t value = 0;
     std::from_chars(text.data(), text.data() + text.size(), value);
@@ -40,7 +41,8 @@ std::optional<std::int64_t> byteCount(std::string_view text)
 bool isStrongEntityTag(std::string_view value)
 {
     return value.size() >= 2 && value.front() == '"' && value.back() == '"'
-        && std::all_of(value.begin() + 1, value.end() - 1, [](char c) { return c == 0x21 || (c >= 0x23 && c <= 0x7E && c != '\\'); });
+        && std::all_of(value.begin() + 1, value.end() - 1,
+                       [](char c) { return c == 0x21 || (c >= 0x23 && c <= 0x7E && c != '\\'); });
 }
 
 bool isDate(std::string_view value)

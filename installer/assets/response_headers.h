@@ -11,10 +11,10 @@ namespace corvanel {
 struct ResponseHeaders {
     int status = 0;
     std::optional<std::int64_t> contentLength;
-    std::optional<std::int64_t> rangeStart;     ///< first byte of the part a 206 carries
+    std::optional<std::int64_t> rangeStart; ///< first byte of the part a 206 carries
     std::optional<std::int64_t> completeLength; ///< the whole file's size when the answer tells it
-    std::string etag;                           ///< a strong entity tag, quotes included; empty when none is usable
-    std::string lastModified;                   ///< empty when absent or unusable
+    std::string etag; ///< a strong entity tag, quotes included; empty when none is usable
+    std::string lastModified; ///< empty when absent or unusable
 
     /// What a range request can be made conditional on: the entity tag, else the date; may be empty.
     std::string validator() const { return etag.empty() ? lastModified : etag; }

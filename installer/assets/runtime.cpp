@@ -1,7 +1,7 @@
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
-#include "installer/installer.h"
 #include "installer/installation_record.h"
+#include "installer/installer.h"
 #include "installer/layout.h"
 #include "installer/platform.h"
 #include "installer/runner.h"
@@ -22,7 +22,8 @@ constexpr double versionCheckTimeLimit = 30;
 
 const char* const noWine
     = "Corvanel needs Wine 8.0 or later, and none was found on this computer. Install your distribution's Wine (on "
-      "Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install wine wine64 wine32:i386), then retry.";
+      "Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install wine wine64 wine32:i386), then "
+      "retry.";
 
 const char* const noThirtyTwoBitSide
     = "Wine's 32-bit side is not installed, and Halo 2 is a 32-bit game. Install it (on Debian: sudo dpkg "
@@ -33,7 +34,7 @@ std::string tooOldWine(std::string_view versionLine)
     std::string_view version = versionLine.substr(std::string_view("wine-").size());
     version = version.substr(0, version.find(' '));
     return "The Wine on this computer is version " + std::string(version)
-         + ", but Corvanel needs 8.0 or later. Update Wine, then retry.";
+        + ", but Corvanel needs 8.0 or later. Update Wine, then retry.";
 }
 
 /// The first line of a program's output, without surrounding white space.
@@ -85,8 +86,9 @@ void Installer::locateSystemWine() const
             continue;
         std::string versionLine;
         try {
-            versionLine = firstLine(run(loader.string(), {"--version"},
-                                        {.environment = environment(), .capture = true, .timeout = versionCheckTimeLimit}));
+            versionLine
+                = firstLine(run(loader.string(), {"--version"},
+                                {.environment = environment(), .capture = true, .timeout = versionCheckTimeLimit}));
         } catch (const SetupStopped&) {
             throw;
         } catch (const std::exception&) {

@@ -17,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 namespace corvanel {
 
 namespace {
@@ -31,15 +30,24 @@ constexpr const char* dot = " \u00B7 ";
 EntryType typeOf(char mode)
 {
     switch (mode) {
-    case '-': return EntryType::file;
-    case 'd': return EntryType::folder;
-    case 'l': return EntryType::symlink;
-    case 'h': return EntryType::hardlink;
-    case 'c': return EntryType::character;
-    case 'b': return EntryType::block;
-    case 'p': return EntryType::fifo;
-    case 's': return EntryType::socket;
-    default: return EntryType::unreadable;
+    case '-':
+        return EntryType::file;
+    case 'd':
+        return EntryType::folder;
+    case 'l':
+        return EntryType::symlink;
+    case 'h':
+        return EntryType::hardlink;
+    case 'c':
+        return EntryType::character;
+    case 'b':
+        return EntryType::block;
+    case 'p':
+        return EntryType::fifo;
+    case 's':
+        return EntryType::socket;
+    default:
+        return EntryType::unreadable;
     }
 }
 
@@ -62,7 +70,9 @@ ListedEntry parseVerboseLine(std::string_view line)
         return entry;
     std::string_view name = line.substr(at + 1);
     const EntryType type = typeOf(line[0]);
-    const std::string_view marker = type == EntryType::symlink ? " -> " : type == EntryType::hardlink ? " link to " : "";
+    const std::string_view marker = type == EntryType::symlink ? " -> "
+        : type == EntryType::hardlink                          ? " link to "
+                                                               : "";
     if (!marker.empty()) {
         const auto split = name.find(marker);
         if (split == std::string_view::npos || split == 0)
@@ -88,7 +98,7 @@ std::int64_t bytesBelow(int folder)
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         unsigned char type = item->d_type;
-        struct stat status {};
+        struct stat status { };
         if (type == DT_REG || type == DT_UNKNOWN) {
             if (::fstatat(::dirfd(stream), name, &status, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
@@ -170,7 +180,8 @@ std::string decodeListedName(std::string_view listed)
         const char next = listed[at + 1];
         const auto octal = [&](size_t i) { return i < listed.size() && listed[i] >= '0' && listed[i] <= '7'; };
         if (octal(at + 1) && octal(at + 2) && octal(at + 3) && listed[at + 1] <= '3') {
-            name += static_cast<char>((listed[at + 1] - '0') * 64 + (listed[at + 2] - '0') * 8 + (listed[at + 3] - '0'));
+            name
+                += static_cast<char>((listed[at + 1] - '0') * 64 + (listed[at + 2] - '0') * 8 + (listed[at + 3] - '0'));
             at += 3;
             continue;
         }
@@ -252,8 +263,9 @@ void Installer::unpackUserArchive(const fs::path& archive, const fs::path& desti
         .timeout = listingTimeLimit,
         .progress = [&](double seconds) { report("Checking " + name + dot + elapsed(seconds)); },
     };
-    const std::string noArchive = "The file " + name + " is not an archive setup can read, or it is empty or damaged. "
-                                  "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
+    const std::string noArchive = "The file " + name
+        + " is not an archive setup can read, or it is empty or damaged. "
+          "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
     std::vector<std::string> names;
     try {
         names = listingLines(run(tool, {"-tf", archive.string()}, listing));
@@ -262,9 +274,8 @@ void Installer::unpackUserArchive(const fs::path& archive, const fs::path& desti
     }
     if (names.empty())
         throw SetupFailure(noArchive);
-    if (!std::all_of(names.begin(), names.end(), [](const std::string& entry) {
-            return safeArchiveEntry(decodeListedName(entry));
-        }))
+    if (!std::all_of(names.begin(), names.end(),
+                     [](const std::string& entry) { return safeArchiveEntry(decodeListedName(entry)); }))
         throw SetupFailure(unsafePaths);
     // The extraction must never write through a link or create a device: only regular files
     // and folders get that far. Both listings come from the same reader, one line per entry.
@@ -278,10 +289,11 @@ void Installer::unpackUserArchive(const fs::path& archive, const fs::path& desti
         RunOptions{
             .environment = environment,
             .timeout = extractionTimeLimit,
-            .progress = [&](double seconds) {
-                report("Extracting " + name + dot + formatByteCount(extractedBytes(destination)) + " unpacked" + dot
-                       + elapsed(seconds) + " elapsed");
-            },
+            .progress =
+                [&](double seconds) {
+                    report("Extracting " + name + dot + formatByteCount(extractedBytes(destination)) + " unpacked" + dot
+                           + elapsed(seconds) + " elapsed");
+                },
         });
     report("Verifying extracted files");
     rejectSymlinks(destination);

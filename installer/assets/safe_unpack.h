@@ -13,14 +13,14 @@ namespace corvanel {
 
 /// The kind of one archive entry, from the first character of its verbose listing line.
 enum class EntryType {
-    file,       ///< '-'
-    folder,     ///< 'd'
-    symlink,    ///< 'l'
-    hardlink,   ///< 'h' (a hard link to another entry, whatever its mode)
-    character,  ///< 'c'
-    block,      ///< 'b'
-    fifo,       ///< 'p'
-    socket,     ///< 's'
+    file, ///< '-'
+    folder, ///< 'd'
+    symlink, ///< 'l'
+    hardlink, ///< 'h' (a hard link to another entry, whatever its mode)
+    character, ///< 'c'
+    block, ///< 'b'
+    fifo, ///< 'p'
+    socket, ///< 's'
     unreadable, ///< anything else, including a tool warning or a line that does not parse
 };
 

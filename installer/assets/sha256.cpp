@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t chunkSize = 1 << 20;  // 1 MiB: constant memory whatever the file's size
+constexpr size_t chunkSize = 1 << 20; // 1 MiB: constant memory whatever the file's size
 constexpr size_t pageAlignment = 4096; // page-aligned reads copy out of the page cache faster
 
 struct FreeBuffer {
@@ -32,7 +32,10 @@ struct FreeContext {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 
-[[noreturn]] void failDigest() { throw std::runtime_error("SHA-256 is unavailable in the crypto library"); }
+[[noreturn]] void failDigest()
+{
+    throw std::runtime_error("SHA-256 is unavailable in the crypto library");
+}
 
 } // namespace
 
@@ -41,7 +44,8 @@ std::string sha256(const fs::path& file)
     // Only a regular file has an end: a pipe or a device could be read forever.
     UniqueFd fd = openRegularFile(file, FinalLink::follow);
 
-    std::unique_ptr<unsigned char, FreeBuffer> buffer(static_cast<unsigned char*>(std::aligned_alloc(pageAlignment, chunkSize)));
+    std::unique_ptr<unsigned char, FreeBuffer> buffer(
+        static_cast<unsigned char*>(std::aligned_alloc(pageAlignment, chunkSize)));
     if (!buffer)
         throw std::bad_alloc();
     std::unique_ptr<EVP_MD_CTX, FreeContext> context(EVP_MD_CTX_new());

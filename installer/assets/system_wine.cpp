@@ -32,8 +32,8 @@ fs::path installationPrefix(const fs::path& loader)
 /// 64-bit package's own i386 folder holds a single helper library, so ntdll.dll is what counts.
 bool hasI386Libraries(const fs::path& prefix)
 {
-    for (const char* folder : {"lib/i386-linux-gnu/wine/i386-windows", "lib/wine/i386-windows", "lib32/wine/i386-windows",
-                               "lib64/wine/i386-windows"}) {
+    for (const char* folder : {"lib/i386-linux-gnu/wine/i386-windows", "lib/wine/i386-windows",
+                               "lib32/wine/i386-windows", "lib64/wine/i386-windows"}) {
         std::error_code error;
         if (fs::is_regular_file(prefix / folder / "ntdll.dll", error))
             return true;
@@ -53,7 +53,10 @@ int number(std::string_view text, std::size_t& at)
 
 } // namespace
 
-std::string SystemWine::engine() const { return versionLine + " at " + loader.string(); }
+std::string SystemWine::engine() const
+{
+    return versionLine + " at " + loader.string();
+}
 
 std::optional<fs::path> SystemWine::recordedLoader(std::string_view engine)
 {

@@ -10,7 +10,7 @@ namespace corvanel {
 /// A Wine installed on this computer, as setup found it.
 struct SystemWine {
     std::filesystem::path loader; ///< absolute path of the program that runs Windows programs
-    std::string versionLine;      ///< what `loader --version` printed, e.g. "wine-8.0 (Debian 8.0~repack-4)"
+    std::string versionLine; ///< what `loader --version` printed, e.g. "wine-8.0 (Debian 8.0~repack-4)"
 
     std::filesystem::path server() const { return loader.parent_path() / "wineserver"; }
 

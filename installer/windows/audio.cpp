@@ -71,7 +71,8 @@ fs::path Installer::prepareAudio(const fs::path& gameSource, const std::optional
     } catch (const std::exception& error) {
         throw SetupFailure("Audio setup could not finish. Check your internet connection and retry. You can also "
                            "place the supported MPSetup.exe in your installer folder or select it under Advanced "
-                           "options. Details: " + describe(error));
+                           "options. Details: "
+                           + describe(error));
     }
 }
 

@@ -20,7 +20,7 @@ constexpr mode_t libraryMode = 0644;
 std::string damaged(const std::string& library)
 {
     return "The game's DirectX installer is damaged or unsafe, so " + library
-           + " could not be taken from it. Import the complete installer 2.1 archive again.";
+        + " could not be taken from it. Import the complete installer 2.1 archive again.";
 }
 
 } // namespace
@@ -40,7 +40,8 @@ void Installer::installDirectX() const
         try {
             const RunOptions listing{.environment = environment, .capture = true};
             const auto names = listingLines(run(archiver, {"-tf", archive.string()}, listing));
-            const auto entries = parseVerboseListing(run(archiver, {"--numeric-owner", "-tvf", archive.string()}, listing));
+            const auto entries
+                = parseVerboseListing(run(archiver, {"--numeric-owner", "-tvf", archive.string()}, listing));
             sound = onlyRegularMember(names, entries, member);
         } catch (const SetupStopped&) {
             throw;

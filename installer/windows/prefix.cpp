@@ -114,8 +114,7 @@ void keepUserFoldersInside(const fs::path& prefix)
 /// to be running, but I cannot connect to it"). Waits for it to end; one that outlasts the limit
 /// is told to end, with whatever it still runs: under the install lock nothing of ours runs
 /// there. Returns at once when no server runs.
-template <typename RunServer>
-void endEarlierSession(const RunServer& runServer)
+template <typename RunServer> void endEarlierSession(const RunServer& runServer)
 {
     try {
         runServer("-w", earlierSessionLimit);
@@ -136,8 +135,7 @@ void endEarlierSession(const RunServer& runServer)
 void Installer::configurePrefix(const fs::path& codec) const
 {
     const auto runWine = [this](const std::vector<std::string>& arguments, double timeout, bool capture = false) {
-        return run(wine().string(), arguments,
-                   {.environment = environment(), .capture = capture, .timeout = timeout});
+        return run(wine().string(), arguments, {.environment = environment(), .capture = capture, .timeout = timeout});
     };
 
     const std::string wineserver = (wine().parent_path() / "wineserver").string();

@@ -1,8 +1,8 @@
 #include "app/cli.h"
 #include "installer/install_lock.h"
+#include "installer/installer.h"
 #include "installer/setup_failure.h"
 #include "support/archives.h"
-#include "installer/installer.h"
 #include "support/installation_snapshot.h"
 #include "support/program.h"
 #include "support/temp_dir.h"
@@ -15,9 +15,9 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <thread>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/wait.h>
@@ -71,7 +71,9 @@ TEST(CommandLine, ChoosesOneOperationFromTheArguments)
         {"status, --cli last", {"--status", "--home", installed, "--cli"}, {0, "installed\n", ""}},
         {"--cli in the middle", {"--home", installed, "--cli", "--status"}, {0, "installed\n", ""}},
         {"first --home wins", {"--cli", "--status", "--home", installed, "--home", empty}, {0, "installed\n", ""}},
-        {"first --home wins, other order", {"--cli", "--status", "--home", empty, "--home", installed}, {0, "not installed\n", ""}},
+        {"first --home wins, other order",
+         {"--cli", "--status", "--home", empty, "--home", installed},
+         {0, "not installed\n", ""}},
         {"bare --install", {"--cli", "--install", "--home", recorded}, {1, "", usage}},
         {"--game as the last argument", {"--cli", "--install", "--home", recorded, "--game"}, {1, "", usage}},
         {"--debug alone", {"--cli", "--debug", "--home", empty}, {1, "", usage}},
@@ -79,14 +81,24 @@ TEST(CommandLine, ChoosesOneOperationFromTheArguments)
         {"unknown argument", {"--cli", "--play", "--home", empty}, {1, "", usage}},
         {"flags are case-sensitive", {"--cli", "--STATUS", "--home", empty}, {1, "", usage}},
         {"install", {"--cli", "--install", "--game", "/nowhere", "--home", recorded}, {1, "", existing}},
-        {"a value that begins with --", {"--cli", "--install", "--game", "--audio", "x", "--home", recorded}, {1, "", existing}},
-        {"install wins over launch", {"--cli", "--launch", "--install", "--game", "/g", "--home", recorded}, {1, "", existing}},
-        {"install wins over status", {"--cli", "--status", "--install", "--game", "/g", "--home", recorded}, {1, "", existing}},
+        {"a value that begins with --",
+         {"--cli", "--install", "--game", "--audio", "x", "--home", recorded},
+         {1, "", existing}},
+        {"install wins over launch",
+         {"--cli", "--launch", "--install", "--game", "/g", "--home", recorded},
+         {1, "", existing}},
+        {"install wins over status",
+         {"--cli", "--status", "--install", "--game", "/g", "--home", recorded},
+         {1, "", existing}},
         {"bare --install then launch", {"--cli", "--install", "--launch", "--home", recorded}, {1, "", incomplete}},
-        {"bare --install then status", {"--cli", "--install", "--status", "--home", recorded}, {0, "not installed\n", ""}},
+        {"bare --install then status",
+         {"--cli", "--install", "--status", "--home", recorded},
+         {0, "not installed\n", ""}},
         {"launch", {"--cli", "--launch", "--home", empty}, {1, "", incomplete}},
         {"launch with --debug", {"--cli", "--launch", "--debug", "--home", empty}, {1, "", incomplete}},
-        {"launch wins over status", {"--cli", "--status", "--launch", "--home", installed + "/missing"}, {1, "", incomplete}},
+        {"launch wins over status",
+         {"--cli", "--status", "--launch", "--home", installed + "/missing"},
+         {1, "", incomplete}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -124,8 +136,8 @@ TEST(CommandLine, AnyArgumentListEndsInAStatus)
 {
     TempDir folder;
     test_support::writeText(folder / "root/installed.json", test_support::validRecordText());
-    const std::array<std::string, 9> words = {"--cli", "--install", "--launch", "--status", "--debug",
-                                              "--game", "--audio", "--cache", ""};
+    const std::array<std::string, 9> words
+        = {"--cli", "--install", "--launch", "--status", "--debug", "--game", "--audio", "--cache", ""};
     std::vector<std::vector<std::string>> lists = {{}};
     for (int length = 1; length <= 3; ++length) {
         std::vector<std::vector<std::string>> longer;
@@ -147,7 +159,8 @@ TEST(CommandLine, AnyArgumentListEndsInAStatus)
             } else {
                 EXPECT_EQ(outcome.status, 1);
                 EXPECT_EQ(outcome.out, "");
-                EXPECT_TRUE(outcome.err == usage || outcome.err == existing || outcome.err == incomplete) << outcome.err;
+                EXPECT_TRUE(outcome.err == usage || outcome.err == existing || outcome.err == incomplete)
+                    << outcome.err;
             }
         }
         lists.insert(lists.end(), longer.begin(), longer.end());
@@ -163,9 +176,10 @@ struct ProcessOutcome {
 ProcessOutcome runBinary(const std::string& arguments, const fs::path& scratch)
 {
     const std::string command = std::string(CORVANEL_BINARY) + " " + arguments + " >" + (scratch / "out").string()
-                                + " 2>" + (scratch / "err").string() + " </dev/null";
+        + " 2>" + (scratch / "err").string() + " </dev/null";
     const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test_support::readText(scratch / "out"), test_support::readText(scratch / "err")};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test_support::readText(scratch / "out"),
+            test_support::readText(scratch / "err")};
 }
 
 TEST(CommandLine, TheExecutableChoosesItsModeByAnExactCliArgument)
@@ -184,7 +198,8 @@ TEST(CommandLine, TheExecutableChoosesItsModeByAnExactCliArgument)
     EXPECT_EQ(usageError.out, "");
     EXPECT_EQ(usageError.err, usage);
 
-    for (const std::string& arguments : std::vector<std::string>{"--cli=1 --status --home " + home, "--status --home " + home, "--CLI --status"}) {
+    for (const std::string& arguments :
+         std::vector<std::string>{"--cli=1 --status --home " + home, "--status --home " + home, "--CLI --status"}) {
         SCOPED_TRACE(arguments);
         const ProcessOutcome window = runBinary(arguments, folder.path());
         EXPECT_EQ(window.status, 1);
@@ -223,8 +238,11 @@ TEST(CommandLine, CtrlCInTheWindowsEnvironmentStepThenTheNextSetupFinishes)
     TempDir folder;
     const fs::path root = folder / "root";
     const fs::path log = root / "Logs" / "setup.log";
-    const std::vector<std::string> setup = {"--cli", "--install", "--game", (fs::path(CORVANEL_FIXTURES_DIR) / "h2pc_installer_2.1").string(),
-                                            "--cache", (fs::path(CORVANEL_FIXTURES_DIR) / "cache").string(), "--home", root.string()};
+    const std::vector<std::string> setup
+        = {"--cli",   "--install",
+           "--game",  (fs::path(CORVANEL_FIXTURES_DIR) / "h2pc_installer_2.1").string(),
+           "--cache", (fs::path(CORVANEL_FIXTURES_DIR) / "cache").string(),
+           "--home",  root.string()};
     const std::string sourceBefore = test_support::treeState(fs::path(CORVANEL_FIXTURES_DIR) / "h2pc_installer_2.1");
     {
         test_support::StartedProgram first(CORVANEL_DEMO_BINARY, setup, folder.path());
@@ -252,8 +270,10 @@ TEST(CommandLine, CtrlCInTheWindowsEnvironmentStepThenTheNextSetupFinishes)
 
     const auto second = test_support::runProgram(CORVANEL_DEMO_BINARY, setup, folder.path());
     EXPECT_EQ(second.status, 0) << second.err << test_support::readText(log);
-    EXPECT_EQ(test_support::runProgram(CORVANEL_DEMO_BINARY, {"--cli", "--status", "--home", root.string()}, folder.path()).out,
-              "installed\n");
+    EXPECT_EQ(
+        test_support::runProgram(CORVANEL_DEMO_BINARY, {"--cli", "--status", "--home", root.string()}, folder.path())
+            .out,
+        "installed\n");
 
     const Installer installer(root);
     const fs::path wineserver = installer.wine().parent_path() / "wineserver";

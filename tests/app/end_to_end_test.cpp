@@ -47,7 +47,8 @@ test_support::ProgramOutcome corvanel(const std::vector<std::string>& arguments,
 
 test_support::ProgramOutcome install(const fs::path& game, const fs::path& root, const fs::path& scratch)
 {
-    return corvanel({"--install", "--game", game.string(), "--cache", (kit / "cache").string(), "--home", root.string()}, scratch);
+    return corvanel(
+        {"--install", "--game", game.string(), "--cache", (kit / "cache").string(), "--home", root.string()}, scratch);
 }
 
 /// The setup log's stamped lines, without their stamps.
@@ -126,7 +127,8 @@ TEST_F(EndToEnd, SetupReportsEveryStageInOrderAndRecordsTheInstallation)
     EXPECT_EQ(log.find(demoCatalogue().engine.name), std::string::npos) << "nothing is downloaded for the runtime";
     EXPECT_EQ(log.find("Runtime-staging-"), std::string::npos);
     EXPECT_FALSE(fs::exists(root() / "Runtime"));
-    const std::string slow = "This computer runs 32-bit programs only through emulation, so setup and the game will be slow here";
+    const std::string slow
+        = "This computer runs 32-bit programs only through emulation, so setup and the game will be slow here";
     EXPECT_EQ(std::count(printed.begin(), printed.end(), slow), platform::emulatesThirtyTwoBit() ? 1 : 0);
     const double now = InstallationRecord::secondsSinceReferenceDate(std::chrono::system_clock::now());
     EXPECT_GT(record->installedAt, now - 3600);
@@ -243,8 +245,8 @@ TEST(EndToEndRecovery, AFailureInTheLastStageLeavesNoRecordAndARetrySucceeds)
     fs::remove(blocker);
     // Where the computer's own Wine is the runtime, the failed run left no runtime folder behind.
     const auto replacing = fs::exists(root / "Runtime")
-                               ? "Replacing the game files and the compatibility runtime left by an earlier setup"
-                               : "Replacing the game files left by an earlier setup";
+        ? "Replacing the game files and the compatibility runtime left by an earlier setup"
+        : "Replacing the game files left by an earlier setup";
     const auto retried = install(kit / "h2pc_installer_2.1", root, folder.path());
     EXPECT_EQ(retried.status, 0) << retried.err << test_support::readText(root / "Logs" / "setup.log");
     // What the failed run left is replaced as a whole, and the retry says so, once.

@@ -36,7 +36,8 @@ namespace fs = std::filesystem;
 using test_support::TempDir;
 
 const fs::path program = CORVANEL_BINARY;
-const std::string gameGone = "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
+const std::string gameGone
+    = "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
 const std::string notAnArchive = "The file h2pc_data.bin is not an archive setup can read, or it is empty or damaged. "
                                  "Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.";
 
@@ -89,7 +90,8 @@ TEST(ProcessEdge, AnInterruptedLaunchWaitsForTheGameWithTheLockHeld)
         test_support::StartedProgram launch(program, {"--cli", "--launch", "--home", root.string()}, folder.path());
         ASSERT_TRUE(waitForText(gameLog, "playing", 30)) << "the game started";
         ASSERT_EQ(::kill(launch.pid(), c.signal), 0);
-        EXPECT_TRUE(waitForText(gameLog, c.noted, 10)) << "the signal reached the game\n" << test_support::readText(gameLog);
+        EXPECT_TRUE(waitForText(gameLog, c.noted, 10)) << "the signal reached the game\n"
+                                                       << test_support::readText(gameLog);
         EXPECT_FALSE(test_support::processGone(launch.pid(), 0.5)) << "the launcher waits on";
 
         try {
@@ -109,7 +111,8 @@ TEST(ProcessEdge, AnInterruptedLaunchWaitsForTheGameWithTheLockHeld)
 
 /// Runs the program with the descriptors in `closed` closed; the others of 0 to 2 lead to the
 /// null device (input) or to `output`.
-int runWithClosedStreams(const std::vector<int>& closed, const std::vector<std::string>& arguments, const fs::path& output)
+int runWithClosedStreams(const std::vector<int>& closed, const std::vector<std::string>& arguments,
+                         const fs::path& output)
 {
     const test_support::ArgumentVector argv(program, arguments);
     const pid_t pid = ::fork();
@@ -127,8 +130,7 @@ int runWithClosedStreams(const std::vector<int>& closed, const std::vector<std::
         ::_exit(127);
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -150,7 +152,8 @@ TEST(ProcessEdge, ClosedStandardStreamsNeverLeadIntoTheLockFileOrTheLog)
         test_support::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
 
         const int status = runWithClosedStreams(
-            c.closed, {"--cli", "--install", "--game", (folder / "source" / "h2pc_data.bin").string(), "--home", root.string()},
+            c.closed,
+            {"--cli", "--install", "--game", (folder / "source" / "h2pc_data.bin").string(), "--home", root.string()},
             folder / "output.txt");
         EXPECT_EQ(status, 1);
         EXPECT_EQ(test_support::readText(root / "launcher.lock"), "") << "the lock file's content never changes";
@@ -215,11 +218,13 @@ TEST(ProcessEdge, ControlCharactersInPathsAreShownOnTheTerminalAndInTheLogNotObe
     test_support::writeText(folder / "source" / "not the decoder.dll", "MZ");
 
     std::ostringstream out, err;
-    const int status = runCLI({"corvanel", "--cli", "--install", "--game", (folder / "source" / evil).string(), "--audio",
-                               (folder / "source" / "not the decoder.dll").string(), "--home", root.string()},
-                              out, err, demoCatalogue());
+    const int status
+        = runCLI({"corvanel", "--cli", "--install", "--game", (folder / "source" / evil).string(), "--audio",
+                  (folder / "source" / "not the decoder.dll").string(), "--home", root.string()},
+                 out, err, demoCatalogue());
     EXPECT_EQ(status, 1);
-    EXPECT_TRUE(fs::exists(root / "Install/game/halo2.exe")) << "the archive was read under its real name\n" << err.str();
+    EXPECT_TRUE(fs::exists(root / "Install/game/halo2.exe")) << "the archive was read under its real name\n"
+                                                             << err.str();
 
     const auto hasControl = [](const std::string& text) {
         for (const char c : text)
@@ -235,7 +240,8 @@ TEST(ProcessEdge, ControlCharactersInPathsAreShownOnTheTerminalAndInTheLogNotObe
     EXPECT_FALSE(hasControl(log)) << log;
     EXPECT_NE(log.find("] Extracting " + shown), std::string::npos) << log;
     for (const auto& line : test_support::readLines(root / "Logs/setup.log"))
-        EXPECT_NE(line.rfind("[2026-12-05T08:06:32Z] Ready to play", 0), 0u) << "no line of the path's making: " << line;
+        EXPECT_NE(line.rfind("[2026-12-05T08:06:32Z] Ready to play", 0), 0u)
+            << "no line of the path's making: " << line;
 }
 
 TEST(ProcessEdge, AHomeThatIsALinkIsFollowedUnlessItsTargetIsMissing)
@@ -258,17 +264,18 @@ TEST(ProcessEdge, AHomeThatIsALinkIsFollowedUnlessItsTargetIsMissing)
         test_support::writeText(folder / "source" / "h2pc_data.bin", "not an archive");
 
         std::ostringstream out, err;
-        const int status = runCLI({"corvanel", "--cli", "--install", "--game", (folder / "source" / "h2pc_data.bin").string(),
-                                   "--home", link.string()},
+        const int status = runCLI({"corvanel", "--cli", "--install", "--game",
+                                   (folder / "source" / "h2pc_data.bin").string(), "--home", link.string()},
                                   out, err, demoCatalogue());
         EXPECT_EQ(status, 1);
         if (c.targetExists) {
             EXPECT_EQ(err.str(), notAnArchive + "\n");
             EXPECT_TRUE(fs::exists(target / "launcher.lock"));
         } else {
-            EXPECT_EQ(err.str(), "The installation folder " + link.string() + " is a symbolic link to " + target.string()
-                                     + ", which does not exist. Create that folder or choose another installation "
-                                       "folder, then retry.\n");
+            EXPECT_EQ(err.str(),
+                      "The installation folder " + link.string() + " is a symbolic link to " + target.string()
+                          + ", which does not exist. Create that folder or choose another installation "
+                            "folder, then retry.\n");
             EXPECT_FALSE(fs::exists(folder / "elsewhere")) << "nothing is created at the link's target";
         }
         EXPECT_TRUE(fs::is_symlink(link));
@@ -431,8 +438,10 @@ TEST(ProcessEdge, AReadOnlyRootIsNamedAsSuch)
         arguments.insert(arguments.end(), {"--home", root.string()});
         std::ostringstream out, err;
         EXPECT_EQ(runCLI(arguments, out, err, demoCatalogue()), 1);
-        EXPECT_EQ(err.str(), "The installation folder " + root.string()
-                                 + " is read-only, so nothing was changed. Make it writable or choose another folder, then retry.\n");
+        EXPECT_EQ(
+            err.str(),
+            "The installation folder " + root.string()
+                + " is read-only, so nothing was changed. Make it writable or choose another folder, then retry.\n");
         EXPECT_EQ(test_support::treeState(root), before);
     }
 }

@@ -160,10 +160,14 @@ TEST_F(RepairOnWine, RebuildsEachLostPartAndNothingElse)
     } cases[] = {
         {"Wine", "", "Wine is no longer at " + goneWine().string() + ".", {runtime}},
         {"system registry", "Install/prefix/system.reg", test_support::missingSystemRegistry, {prefix}},
-        {"audio decoder", "Install/prefix/drive_c/windows/syswow64/wmadmod.dll",
-         "The audio decoder is missing from the private Windows environment.", {prefix}},
-        {"graphics library", "Install/game/d3dx9_43.dll",
-         "The graphics library d3dx9_43.dll is missing from the game folder.", {graphics}},
+        {"audio decoder",
+         "Install/prefix/drive_c/windows/syswow64/wmadmod.dll",
+         "The audio decoder is missing from the private Windows environment.",
+         {prefix}},
+        {"graphics library",
+         "Install/game/d3dx9_43.dll",
+         "The graphics library d3dx9_43.dll is missing from the game folder.",
+         {graphics}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -316,8 +320,9 @@ TEST_F(RepairOnWine, WineGoneAfterSetupIsDamageThatRepairMendsOnceWineIsBack)
 TEST_F(RepairOnWine, NothingInTheRootIsWorldWritableWhateverTheCallersUmask)
 {
     std::vector<std::string> writable;
-    for (auto entry = fs::recursive_directory_iterator(original()); entry != fs::recursive_directory_iterator(); ++entry) {
-        struct stat status {};
+    for (auto entry = fs::recursive_directory_iterator(original()); entry != fs::recursive_directory_iterator();
+         ++entry) {
+        struct stat status { };
         if (::lstat(entry->path().c_str(), &status) == 0 && !S_ISLNK(status.st_mode) && (status.st_mode & S_IWOTH))
             writable.push_back(fs::relative(entry->path(), original()).string());
     }
@@ -332,14 +337,16 @@ TEST_F(RepairOnWine, LostGameFilesAreLeftToSetupWhichKeepsTheSaves)
 
     const auto refused = repair();
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "The game file maps/shared.map is missing, so the game files need to be set up again; nothing "
-                           "was changed. Delete installed.json in " + root().string()
-                               + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.\n");
+    EXPECT_EQ(refused.err,
+              "The game file maps/shared.map is missing, so the game files need to be set up again; nothing "
+              "was changed. Delete installed.json in "
+                  + root().string()
+                  + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.\n");
     EXPECT_EQ(test_support::treeState(root()), before);
 
     fs::remove(root() / "installed.json");
-    const auto setup = corvanel({"--install", "--game", (kit / "h2pc_installer_2.1").string(), "--home", root().string()},
-                                scratch());
+    const auto setup = corvanel(
+        {"--install", "--game", (kit / "h2pc_installer_2.1").string(), "--home", root().string()}, scratch());
     EXPECT_EQ(setup.status, 0) << setup.err;
     expectRepaired();
 }
@@ -347,8 +354,9 @@ TEST_F(RepairOnWine, LostGameFilesAreLeftToSetupWhichKeepsTheSaves)
 // A repair ended by force at any of these points leaves a root that the next repair finishes.
 TEST_F(RepairOnWine, ARepairKilledMidwayIsFinishedByTheNext)
 {
-    for (const char* killedAt : {"Checking the Wine installed on this computer", "Creating your private Windows environment",
-                                 "Installing your verified audio decoder"}) {
+    for (const char* killedAt :
+         {"Checking the Wine installed on this computer", "Creating your private Windows environment",
+          "Installing your verified audio decoder"}) {
         SCOPED_TRACE(killedAt);
         if (killedAt != checkingWine) {
             ASSERT_NO_FATAL_FAILURE(freshCopy());
@@ -366,7 +374,8 @@ TEST_F(RepairOnWine, ARepairKilledMidwayIsFinishedByTheNext)
         ASSERT_EQ(killed.status, -1) << "ended by the signal, not finished: " << killed.out;
         test_support::waitForToolsUsing(root());
         test_support::waitForWine(root());
-        EXPECT_EQ(test_support::readText(root() / "installed.json"), recordBefore) << "the record only changes at the end";
+        EXPECT_EQ(test_support::readText(root() / "installed.json"), recordBefore)
+            << "the record only changes at the end";
 
         const auto second = repair();
         EXPECT_EQ(second.status, 0) << second.err;
@@ -478,15 +487,14 @@ TEST_F(RepairOnWine, ARepairStoppedWhileWineWorksIsFinishedByTheNext)
         std::string stoppedAt; ///< a text of the log line of the program the signal stops
         int signal;
     } cases[] = {
-        {"decoder lost, stopped while it registers", [&](const fs::path& r) {
-             fs::remove(r / prefix / "drive_c/windows/syswow64/wmadmod.dll");
-         }, "regsvr32.exe\", \"/s\"", SIGKILL},
-        {"user registry lost, stopped at the first setting", [&](const fs::path& r) {
-             fs::remove(r / prefix / "user.reg");
-         }, "[\"reg\", \"add\"", SIGINT},
-        {"core library lost, stopped while Wine sets the prefix up", [&](const fs::path& r) {
-             fs::remove(r / prefix / "drive_c/windows/system32/kernel32.dll");
-         }, "[\"wineboot\", \"-u\"]", SIGTERM},
+        {"decoder lost, stopped while it registers",
+         [&](const fs::path& r) { fs::remove(r / prefix / "drive_c/windows/syswow64/wmadmod.dll"); },
+         "regsvr32.exe\", \"/s\"", SIGKILL},
+        {"user registry lost, stopped at the first setting",
+         [&](const fs::path& r) { fs::remove(r / prefix / "user.reg"); }, "[\"reg\", \"add\"", SIGINT},
+        {"core library lost, stopped while Wine sets the prefix up",
+         [&](const fs::path& r) { fs::remove(r / prefix / "drive_c/windows/system32/kernel32.dll"); },
+         "[\"wineboot\", \"-u\"]", SIGTERM},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -4,8 +4,8 @@
 #include "installer/installer.h"
 #include "support/archives.h"
 #include "support/digest.h"
-#include "support/runtime_choice.h"
 #include "support/program.h"
+#include "support/runtime_choice.h"
 #include "support/temp_dir.h"
 #include "support/user_sentences.h"
 
@@ -71,7 +71,9 @@ TEST(Repair, RefusesWhatItCannotRepairAndChangesNothing)
         std::function<std::string(const fs::path&)> message;
     } cases[] = {
         {"no record", [](const fs::path& root) { fs::remove(root / "installed.json"); },
-         [](const fs::path& root) { return "There is no installation to repair in " + root.string() + ". Set up Halo 2 first.\n"; }},
+         [](const fs::path& root) {
+             return "There is no installation to repair in " + root.string() + ". Set up Halo 2 first.\n";
+         }},
         {"record of another format",
          [](const fs::path& root) {
              writeText(root / "installed.json", R"({"format":2,"launcherVersion":"9","engine":"e","installedAt":1})");
@@ -101,8 +103,8 @@ TEST(Repair, RefusesWhatItCannotRepairAndChangesNothing)
          [](const fs::path& root) { fs::remove(root / "Install/game/d3dx9_43.dll"); },
          [](const fs::path& root) {
              return "The game's DirectX installer temp/directx.exe is missing, and the graphics libraries cannot be "
-                    "restored without it, so nothing was changed. Delete installed.json in " + root.string()
-                 + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.\n";
+                    "restored without it, so nothing was changed. Delete installed.json in "
+                 + root.string() + ", then set up again from your h2pc_installer_2.1 folder; your saves are kept.\n";
          }},
     };
     for (const auto& c : cases) {
@@ -120,7 +122,8 @@ TEST(Repair, RefusesWhatItCannotRepairAndChangesNothing)
     }
 
     const fs::path nowhere = folder / "nowhere";
-    EXPECT_EQ(repairCli(nowhere).err, "There is no installation to repair in " + nowhere.string() + ". Set up Halo 2 first.\n");
+    EXPECT_EQ(repairCli(nowhere).err,
+              "There is no installation to repair in " + nowhere.string() + ". Set up Halo 2 first.\n");
     EXPECT_FALSE(fs::exists(nowhere)) << "a refused repair creates no root";
 }
 
@@ -170,11 +173,15 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
         {"record cut short", [](const fs::path& r) { writeText(r / "installed.json", R"({"format":1,"launch)"); },
          InstallationPart::Record, "The installation record installed.json cannot be read.", false},
         {"record of format 2",
-         [](const fs::path& r) { writeText(r / "installed.json", R"({"format":2,"launcherVersion":"","engine":"","installedAt":0})"); },
-         InstallationPart::Record, "The installation record has format 2, which this version of Corvanel does not know.", false},
+         [](const fs::path& r) {
+             writeText(r / "installed.json", R"({"format":2,"launcherVersion":"","engine":"","installedAt":0})");
+         },
+         InstallationPart::Record,
+         "The installation record has format 2, which this version of Corvanel does not know.", false},
         {"game executable removed", [](const fs::path& r) { fs::remove(r / "Install/game/halo2.exe"); },
          InstallationPart::GameFiles, "The game file halo2.exe is missing from the game folder.", false},
-        {"wine not executable", [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0644)); },
+        {"wine not executable",
+         [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0644)); },
          InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", false},
         {"runtime libraries removed", [](const fs::path& r) { fs::remove_all(r / "Runtime/lib"); },
          InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", false},
@@ -187,9 +194,11 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
         {"wine is an empty executable", [](const fs::path& r) { writeText(r / "Runtime/wswine.bundle/bin/wine", ""); },
          InstallationPart::Runtime, "The compatibility runtime is missing or incomplete.", false},
         {"graphics library emptied", [](const fs::path& r) { writeText(r / "Install/game/d3dx9_43.dll", ""); },
-         InstallationPart::GraphicsLibraries, "The graphics library d3dx9_43.dll is missing from the game folder.", false},
+         InstallationPart::GraphicsLibraries, "The graphics library d3dx9_43.dll is missing from the game folder.",
+         false},
         {"graphics library removed", [](const fs::path& r) { fs::remove(r / "Install/game/D3DCompiler_43.dll"); },
-         InstallationPart::GraphicsLibraries, "The graphics library D3DCompiler_43.dll is missing from the game folder.", false},
+         InstallationPart::GraphicsLibraries,
+         "The graphics library D3DCompiler_43.dll is missing from the game folder.", false},
         {"system registry removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/system.reg"); },
          InstallationPart::WindowsEnvironment, test_support::missingSystemRegistry, false},
         {"system registry emptied", [](const fs::path& r) { writeText(r / "Install/prefix/system.reg", ""); },
@@ -214,7 +223,8 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
         {"user registry without one of our settings",
          [](const fs::path& r) { test_support::eraseLinesWith(r / "Install/prefix/user.reg", "VideoMemorySize"); },
          InstallationPart::WindowsEnvironment, test_support::missingUserRegistry, false},
-        {"core library missing", [](const fs::path& r) { fs::remove(r / "Install/prefix/drive_c/windows/system32/kernel32.dll"); },
+        {"core library missing",
+         [](const fs::path& r) { fs::remove(r / "Install/prefix/drive_c/windows/system32/kernel32.dll"); },
          InstallationPart::WindowsEnvironment, "The private Windows environment was not set up completely.", false},
         {"drive C: removed", [](const fs::path& r) { fs::remove(r / "Install/prefix/dosdevices/c:"); },
          InstallationPart::WindowsEnvironment, test_support::missingDrives, false},
@@ -231,27 +241,32 @@ TEST(Repair, NamesEachMissingOrDamagedPart)
              fs::remove(r / "Install/prefix/drive_c/users/player/Documents");
              fs::create_directory_symlink(r, r / "Install/prefix/drive_c/users/player/Documents");
          },
-         InstallationPart::WindowsEnvironment, "The private Windows environment's user folders lead outside it.", false},
+         InstallationPart::WindowsEnvironment, "The private Windows environment's user folders lead outside it.",
+         false},
         {"game link points elsewhere",
          [](const fs::path& r) {
              fs::remove(r / "Install/prefix/drive_c/Games/Halo 2");
              fs::create_directory_symlink("/elsewhere/Install/game", r / "Install/prefix/drive_c/Games/Halo 2");
          },
-         InstallationPart::WindowsEnvironment, "The private Windows environment no longer leads to the game folder.", false},
+         InstallationPart::WindowsEnvironment, "The private Windows environment no longer leads to the game folder.",
+         false},
         {"decoder not registered",
          [](const fs::path& r) { test_support::eraseLinesWith(r / "Install/prefix/system.reg", "wmadmod.dll"); },
-         InstallationPart::AudioDecoder, "The audio decoder is not registered in the private Windows environment.", false},
+         InstallationPart::AudioDecoder, "The audio decoder is not registered in the private Windows environment.",
+         false},
         {"decoder removed", [&](const fs::path& r) { fs::remove(r / syswow64 / "wmadmod.dll"); },
          InstallationPart::AudioDecoder, "The audio decoder is missing from the private Windows environment.", false},
         {"decoder replaced", [&](const fs::path& r) { writeText(r / syswow64 / "wmadmod.dll", "MZ other"); },
-         InstallationPart::AudioDecoder, "The audio decoder in the private Windows environment is not the verified one.", true},
+         InstallationPart::AudioDecoder,
+         "The audio decoder in the private Windows environment is not the verified one.", true},
         {"decoder is a link to the verified file",
          [&](const fs::path& r) {
              writeText(r / "verified.dll", decoderBytes);
              fs::remove(r / syswow64 / "wmadmod.dll");
              fs::create_symlink(r / "verified.dll", r / syswow64 / "wmadmod.dll");
          },
-         InstallationPart::AudioDecoder, "The audio decoder in the private Windows environment is not the verified one.", false},
+         InstallationPart::AudioDecoder,
+         "The audio decoder in the private Windows environment is not the verified one.", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -273,28 +288,30 @@ TEST(Repair, ListsEveryPartOfAnEmptiedRootInCheckingOrder)
 {
     TempDir folder;
     writeText(folder / "root/installed.json", test_support::validRecordText());
-    const auto parts = Installer(folder / "root", {}, standInCatalogue(), test_support::downloadedRuntime()).missingParts();
+    const auto parts
+        = Installer(folder / "root", {}, standInCatalogue(), test_support::downloadedRuntime()).missingParts();
 
     std::vector<std::string> descriptions;
     for (const auto& part : parts)
         descriptions.push_back(part.description);
-    EXPECT_EQ(descriptions, (std::vector<std::string>{
-                                "The game file halo2.exe is missing from the game folder.",
-                                "The game file xlive.dll is missing from the game folder.",
-                                "The game file maps/shared.map is missing from the game folder.",
-                                "The game file maps/mainmenu.map is missing from the game folder.",
-                                "The game file maps/single_player_shared.map is missing from the game folder.",
-                                "The compatibility runtime is missing or incomplete.",
-                                "The graphics library d3dx9_31.dll is missing from the game folder.",
-                                "The graphics library d3dx9_43.dll is missing from the game folder.",
-                                "The graphics library D3DCompiler_43.dll is missing from the game folder.",
-                                test_support::missingSystemRegistry,
-                                test_support::missingUserRegistry,
-                                "The private Windows environment was not set up completely.",
-                                test_support::missingDrives,
-                                "The private Windows environment no longer leads to the game folder.",
-                                "The audio decoder is missing from the private Windows environment.",
-                            }));
+    EXPECT_EQ(descriptions,
+              (std::vector<std::string>{
+                  "The game file halo2.exe is missing from the game folder.",
+                  "The game file xlive.dll is missing from the game folder.",
+                  "The game file maps/shared.map is missing from the game folder.",
+                  "The game file maps/mainmenu.map is missing from the game folder.",
+                  "The game file maps/single_player_shared.map is missing from the game folder.",
+                  "The compatibility runtime is missing or incomplete.",
+                  "The graphics library d3dx9_31.dll is missing from the game folder.",
+                  "The graphics library d3dx9_43.dll is missing from the game folder.",
+                  "The graphics library D3DCompiler_43.dll is missing from the game folder.",
+                  test_support::missingSystemRegistry,
+                  test_support::missingUserRegistry,
+                  "The private Windows environment was not set up completely.",
+                  test_support::missingDrives,
+                  "The private Windows environment no longer leads to the game folder.",
+                  "The audio decoder is missing from the private Windows environment.",
+              }));
 }
 
 TEST(Repair, SumsUpWhatIsMissingInOneSentence)
@@ -344,8 +361,9 @@ TEST(Repair, RefusesLinkedLayoutFoldersAndLeavesWhatTheyLeadToUntouched)
 
         const Outcome outcome = repairCli(root);
         EXPECT_EQ(outcome.status, 1);
-        EXPECT_EQ(outcome.err, "Corvanel cannot write into " + (root / linked).string()
-                                   + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.\n");
+        EXPECT_EQ(outcome.err,
+                  "Corvanel cannot write into " + (root / linked).string()
+                      + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.\n");
         EXPECT_EQ(test_support::treeState(outside), canary);
     }
 }
@@ -365,8 +383,10 @@ TEST(Repair, RefusesAHugeRecordQuickly)
     const auto took = std::chrono::steady_clock::now() - started;
 
     EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "The installation record installed.json is far larger than any record Corvanel writes, so nothing "
-                           "was changed. Move it out of " + root.string() + ", then set up Halo 2 again.\n");
+    EXPECT_EQ(outcome.err,
+              "The installation record installed.json is far larger than any record Corvanel writes, so nothing "
+              "was changed. Move it out of "
+                  + root.string() + ", then set up Halo 2 again.\n");
     EXPECT_EQ(test_support::treeState(root), before);
     // Reading 3 GiB, even of zeros, takes many seconds; the refusal only looks at the size.
     EXPECT_LT(took, std::chrono::seconds(5));
@@ -390,9 +410,10 @@ TEST(Repair, RefusesARealEntryAmongTheDrivesAndKeepsIt)
 
         const Outcome outcome = repairCli(root);
         EXPECT_EQ(outcome.status, 1);
-        EXPECT_EQ(outcome.err, "The private Windows environment's drive folder holds " + own.string()
-                                   + ", which is not a drive link, so it was left as it is. Move it out of "
-                                   + own.parent_path().string() + ", then retry.\n");
+        EXPECT_EQ(outcome.err,
+                  "The private Windows environment's drive folder holds " + own.string()
+                      + ", which is not a drive link, so it was left as it is. Move it out of "
+                      + own.parent_path().string() + ", then retry.\n");
         EXPECT_EQ(test_support::readText(isFolder ? own / "notes.txt" : own), "mine");
     }
 }

@@ -52,8 +52,12 @@ TEST(Status, ReadsTheRecordAndAcceptsOnlyAFormatOneRecordWithAllFourMembers)
     } cases[] = {
         {"as setup writes it", valid, true},
         {"members in another order", R"({"installedAt":1.5,"engine":"e","format":1,"launcherVersion":"9"})", true},
-        {"unknown members", R"({"format":1,"launcherVersion":"0.2.1","engine":"e","installedAt":0,"extra":{"a":[1,2]},"x":null})", true},
-        {"indented, integer date", "{\n  \"format\" : 1,\n  \"launcherVersion\" : \"\",\n  \"engine\" : \"\",\n  \"installedAt\" : 786625592\n}\n", true},
+        {"unknown members",
+         R"({"format":1,"launcherVersion":"0.2.1","engine":"e","installedAt":0,"extra":{"a":[1,2]},"x":null})", true},
+        {"indented, integer date",
+         "{\n  \"format\" : 1,\n  \"launcherVersion\" : \"\",\n  \"engine\" : \"\",\n  \"installedAt\" : "
+         "786625592\n}\n",
+         true},
         {"negative date", R"({"format":1,"launcherVersion":"v","engine":"e","installedAt":-1e9})", true},
         {"huge date", R"({"format":1,"launcherVersion":"v","engine":"e","installedAt":1e308})", true},
         {"format written as 1.0", R"({"format":1.0,"launcherVersion":"v","engine":"e","installedAt":0})", true},
@@ -63,17 +67,21 @@ TEST(Status, ReadsTheRecordAndAcceptsOnlyAFormatOneRecordWithAllFourMembers)
         {"format 0", R"({"format":0,"launcherVersion":"0.2.1","engine":"e","installedAt":0})", false},
         {"format -1", R"({"format":-1,"launcherVersion":"0.2.1","engine":"e","installedAt":0})", false},
         {"format 1.5", R"({"format":1.5,"launcherVersion":"0.2.1","engine":"e","installedAt":0})", false},
-        {"format 2^64 + 1", R"({"format":18446744073709551617,"launcherVersion":"v","engine":"e","installedAt":0})", false},
+        {"format 2^64 + 1", R"({"format":18446744073709551617,"launcherVersion":"v","engine":"e","installedAt":0})",
+         false},
         {"format 2^63", R"({"format":9223372036854775808,"launcherVersion":"v","engine":"e","installedAt":0})", false},
-        {"format 2^64 - 1", R"({"format":18446744073709551615,"launcherVersion":"v","engine":"e","installedAt":0})", false},
-        {"format 2^64 + 1 as a float", R"({"format":1.8446744073709552e19,"launcherVersion":"v","engine":"e","installedAt":0})", false},
+        {"format 2^64 - 1", R"({"format":18446744073709551615,"launcherVersion":"v","engine":"e","installedAt":0})",
+         false},
+        {"format 2^64 + 1 as a float",
+         R"({"format":1.8446744073709552e19,"launcherVersion":"v","engine":"e","installedAt":0})", false},
         {"format as text", R"({"format":"1","launcherVersion":"0.2.1","engine":"e","installedAt":0})", false},
         {"format true", R"({"format":true,"launcherVersion":"0.2.1","engine":"e","installedAt":0})", false},
         {"format null", R"({"format":null,"launcherVersion":"0.2.1","engine":"e","installedAt":0})", false},
         {"version as number", R"({"format":1,"launcherVersion":0.21,"engine":"e","installedAt":0})", false},
         {"engine as array", R"({"format":1,"launcherVersion":"v","engine":["e"],"installedAt":0})", false},
         {"engine null", R"({"format":1,"launcherVersion":"v","engine":null,"installedAt":0})", false},
-        {"date as ISO text", R"({"format":1,"launcherVersion":"v","engine":"e","installedAt":"2026-12-05T08:06:32Z"})", false},
+        {"date as ISO text", R"({"format":1,"launcherVersion":"v","engine":"e","installedAt":"2026-12-05T08:06:32Z"})",
+         false},
         {"date true", R"({"format":1,"launcherVersion":"v","engine":"e","installedAt":true})", false},
         {"date out of range", R"({"format":1,"launcherVersion":"v","engine":"e","installedAt":1e999})", false},
         {"no format", R"({"launcherVersion":"v","engine":"e","installedAt":0})", false},
@@ -88,12 +96,17 @@ TEST(Status, ReadsTheRecordAndAcceptsOnlyAFormatOneRecordWithAllFourMembers)
         {"two objects", valid + valid, false},
         {"trailing garbage", valid + "x", false},
         {"comment", "// setup\n" + valid, false},
-        {"invalid UTF-8 in a value", "{\"format\":1,\"launcherVersion\":\"\xff\",\"engine\":\"e\",\"installedAt\":0}", false},
-        {"invalid UTF-8 in an unknown member", "{\"format\":1,\"launcherVersion\":\"v\",\"engine\":\"e\",\"installedAt\":0,\"\xc0\xaf\":1}", false},
-        {"NUL inside", std::string("{\"format\":1,\0\"launcherVersion\":\"v\",\"engine\":\"e\",\"installedAt\":0}", 60), false},
+        {"invalid UTF-8 in a value", "{\"format\":1,\"launcherVersion\":\"\xff\",\"engine\":\"e\",\"installedAt\":0}",
+         false},
+        {"invalid UTF-8 in an unknown member",
+         "{\"format\":1,\"launcherVersion\":\"v\",\"engine\":\"e\",\"installedAt\":0,\"\xc0\xaf\":1}", false},
+        {"NUL inside", std::string("{\"format\":1,\0\"launcherVersion\":\"v\",\"engine\":\"e\",\"installedAt\":0}", 60),
+         false},
         {"deeply nested", std::string(100'000, '['), false},
-        {"deeply nested member", "{\"format\":1,\"launcherVersion\":\"v\",\"engine\":\"e\",\"installedAt\":0,\"x\":"
-                                     + std::string(30'000, '[') + std::string(30'000, ']') + "}", true},
+        {"deeply nested member",
+         "{\"format\":1,\"launcherVersion\":\"v\",\"engine\":\"e\",\"installedAt\":0,\"x\":" + std::string(30'000, '[')
+             + std::string(30'000, ']') + "}",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -102,9 +115,9 @@ TEST(Status, ReadsTheRecordAndAcceptsOnlyAFormatOneRecordWithAllFourMembers)
         // An accepted record must also name a Wine that is there: the stand-in's, as setup records it.
         const auto standIn = InstallationRecord::read(root / "installed.json");
         ASSERT_TRUE(standIn);
-        const std::string record
-            = c.installed ? std::regex_replace(c.record, std::regex(R"("engine"\s*:\s*"[^"]*")"), "\"engine\":\"" + standIn->engine + "\"")
-                          : c.record;
+        const std::string record = c.installed ? std::regex_replace(c.record, std::regex(R"("engine"\s*:\s*"[^"]*")"),
+                                                                    "\"engine\":\"" + standIn->engine + "\"")
+                                               : c.record;
         writeText(root / "installed.json", record);
         expectStatus(root.path(), c.installed);
     }
@@ -133,25 +146,52 @@ TEST(Status, NeedsEveryInstalledFile)
     } cases[] = {
         {"complete", [](const fs::path&) {}, true},
         {"no record", [](const fs::path& r) { fs::remove(r / "installed.json"); }, false},
-        {"record is a folder", [](const fs::path& r) { fs::remove(r / "installed.json"); fs::create_directory(r / "installed.json"); }, false},
-        {"record is a pipe", [](const fs::path& r) { fs::remove(r / "installed.json"); ::mkfifo((r / "installed.json").c_str(), 0600); }, false},
-        {"record is an endless device", [](const fs::path& r) { fs::remove(r / "installed.json"); fs::create_symlink("/dev/zero", r / "installed.json"); }, false},
-        {"record is a link to a valid record", [](const fs::path& r) {
+        {"record is a folder",
+         [](const fs::path& r) {
+             fs::remove(r / "installed.json");
+             fs::create_directory(r / "installed.json");
+         },
+         false},
+        {"record is a pipe",
+         [](const fs::path& r) {
+             fs::remove(r / "installed.json");
+             ::mkfifo((r / "installed.json").c_str(), 0600);
+         },
+         false},
+        {"record is an endless device",
+         [](const fs::path& r) {
+             fs::remove(r / "installed.json");
+             fs::create_symlink("/dev/zero", r / "installed.json");
+         },
+         false},
+        {"record is a link to a valid record",
+         [](const fs::path& r) {
              fs::rename(r / "installed.json", r / "record.json");
              fs::create_symlink(r / "record.json", r / "installed.json");
-         }, true},
+         },
+         true},
         {"no game", [](const fs::path& r) { fs::remove(r / "Install/game/halo2.exe"); }, false},
         {"no wine", [](const fs::path& r) { fs::remove(r / "Runtime/wswine.bundle/bin/wine"); }, false},
-        {"wine not executable", [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0644)); }, false},
-        {"wine executable by the owner only", [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0700)); }, true},
+        {"wine not executable",
+         [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0644)); }, false},
+        {"wine executable by the owner only",
+         [](const fs::path& r) { fs::permissions(r / "Runtime/wswine.bundle/bin/wine", fs::perms(0700)); }, true},
         {"no system.reg", [](const fs::path& r) { fs::remove(r / "Install/prefix/system.reg"); }, false},
-        {"no decoder", [](const fs::path& r) { fs::remove(r / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll"); }, false},
+        {"no decoder", [](const fs::path& r) { fs::remove(r / "Install/prefix/drive_c/windows/syswow64/wmadmod.dll"); },
+         false},
         {"no prefix", [](const fs::path& r) { fs::remove_all(r / "Install/prefix"); }, false},
-        {"game is a dangling link", [](const fs::path& r) {
+        {"game is a dangling link",
+         [](const fs::path& r) {
              fs::remove(r / "Install/game/halo2.exe");
              fs::create_symlink(r / "nowhere", r / "Install/game/halo2.exe");
-         }, true},
-        {"game folder is a file", [](const fs::path& r) { fs::remove_all(r / "Install/game"); test_support::writeText(r / "Install/game", ""); }, false},
+         },
+         true},
+        {"game folder is a file",
+         [](const fs::path& r) {
+             fs::remove_all(r / "Install/game");
+             test_support::writeText(r / "Install/game", "");
+         },
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -26,7 +26,8 @@ TEST(ChildProcess, StartsWithDefaultSignalDispositionsAndNothingBlocked)
     const int output = ::open((folder / "status").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(output, 0);
 
-    struct sigaction ignore {}, oldPipe {}, oldTerm {}, oldHup {}, oldUsr {};
+    struct sigaction ignore {
+    }, oldPipe{}, oldTerm{}, oldHup{}, oldUsr{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGPIPE, &ignore, &oldPipe);
     sigaction(SIGTERM, &ignore, &oldTerm);
@@ -40,7 +41,8 @@ TEST(ChildProcess, StartsWithDefaultSignalDispositionsAndNothingBlocked)
 
     int status = -1;
     {
-        ChildProcess child = ChildProcess::spawn({.executable = "/bin/grep", .arguments = {"^Sig[BI]", "/proc/self/status"}, .output = output});
+        ChildProcess child = ChildProcess::spawn(
+            {.executable = "/bin/grep", .arguments = {"^Sig[BI]", "/proc/self/status"}, .output = output});
         status = child.wait();
     }
 
@@ -63,7 +65,8 @@ TEST(ChildProcess, RunsInAProcessGroupOfItsOwn)
 {
     TempDir folder;
     const int output = ::open((folder / "groups").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    ChildProcess child = ChildProcess::spawn({.executable = "/bin/sh", .arguments = {"-c", "echo $$; ps -o pgid= -p $$"}, .output = output});
+    ChildProcess child = ChildProcess::spawn(
+        {.executable = "/bin/sh", .arguments = {"-c", "echo $$; ps -o pgid= -p $$"}, .output = output});
     const pid_t pid = child.pid();
     EXPECT_EQ(child.wait(), 0);
     ::close(output);
@@ -88,7 +91,8 @@ TEST(ChildProcess, OutputDescriptorMayBeAStandardOne)
                 ::_exit(100);
             ::close(fd);
             try {
-                ChildProcess child = ChildProcess::spawn({.executable = "/bin/sh", .arguments = {"-c", "echo out; echo err >&2"}, .output = slot});
+                ChildProcess child = ChildProcess::spawn(
+                    {.executable = "/bin/sh", .arguments = {"-c", "echo out; echo err >&2"}, .output = slot});
                 ::_exit(child.wait());
             } catch (...) {
                 ::_exit(101);

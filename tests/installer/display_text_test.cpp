@@ -23,9 +23,15 @@ TEST(DisplayText, ControlCharactersAndStrayBytesAreShownAsEscapes)
         {"line breaks and tabs", "one\ntwo\r\tthree", "one\\ntwo\\r\\tthree"},
         {"the backslash itself, so escapes read back unambiguously", "a\\nb", "a\\\\nb"},
         {"DEL and NUL", std::string("x\x7fy\0z", 5), "x\\x7fy\\x00z"},
-        {"a C1 control, which some terminals obey as CSI", "a\xc2\x9b" "2Jb", "a\\xc2\\x9b2Jb"},
+        {"a C1 control, which some terminals obey as CSI",
+         "a\xc2\x9b"
+         "2Jb",
+         "a\\xc2\\x9b2Jb"},
         {"a character just past the C1 range", "\xc2\xa0", "\xc2\xa0"},
-        {"a Latin-1 byte of a code-page name", "\x9a" "ber.txt", "\\x9aber.txt"},
+        {"a Latin-1 byte of a code-page name",
+         "\x9a"
+         "ber.txt",
+         "\\x9aber.txt"},
         {"a character cut short", "ab\xe2\x80", "ab\\xe2\\x80"},
         {"an over-long encoding of a slash", "\xc0\xaf", "\\xc0\\xaf"},
     };
@@ -64,7 +70,8 @@ TEST(DisplayText, FileSystemErrorsNameShortenedPaths)
         fs::filesystem_error error;
     } cases[] = {
         {"one path", fs::filesystem_error("Unable to read", deep, std::make_error_code(std::errc::filename_too_long))},
-        {"two paths", fs::filesystem_error("Unable to copy", deep, other, std::make_error_code(std::errc::filename_too_long))},
+        {"two paths",
+         fs::filesystem_error("Unable to copy", deep, other, std::make_error_code(std::errc::filename_too_long))},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,8 +9,8 @@
 #include "support/archives.h"
 #include "support/install_process.h"
 #include "support/installation_snapshot.h"
-#include "support/scratch_mount.h"
 #include "support/runtime_choice.h"
+#include "support/scratch_mount.h"
 #include "support/temp_dir.h"
 #include "support/user_sentences.h"
 
@@ -74,11 +74,13 @@ struct Pipe {
 void awaitSignal(int fd)
 {
     char ignored;
-    while (::read(fd, &ignored, 1) < 0 && errno == EINTR) {
-    }
+    while (::read(fd, &ignored, 1) < 0 && errno == EINTR) { }
 }
 
-void send(int fd, const std::string& text) { (void)!::write(fd, text.data(), text.size()); }
+void send(int fd, const std::string& text)
+{
+    (void)!::write(fd, text.data(), text.size());
+}
 
 std::string readToEnd(int fd)
 {
@@ -95,7 +97,10 @@ std::string readToEnd(int fd)
     return text;
 }
 
-double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+double now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 /// The user-facing text of whatever `install` raises; empty when it succeeds.
 std::string failureOf(const Installer& installer, const fs::path& game, const std::optional<fs::path>& audio = {})
@@ -112,7 +117,7 @@ std::string failureOf(const Installer& installer, const fs::path& game, const st
 HostQueries plentyOfSpace()
 {
     return HostQueries{.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(20'000'000'000); },
-                 .x86Probe = HostQueries::platform().x86Probe};
+                       .x86Probe = HostQueries::platform().x86Probe};
 }
 
 /// An earlier, unfinished setup's game folder, with a save the user cares about.
@@ -283,15 +288,17 @@ TEST(Faults, ADiskThatFillsDuringExtractionFailsClearlyAndKeepsTheEarlierGame)
 
     const Installer installer(root, {}, demoCatalogue(), plentyOfSpace());
     const std::string failure = failureOf(installer, folder / "source" / "halo2.zip");
-    EXPECT_EQ(failure, fs::path(platform::archiver()).filename().string()
-                           + " failed (1). Open the setup log for details. If antivirus quarantined a file, review "
-                             "its report before retrying.");
+    EXPECT_EQ(failure,
+              fs::path(platform::archiver()).filename().string()
+                  + " failed (1). Open the setup log for details. If antivirus quarantined a file, review "
+                    "its report before retrying.");
     EXPECT_EQ(test_support::leftoversIn(root), std::vector<std::string>{});
     EXPECT_EQ(test_support::treeState(root / "Install" / "game"), earlierGame);
     EXPECT_EQ(test_support::treeState(folder / "source"), sourceBefore);
     EXPECT_FALSE(installer.isInstalled());
     EXPECT_NE(test_support::readText(installer.log()).find("No space left on device"), std::string::npos)
-        << "the setup log says why\n" << test_support::readText(installer.log());
+        << "the setup log says why\n"
+        << test_support::readText(installer.log());
 }
 
 /// Fills the volume that holds `file` with it, up to the last byte it takes.
@@ -370,17 +377,17 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
     const std::string rosetta = platform::x86Missing();
 
     /// Runs setup on the broken root and checks what every case must hold.
-    const auto setUp = [&](const fs::path& root, const std::optional<fs::path>& withAudio = {},
-                           HostQueries host = plentyOfSpace()) {
-        const Installer installer(root, {}, demoCatalogue(), std::move(host));
-        const std::string failure = failureOf(installer, source, withAudio);
-        EXPECT_FALSE(installer.isInstalled());
-        EXPECT_EQ(test_support::treeState(source), sourceBefore);
-        std::error_code missing;
-        if (fs::exists(root, missing))
-            EXPECT_EQ(test_support::leftoversIn(root), std::vector<std::string>{});
-        return normalised(failure, root);
-    };
+    const auto setUp
+        = [&](const fs::path& root, const std::optional<fs::path>& withAudio = {}, HostQueries host = plentyOfSpace()) {
+              const Installer installer(root, {}, demoCatalogue(), std::move(host));
+              const std::string failure = failureOf(installer, source, withAudio);
+              EXPECT_FALSE(installer.isInstalled());
+              EXPECT_EQ(test_support::treeState(source), sourceBefore);
+              std::error_code missing;
+              if (fs::exists(root, missing))
+                  EXPECT_EQ(test_support::leftoversIn(root), std::vector<std::string>{});
+              return normalised(failure, root);
+          };
 
     {
         SCOPED_TRACE("Logs is a file");
@@ -407,9 +414,11 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         if (withAudio)
             EXPECT_EQ(setUp(root, audio, test_support::downloadedRuntime(plentyOfSpace())), cause);
         else
-            EXPECT_EQ(setUp(root), "Audio setup could not finish. Check your internet connection and retry. You can "
-                                   "also place the supported MPSetup.exe in your installer folder or select it under "
-                                   "Advanced options. Details: " + cause);
+            EXPECT_EQ(setUp(root),
+                      "Audio setup could not finish. Check your internet connection and retry. You can "
+                      "also place the supported MPSetup.exe in your installer folder or select it under "
+                      "Advanced options. Details: "
+                          + cause);
         EXPECT_EQ(test_support::readText(root / "Downloads"), "not a folder");
         EXPECT_EQ(test_support::treeState(root / "Runtime"), earlierRuntime);
     }
@@ -431,14 +440,17 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         TempDir folder;
         const fs::path root = folder / "root";
         writeEarlierGame(root);
-        { InstallLock earlier(root / "launcher.lock"); }
+        {
+            InstallLock earlier(root / "launcher.lock");
+        }
         const std::string before = test_support::treeState(root);
         const auto mount = test_support::ScratchMount::readOnly(root);
         if (!mount.mounted()) {
             std::printf("skipped the read-only volume: %s\n", mount.reason().c_str());
         } else {
-            EXPECT_EQ(setUp(root), "The installation folder ROOT is read-only, so nothing was changed. Make it "
-                                   "writable or choose another folder, then retry.");
+            EXPECT_EQ(setUp(root),
+                      "The installation folder ROOT is read-only, so nothing was changed. Make it "
+                      "writable or choose another folder, then retry.");
             EXPECT_EQ(test_support::treeState(root), before);
         }
     }
@@ -448,7 +460,9 @@ TEST(Faults, UnwritableFoldersFailClearlyAndLoseNothing)
         const fs::path root = folder / "root";
         writeEarlierGame(root);
         test_support::writeText(root / "Logs" / "setup.log", "");
-        { InstallLock earlier(root / "launcher.lock"); }
+        {
+            InstallLock earlier(root / "launcher.lock");
+        }
         const std::string earlierGame = test_support::treeState(root / "Install" / "game");
         const test_support::ImmutableFolder immutable(root);
         if (!immutable.applied()) {

@@ -44,7 +44,10 @@ std::string quoted(const std::string& text)
     return result + "'";
 }
 
-std::string quoted(const fs::path& path) { return quoted(path.string()); }
+std::string quoted(const fs::path& path)
+{
+    return quoted(path.string());
+}
 
 /// Runs a shell command and returns its standard output (standard error stays the test's).
 Outcome shell(const std::string& command)
@@ -63,7 +66,10 @@ Outcome shell(const std::string& command)
     return outcome;
 }
 
-std::string archiver() { return quoted(platform::archiver()); }
+std::string archiver()
+{
+    return quoted(platform::archiver());
+}
 
 std::set<std::string> listing(const fs::path& archive)
 {
@@ -80,8 +86,8 @@ std::set<std::string> listing(const fs::path& archive)
 fs::path extract(const fs::path& archive, const fs::path& destination, const std::string& member)
 {
     fs::create_directories(destination);
-    const Outcome extracted = shell(archiver() + " -xf " + quoted(archive) + " -C " + quoted(destination) + " "
-                                    + quoted(member));
+    const Outcome extracted
+        = shell(archiver() + " -xf " + quoted(archive) + " -C " + quoted(destination) + " " + quoted(member));
     EXPECT_EQ(extracted.status, 0) << archive << " " << member;
     return destination / member;
 }
@@ -93,13 +99,19 @@ std::string digest(const fs::path& file)
     return hashed.output.substr(0, hashed.output.find(' '));
 }
 
-std::string bytes(const fs::path& file) { return corvanel::test_support::readText(file); }
+std::string bytes(const fs::path& file)
+{
+    return corvanel::test_support::readText(file);
+}
 
 } // namespace
 
 TEST(FixtureKit, WindowsBinariesAre32BitPrograms)
 {
-    const struct { const char* file; bool library; } cases[] = {
+    const struct {
+        const char* file;
+        bool library;
+    } cases[] = {
         {"windows/wmadmod.dll", true},
         {"windows/halo2.exe", false},
         {"windows/MPSetup.exe", false},
@@ -114,11 +126,11 @@ TEST(FixtureKit, WindowsBinariesAre32BitPrograms)
         const auto header = static_cast<unsigned char>(image[0x3c]) | static_cast<unsigned char>(image[0x3d]) << 8;
         ASSERT_LT(header + 24u, image.size());
         EXPECT_EQ(image.substr(header, 4), std::string("PE\0\0", 4));
-        const auto machine = static_cast<unsigned char>(image[header + 4])
-                             | static_cast<unsigned char>(image[header + 5]) << 8;
+        const auto machine
+            = static_cast<unsigned char>(image[header + 4]) | static_cast<unsigned char>(image[header + 5]) << 8;
         EXPECT_EQ(machine, 0x014c); // i386
-        const auto characteristics = static_cast<unsigned char>(image[header + 22])
-                                     | static_cast<unsigned char>(image[header + 23]) << 8;
+        const auto characteristics
+            = static_cast<unsigned char>(image[header + 22]) | static_cast<unsigned char>(image[header + 23]) << 8;
         EXPECT_EQ((characteristics & 0x2000) != 0, c.library);
     }
 }
@@ -142,7 +154,10 @@ TEST(FixtureKit, DirectXRedistributableHoldsOneCabinetPerLibrary)
               (std::set<std::string>{"OCT2006_d3dx9_31_x86.cab", "Jun2010_d3dx9_43_x86.cab",
                                      "Jun2010_D3DCompiler_43_x86.cab"}));
 
-    const struct { const char* cabinet; const char* library; } cases[] = {
+    const struct {
+        const char* cabinet;
+        const char* library;
+    } cases[] = {
         {"OCT2006_d3dx9_31_x86.cab", "d3dx9_31.dll"},
         {"Jun2010_d3dx9_43_x86.cab", "d3dx9_43.dll"},
         {"Jun2010_D3DCompiler_43_x86.cab", "D3DCompiler_43.dll"},
@@ -174,8 +189,9 @@ TEST(FixtureKit, InstallerArchivesHoldTheGameFolderContent)
 {
     const fs::path data = kit / "h2pc_installer_2.1/h2pc_data.bin";
     EXPECT_EQ(bytes(data).substr(0, 6), "7z\xBC\xAF\x27\x1C");
-    const std::set<std::string> game{"halo2.exe", "xlive.dll", "maps/", "maps/shared.map", "maps/mainmenu.map",
-                                     "maps/single_player_shared.map", "temp/", "temp/directx.exe"};
+    const std::set<std::string> game{"halo2.exe",       "xlive.dll",         "maps/",
+                                     "maps/shared.map", "maps/mainmenu.map", "maps/single_player_shared.map",
+                                     "temp/",           "temp/directx.exe"};
     EXPECT_EQ(listing(data), game);
 
     corvanel::test_support::TempDir temp;
@@ -188,8 +204,9 @@ TEST(FixtureKit, InstallerArchivesHoldTheGameFolderContent)
 
     const fs::path zip = kit / "h2pc_installer_2.1.zip";
     EXPECT_EQ(bytes(zip).substr(0, 4), "PK\x03\x04");
-    EXPECT_EQ(listing(zip), (std::set<std::string>{"h2pc_installer_2.1/", "h2pc_installer_2.1/h2pc_data.bin",
-                                                   "h2pc_installer_2.1/h2pc_installer.exe"}));
+    EXPECT_EQ(listing(zip),
+              (std::set<std::string>{"h2pc_installer_2.1/", "h2pc_installer_2.1/h2pc_data.bin",
+                                     "h2pc_installer_2.1/h2pc_installer.exe"}));
     EXPECT_EQ(bytes(extract(zip, temp / "zip", "h2pc_installer_2.1/h2pc_data.bin")), bytes(data));
 }
 
@@ -199,7 +216,10 @@ TEST(FixtureKit, RuntimeArchivesHoldTheEngineLoaderAndTheLibraryFolder)
     const fs::path engine = kit / "runtime/WS12WineCX24.0.7_7.tar.xz";
     const Outcome unpacked = shell(archiver() + " -xf " + quoted(engine) + " -C " + quoted(temp.path()));
     ASSERT_EQ(unpacked.status, 0);
-    const struct { const char* script; const char* target; } scripts[] = {
+    const struct {
+        const char* script;
+        const char* target;
+    } scripts[] = {
         {"wswine.bundle/bin/wine", "exec /usr/lib/wine/wine64 \"$@\""},
         {"wswine.bundle/bin/wineserver", "exec /usr/lib/wine/wineserver \"$@\""},
     };
@@ -227,12 +247,17 @@ TEST(FixtureKit, DemoCatalogueTrustsExactlyTheKitAtLocalAddresses)
     const Catalogue& demo = demoCatalogue();
     const Catalogue& downloads = runtimeDownloadCatalogue();
     const Catalogue& release = releaseCatalogue();
-    for (const auto& [asset, shipped] : {std::pair{&demo.engine, &release.engine}, std::pair{&demo.libraries, &release.libraries}}) {
+    for (const auto& [asset, shipped] :
+         {std::pair{&demo.engine, &release.engine}, std::pair{&demo.libraries, &release.libraries}}) {
         EXPECT_EQ(asset->name, shipped->name);
         EXPECT_EQ(asset->url, shipped->url);
         EXPECT_EQ(asset->sha256, shipped->sha256);
     }
-    const struct { const RuntimeAsset& asset; const RuntimeAsset& shipped; fs::path file; } cases[] = {
+    const struct {
+        const RuntimeAsset& asset;
+        const RuntimeAsset& shipped;
+        fs::path file;
+    } cases[] = {
         {downloads.engine, release.engine, kit / "runtime/WS12WineCX24.0.7_7.tar.xz"},
         {downloads.libraries, release.libraries, kit / "runtime/wine-stable-11.0_1-osx64.tar.xz"},
         {demo.audio, release.audio, kit / "windows/MPSetup.exe"},
@@ -265,20 +290,23 @@ TEST(FixtureKit, OnlyTheDemoProgramCarriesTheDemoCatalogue)
 TEST(FixtureKitWine, GameAndDecoderWorkUnderTheEngineLoader)
 {
     corvanel::test_support::TempDir temp;
-    ASSERT_EQ(shell(archiver() + " -xf " + quoted(kit / "runtime/WS12WineCX24.0.7_7.tar.xz") + " -C "
-                    + quoted(temp.path()))
-                  .status,
-              0);
+    ASSERT_EQ(
+        shell(archiver() + " -xf " + quoted(kit / "runtime/WS12WineCX24.0.7_7.tar.xz") + " -C " + quoted(temp.path()))
+            .status,
+        0);
     const std::string wine = quoted(temp / "wswine.bundle/bin/wine");
     const std::string environment = "WINEPREFIX=" + quoted(temp / "prefix")
-                                    + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' ";
+        + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' ";
     struct ServerStop {
         std::string command;
         ~ServerStop() { shell(command); }
     } stop{environment + quoted(temp / "wswine.bundle/bin/wineserver") + " -w"};
 
     fs::copy(kit / "game", temp / "game", fs::copy_options::recursive);
-    const struct { const char* exitcode; int status; } runs[] = {{nullptr, 0}, {"7\n", 7}, {"0\n", 0}};
+    const struct {
+        const char* exitcode;
+        int status;
+    } runs[] = {{nullptr, 0}, {"7\n", 7}, {"0\n", 0}};
     for (const auto& run : runs) {
         SCOPED_TRACE(run.exitcode ? run.exitcode : "no exitcode.txt");
         fs::remove(temp / "game/exitcode.txt");
@@ -301,8 +329,9 @@ TEST(FixtureKitWine, GameAndDecoderWorkUnderTheEngineLoader)
 
     const fs::path syswow64 = temp / "prefix/drive_c/windows/syswow64";
     fs::copy_file(kit / "windows/wmadmod.dll", syswow64 / "wmadmod.dll");
-    const Outcome registered = shell(environment + "timeout 300 " + wine
-                                     + " 'C:\\windows\\syswow64\\regsvr32.exe' /s 'C:\\windows\\syswow64\\wmadmod.dll'");
+    const Outcome registered
+        = shell(environment + "timeout 300 " + wine
+                + " 'C:\\windows\\syswow64\\regsvr32.exe' /s 'C:\\windows\\syswow64\\wmadmod.dll'");
     EXPECT_EQ(registered.status, 0);
     const Outcome wow = query("HKLM\\Software\\Classes\\Wow6432Node\\" + clsid);
     EXPECT_EQ(wow.status, 0);

@@ -21,7 +21,6 @@ namespace {
 
 using test_support::TempDir;
 
-
 void expectRefused(const fs::path& file)
 {
     try {
@@ -94,7 +93,9 @@ TEST(InstallLock, HeldInAnotherProcessRefusesUntilThatProcessDies)
     expectRefused(file);
 
     holder.kill();
-    { InstallLock lock(file); }
+    {
+        InstallLock lock(file);
+    }
     EXPECT_TRUE(fs::exists(file)) << "the lock file stays and is reused";
     EXPECT_EQ(test_support::permissionsOf(file), 0600u);
     InstallLock again(file);
@@ -171,7 +172,8 @@ TEST(InstallLock, HeldByTheFlockToolRefuses)
     {
         ChildProcess flock = ChildProcess::spawn({
             .executable = "/usr/bin/flock",
-            .arguments = {"-n", file.string(), "/bin/sh", "-c", "echo > '" + (root / "held").string() + "'; exec sleep 30"},
+            .arguments
+            = {"-n", file.string(), "/bin/sh", "-c", "echo > '" + (root / "held").string() + "'; exec sleep 30"},
         });
         for (int i = 0; i < 500 && !fs::exists(root / "held"); ++i)
             ::usleep(10'000);
@@ -200,8 +202,9 @@ TEST(InstallLock, AnUnopenableLockFileReadsAsACompetingLauncher)
         InstallLock lock(root / "folder.lock");
         ADD_FAILURE() << "the lock was granted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "Corvanel cannot write to " + (root / "folder.lock").string()
-                                         + ": it is a folder, not a regular file of its own. Remove it, then retry.")
+        EXPECT_EQ(failure.message(),
+                  "Corvanel cannot write to " + (root / "folder.lock").string()
+                      + ": it is a folder, not a regular file of its own. Remove it, then retry.")
             << "a folder in its place is named, not mistaken for a competing launcher";
     }
 }

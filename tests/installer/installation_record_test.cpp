@@ -14,9 +14,11 @@ namespace fs = std::filesystem;
 
 TEST(InstallationRecord, EncodesCompactlyWithMembersInOrder)
 {
-    const InstallationRecord record{.format = 1, .launcherVersion = "0.2.1", .engine = "WS12WineCX24.0.7_7.tar.xz", .installedAt = 786'625'592.25};
-    EXPECT_EQ(record.encode(),
-              R"({"format":1,"launcherVersion":"0.2.1","engine":"WS12WineCX24.0.7_7.tar.xz","installedAt":786625592.25})");
+    const InstallationRecord record{
+        .format = 1, .launcherVersion = "0.2.1", .engine = "WS12WineCX24.0.7_7.tar.xz", .installedAt = 786'625'592.25};
+    EXPECT_EQ(
+        record.encode(),
+        R"({"format":1,"launcherVersion":"0.2.1","engine":"WS12WineCX24.0.7_7.tar.xz","installedAt":786625592.25})");
     const auto decoded = InstallationRecord::decode(record.encode());
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->format, 1);
@@ -29,7 +31,8 @@ TEST(InstallationRecord, DatesCountFromTheFirstOf2001)
 {
     using std::chrono::system_clock;
     EXPECT_EQ(InstallationRecord::secondsSinceReferenceDate(system_clock::from_time_t(978'307'200)), 0.0);
-    EXPECT_EQ(InstallationRecord::secondsSinceReferenceDate(system_clock::from_time_t(978'307'200 + 86'400) + std::chrono::milliseconds(500)),
+    EXPECT_EQ(InstallationRecord::secondsSinceReferenceDate(system_clock::from_time_t(978'307'200 + 86'400)
+                                                            + std::chrono::milliseconds(500)),
               86'400.5);
 }
 
@@ -59,7 +62,11 @@ TEST(InstallationRecord, OnlyOneObjectWithinTheSizeLimitCounts)
     test_support::makeInstalledState(root.path());
     const std::string valid = test_support::readText(root / "installed.json");
     const size_t limit = InstallationRecord::sizeLimit;
-    const struct { const char* what; std::string content; bool installed; } cases[] = {
+    const struct {
+        const char* what;
+        std::string content;
+        bool installed;
+    } cases[] = {
         {"the record alone", valid, true},
         {"white space after it", valid + " \n\t\r\n", true},
         {"white space up to the limit", valid + std::string(limit - valid.size(), ' '), true},

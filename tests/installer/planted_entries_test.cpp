@@ -30,13 +30,13 @@ const fs::path program = CORVANEL_BINARY;
 std::string refusedFile(const fs::path& file, const std::string& kind)
 {
     return "Corvanel cannot write to " + file.string() + ": it is " + kind
-         + ", not a regular file of its own. Remove it, then retry.";
+        + ", not a regular file of its own. Remove it, then retry.";
 }
 
 std::string refusedFolder(const fs::path& folder)
 {
     return "Corvanel cannot write into " + folder.string()
-         + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.";
+        + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.";
 }
 
 /// A test's folder: the root, and beside it a secret and a folder that nothing may change.
@@ -88,20 +88,25 @@ TEST(PlantedEntries, SetupRefusesThemBeforeWritingAnything)
          [](const Scene& s) { return refusedFile(s.root() / "Logs/setup.log", "a symbolic link"); }},
         {"setup.log is a second name of a file outside",
          [](const Scene& s) { hardLinkTo(s.secret(), s.root() / "Logs/setup.log"); },
-         [](const Scene& s) { return refusedFile(s.root() / "Logs/setup.log", "a second name of another file (a hard link)"); }},
+         [](const Scene& s) {
+             return refusedFile(s.root() / "Logs/setup.log", "a second name of another file (a hard link)");
+         }},
         {"setup.log is a pipe", [](const Scene& s) { pipeAt(s.root() / "Logs/setup.log"); },
          [](const Scene& s) { return refusedFile(s.root() / "Logs/setup.log", "a named pipe"); }},
-        {"launcher.lock is a dangling link", [](const Scene& s) { linkTo(s.outside() / "created", s.root() / "launcher.lock"); },
+        {"launcher.lock is a dangling link",
+         [](const Scene& s) { linkTo(s.outside() / "created", s.root() / "launcher.lock"); },
          [](const Scene& s) { return refusedFile(s.root() / "launcher.lock", "a symbolic link"); }},
         {"Logs links outside", [](const Scene& s) { linkTo(s.outside() / "folder", s.root() / "Logs"); },
          [](const Scene& s) { return refusedFolder(s.root() / "Logs"); }},
         {"Downloads links outside", [](const Scene& s) { linkTo(s.outside() / "folder", s.root() / "Downloads"); },
          [](const Scene& s) { return refusedFolder(s.root() / "Downloads"); }},
-        {"Audio-import links outside", [](const Scene& s) { linkTo(s.outside() / "folder", s.root() / "Audio-import"); },
+        {"Audio-import links outside",
+         [](const Scene& s) { linkTo(s.outside() / "folder", s.root() / "Audio-import"); },
          [](const Scene& s) { return refusedFolder(s.root() / "Audio-import"); }},
         {"Install links outside", [](const Scene& s) { linkTo(s.outside() / "folder", s.root() / "Install"); },
          [](const Scene& s) { return refusedFolder(s.root() / "Install"); }},
-        {"Install/game links outside", [](const Scene& s) { linkTo(s.outside() / "folder", s.root() / "Install/game"); },
+        {"Install/game links outside",
+         [](const Scene& s) { linkTo(s.outside() / "folder", s.root() / "Install/game"); },
          [](const Scene& s) { return refusedFolder(s.root() / "Install/game"); }},
         {"Runtime links outside", [](const Scene& s) { linkTo(s.outside() / "folder", s.root() / "Runtime"); },
          [](const Scene& s) { return refusedFolder(s.root() / "Runtime"); }},
@@ -171,7 +176,8 @@ TEST(PlantedEntries, TheSetupLogIsNeverWrittenThroughALinkOrIntoAPipe)
 /// A launch by the program, ended if it has not finished in time.
 test_support::ProgramOutcome launchWithin(const Scene& scene, double seconds)
 {
-    test_support::StartedProgram launch(program, {"--cli", "--launch", "--home", scene.root().string()}, scene.folder.path());
+    test_support::StartedProgram launch(program, {"--cli", "--launch", "--home", scene.root().string()},
+                                        scene.folder.path());
     if (!test_support::processGone(launch.pid(), seconds)) {
         ::kill(launch.pid(), SIGKILL);
         ADD_FAILURE() << "the launch was still waiting after " << seconds << " s";
@@ -188,8 +194,11 @@ TEST(PlantedEntries, LaunchRefusesThemWithoutWaitingOrStartingTheGame)
          [](const Scene& s) { return refusedFile(s.root() / "Logs/halo2.log", "a named pipe"); }},
         {"halo2.log is a second name of a file outside",
          [](const Scene& s) { hardLinkTo(s.secret(), s.root() / "Logs/halo2.log"); },
-         [](const Scene& s) { return refusedFile(s.root() / "Logs/halo2.log", "a second name of another file (a hard link)"); }},
-        {"launcher.lock is a dangling link", [](const Scene& s) { linkTo(s.outside() / "created", s.root() / "launcher.lock"); },
+         [](const Scene& s) {
+             return refusedFile(s.root() / "Logs/halo2.log", "a second name of another file (a hard link)");
+         }},
+        {"launcher.lock is a dangling link",
+         [](const Scene& s) { linkTo(s.outside() / "created", s.root() / "launcher.lock"); },
          [](const Scene& s) { return refusedFile(s.root() / "launcher.lock", "a symbolic link"); }},
         {"launcher.lock is a pipe", [](const Scene& s) { pipeAt(s.root() / "launcher.lock"); },
          [](const Scene& s) { return refusedFile(s.root() / "launcher.lock", "a named pipe"); }},
@@ -200,7 +209,8 @@ TEST(PlantedEntries, LaunchRefusesThemWithoutWaitingOrStartingTheGame)
         SCOPED_TRACE(c.name);
         const Scene scene;
         test_support::makeInstalledState(scene.root());
-        test_support::writeText(scene.root() / "Runtime/wswine.bundle/bin/wine", "#!/bin/sh\necho played > played.txt\n");
+        test_support::writeText(scene.root() / "Runtime/wswine.bundle/bin/wine",
+                                "#!/bin/sh\necho played > played.txt\n");
         c.plant(scene);
         const std::string outsideBefore = test_support::treeState(scene.outside());
 

@@ -36,7 +36,10 @@ std::string failureOf(const Installer& installer)
     }
 }
 
-Installer installerFor(const fs::path& root, HostQueries host) { return Installer(root, {}, releaseCatalogue(), std::move(host)); }
+Installer installerFor(const fs::path& root, HostQueries host)
+{
+    return Installer(root, {}, releaseCatalogue(), std::move(host));
+}
 
 TEST(Preflight, NeedsTwelveDecimalGigabytes)
 {
@@ -44,11 +47,7 @@ TEST(Preflight, NeedsTwelveDecimalGigabytes)
         std::optional<std::uintmax_t> space;
         std::string message;
     } cases[] = {
-        {0, noSpace},
-        {11'999'999'999, noSpace},
-        {12'000'000'000, ""},
-        {12'000'000'001, ""},
-        {std::nullopt, ""},
+        {0, noSpace}, {11'999'999'999, noSpace}, {12'000'000'000, ""}, {12'000'000'001, ""}, {std::nullopt, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.space ? std::to_string(*c.space) : "no figure");
@@ -62,10 +61,14 @@ TEST(Preflight, RefusesControlCharactersInTheRootBeforeLookingAtAnythingElse)
     TempDir folder;
     const auto control = [&](const fs::path& root) {
         return "The installation path " + shownPath(root)
-               + " contains a control character such as a tab, which the game cannot use. Choose a folder whose path "
-                 "has none, then retry.";
+            + " contains a control character such as a tab, which the game cannot use. Choose a folder whose path "
+              "has none, then retry.";
     };
-    const struct { const char* name; fs::path root; std::string message; } cases[] = {
+    const struct {
+        const char* name;
+        fs::path root;
+        std::string message;
+    } cases[] = {
         {"a line feed inside", folder / "line\nfeed/Corvanel", newline},
         {"a line feed at the end", folder / "Corvanel\n", newline},
         {"a tab", folder / "Halo\t2/Corvanel", control(folder / "Halo\t2/Corvanel")},
@@ -78,8 +81,12 @@ TEST(Preflight, RefusesControlCharactersInTheRootBeforeLookingAtAnythingElse)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         bool asked = false;
-        HostQueries host{.freeSpace = [&](const fs::path&) { asked = true; return std::optional<std::uintmax_t>(0); },
-                    .x86Probe = {"/bin/false"}};
+        HostQueries host{.freeSpace =
+                             [&](const fs::path&) {
+                                 asked = true;
+                                 return std::optional<std::uintmax_t>(0);
+                             },
+                         .x86Probe = {"/bin/false"}};
         EXPECT_EQ(failureOf(installerFor(c.root, host)), c.message);
         EXPECT_FALSE(asked);
         try {
@@ -99,11 +106,15 @@ TEST(Preflight, AFailingProbeGivesTheRosettaMessageAndLeavesTheRunnerLinesInTheL
     EXPECT_EQ(failureOf(installer), rosetta);
     const auto lines = test_support::readLines(installer.log());
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[.{20}\] Starting /bin/sh: \["-c", "exit 1"\])"))) << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\[.{20}\] Finished /bin/sh, exit 1, elapsed 0s)"))) << lines[1];
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[.{20}\] Starting /bin/sh: \["-c", "exit 1"\])")))
+        << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\[.{20}\] Finished /bin/sh, exit 1, elapsed 0s)")))
+        << lines[1];
 
     TempDir other;
-    EXPECT_EQ(failureOf(installerFor(other.path(), fake(20'000'000'000, {"/nonexistent/arch", "-x86_64", "/usr/bin/true"}))), rosetta);
+    EXPECT_EQ(
+        failureOf(installerFor(other.path(), fake(20'000'000'000, {"/nonexistent/arch", "-x86_64", "/usr/bin/true"}))),
+        rosetta);
     EXPECT_EQ(failureOf(installerFor(other.path(), fake(20'000'000'000, {}))), rosetta);
 }
 
@@ -126,9 +137,9 @@ TEST(Preflight, PlatformErrorsTravelUnchanged)
     EXPECT_THROW(installerFor(folder / "file/Corvanel", fake(20'000'000'000)).preflight(), fs::filesystem_error);
 
     HostQueries failing{.freeSpace = [](const fs::path&) -> std::optional<std::uintmax_t> {
-                      throw std::system_error(EIO, std::generic_category(), "Unable to read the free space");
-                  },
-                  .x86Probe = {"/bin/true"}};
+                            throw std::system_error(EIO, std::generic_category(), "Unable to read the free space");
+                        },
+                        .x86Probe = {"/bin/true"}};
     EXPECT_THROW(installerFor(folder / "Corvanel", failing).preflight(), std::system_error);
 }
 

@@ -24,10 +24,10 @@ namespace corvanel {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::InstallationSnapshot;
 using test_support::InstallOutcome;
 using test_support::InstallProcess;
 using test_support::InstallRequest;
-using test_support::InstallationSnapshot;
 using test_support::leftoversIn;
 using test_support::logContains;
 using test_support::snapshotOf;
@@ -75,7 +75,8 @@ protected:
         server_ = std::make_unique<test_support::HttpsServer>();
         for (const auto& asset : fs::directory_iterator(kit / "cache"))
             fs::copy_file(asset.path(), server_->folder() / asset.path().filename());
-        trust_ = std::make_unique<test_support::ScopedEnvironmentVariable>("CURL_CA_BUNDLE", server_->caBundle().string());
+        trust_
+            = std::make_unique<test_support::ScopedEnvironmentVariable>("CURL_CA_BUNDLE", server_->caBundle().string());
         // The download-and-unpack runtime: its slow download and its staging are what get interrupted.
         catalogue_ = runtimeDownloadCatalogue();
         catalogue_.engine.url = server_->url("/slow/" + catalogue_.engine.name);
@@ -108,7 +109,10 @@ protected:
     /// downloaded, no cache.
     static InstallRequest request(const fs::path& root, std::string holdAt = "")
     {
-        return InstallRequest{.root = root, .game = source, .catalogue = catalogue_, .host = test_support::downloadedRuntime(),
+        return InstallRequest{.root = root,
+                              .game = source,
+                              .catalogue = catalogue_,
+                              .host = test_support::downloadedRuntime(),
                               .holdAt = std::move(holdAt)};
     }
 
@@ -183,7 +187,8 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
         ASSERT_TRUE(setup.waitUntilHeld());
         setup.kill();
         EXPECT_FALSE(installer.isInstalled());
-        EXPECT_EQ(snapshotOf(root).runtime, runtimeBefore) << "the live runtime is untouched until the staged one is complete";
+        EXPECT_EQ(snapshotOf(root).runtime, runtimeBefore)
+            << "the live runtime is untouched until the staged one is complete";
         const auto staging = entriesStartingWith(root, "Runtime-staging-");
         ASSERT_EQ(staging.size(), 1u);
 
@@ -218,7 +223,8 @@ TEST_F(Recovery, SetupKilledAtEachStageCountsAsNotInstalledAndTheNextSetupFinish
     test_support::expectRegistryRowsReadBack(installer);
     const std::string decoder = installer.run(
         installer.wine().string(),
-        {"reg", "query", R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)"},
+        {"reg", "query",
+         R"(HKLM\Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)"},
         {.environment = installer.environment(), .capture = true, .timeout = 60});
     EXPECT_NE(decoder.find("wmadmod.dll"), std::string::npos) << decoder;
     test_support::waitForWine(root);
@@ -290,8 +296,8 @@ TEST(RecoverySweep, OnlyTheSetupThatHoldsTheLockSweepsWhatAKilledSetupLeft)
             test_support::writeText(root / name, "half");
         }
     }
-    const std::vector<std::string> kept = {"Downloads/" + demoCatalogue().audio.name, "Install/game/halo2.exe",
-                                           "Logs/halo2.log"};
+    const std::vector<std::string> kept
+        = {"Downloads/" + demoCatalogue().audio.name, "Install/game/halo2.exe", "Logs/halo2.log"};
     for (const auto& name : kept)
         test_support::writeText(root / name, "kept");
     ASSERT_EQ(leftoversIn(root), leftovers);

@@ -29,13 +29,13 @@ const std::string notAnArchive = "The file h2pc_data.bin is not an archive setup
 std::string foreignFolder(const fs::path& root, const std::string& entry)
 {
     return "The folder " + root.string() + " already holds files that Corvanel did not create, such as " + entry
-         + ". Choose an empty folder or an existing Corvanel folder, then retry.";
+        + ". Choose an empty folder or an existing Corvanel folder, then retry.";
 }
 
 HostQueries plentyOfSpace()
 {
     return HostQueries{.freeSpace = [](const fs::path&) { return std::optional<std::uintmax_t>(20'000'000'000); },
-                 .x86Probe = HostQueries::platform().x86Probe};
+                       .x86Probe = HostQueries::platform().x86Probe};
 }
 
 /// Setup on `root` of a game file that is not an archive at all, which gets as far as the lock
@@ -55,7 +55,8 @@ std::string setUpNotAnArchive(const fs::path& root)
 
 /// A file outside every root of a test, which no setup may touch.
 struct Canary {
-    explicit Canary(const fs::path& folder) : folder(folder)
+    explicit Canary(const fs::path& folder)
+        : folder(folder)
     {
         test_support::writeText(folder / "secret", "the user's secret");
         fs::permissions(folder / "secret", fs::perms(0600));
@@ -73,19 +74,23 @@ TEST(RootTrust, AFolderWithAnythingSetupDidNotCreateIsRefusedBeforeAnythingChang
     const struct {
         const char* name;
         std::vector<std::string> files; ///< below the root; a trailing slash makes a folder
-        std::string named;              ///< the entry the message names
+        std::string named; ///< the entry the message names
     } cases[] = {
         {"a home folder", {".bashrc", "Documents/letter.txt", "Downloads/holiday.jpg"}, ".bashrc"},
         {"a partial download of the user's", {"Downloads/big.iso.partial"}, "Downloads/big.iso.partial"},
         {"a sidecar of the user's", {"Downloads/big.iso.partial.json"}, "Downloads/big.iso.partial.json"},
-        {"a hidden file named like an aside sidecar", {"Downloads/." + engine + ".partial.json.old.tmp"},
+        {"a hidden file named like an aside sidecar",
+         {"Downloads/." + engine + ".partial.json.old.tmp"},
          "Downloads/." + engine + ".partial.json.old.tmp"},
         {"a folder named like staging", {"Game-staging-ideas/plan.txt"}, "Game-staging-ideas"},
-        {"staging with a lower-case UUID", {"Game-staging-1b4e28ba-2fa1-41d2-883f-0016d3cca427/"},
+        {"staging with a lower-case UUID",
+         {"Game-staging-1b4e28ba-2fa1-41d2-883f-0016d3cca427/"},
          "Game-staging-1b4e28ba-2fa1-41d2-883f-0016d3cca427"},
         {"notes named like a capture", {"Logs/capture-notes.txt"}, "Logs/capture-notes.txt"},
         {"a record backup", {".installed.json.bak"}, ".installed.json.bak"},
-        {"a user's file beside a finished download", {"Downloads/" + engine, "Downloads/notes.txt"}, "Downloads/notes.txt"},
+        {"a user's file beside a finished download",
+         {"Downloads/" + engine, "Downloads/notes.txt"},
+         "Downloads/notes.txt"},
         {"something in Install", {"Install/game/halo2.exe", "Install/readme.txt"}, "Install/readme.txt"},
         {"something in Runtime", {"Runtime/tools/"}, "Runtime/tools"},
         {"something in Audio-import", {"Audio-import/song.wma"}, "Audio-import/song.wma"},
@@ -125,11 +130,19 @@ TEST(RootTrust, AFreshEmptyOrEarlierRootOfOursIsAcceptedAndOnlyItsLeftoversAreSw
         "Runtime-staging-" + newUuid() + "/lib/",
     };
     const std::vector<std::string> kept = {
-        "Audio-import/wmadmod.dll", "Downloads/" + catalogue.engine.name, "Downloads/" + catalogue.libraries.name,
-        "Downloads/" + catalogue.audio.name + ".partial", "Downloads/" + catalogue.audio.name + ".partial.json",
-        "Install/game/halo2.exe",   "Install/game/saves/slot1.sav",       "Install/prefix/system.reg",
-        "Logs/halo2.log",           "Logs/setup.log",                     "Runtime/wswine.bundle/bin/wine",
-        "Runtime/lib/libinotify.0.dylib", "launcher.lock",
+        "Audio-import/wmadmod.dll",
+        "Downloads/" + catalogue.engine.name,
+        "Downloads/" + catalogue.libraries.name,
+        "Downloads/" + catalogue.audio.name + ".partial",
+        "Downloads/" + catalogue.audio.name + ".partial.json",
+        "Install/game/halo2.exe",
+        "Install/game/saves/slot1.sav",
+        "Install/prefix/system.reg",
+        "Logs/halo2.log",
+        "Logs/setup.log",
+        "Runtime/wswine.bundle/bin/wine",
+        "Runtime/lib/libinotify.0.dylib",
+        "launcher.lock",
     };
     const struct {
         const char* name;

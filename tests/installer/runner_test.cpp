@@ -1,18 +1,18 @@
 #include "installer/display_text.h"
 #include "installer/installer.h"
-#include "installer/platform.h"
 #include "installer/layout.h"
+#include "installer/platform.h"
 #include "installer/runner.h"
-#include "installer/windows/graphics_libraries.h"
 #include "installer/setup_failure.h"
+#include "installer/windows/graphics_libraries.h"
 #include "support/scoped_variable.h"
 #include "support/temp_dir.h"
 #include "support/user_sentences.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <map>
@@ -46,7 +46,10 @@ std::vector<std::string> logLines(const Installer& installer)
     return lines;
 }
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 struct Call {
     double reported;
@@ -66,7 +69,8 @@ protected:
         return [this](double seconds) { calls.push_back({seconds, secondsSince(started)}); };
     }
 
-    std::string failureOf(const std::string& executable, const std::vector<std::string>& arguments, RunOptions options = {})
+    std::string failureOf(const std::string& executable, const std::vector<std::string>& arguments,
+                          RunOptions options = {})
     {
         try {
             installer.run(executable, arguments, options);
@@ -83,10 +87,11 @@ protected:
 TEST_F(Runner, QuickSuccessLogsOneStartAndOneFinishAndReportsAtOnceAndAtTheEnd)
 {
     EXPECT_EQ(installer.run("/bin/sh", {"-c", "exit 0"}, {.progress = recorder()}), "");
-    EXPECT_EQ(logLines(installer), (std::vector<std::string>{
-                                       R"(Starting /bin/sh: ["-c", "exit 0"])",
-                                       "Finished /bin/sh, exit 0, elapsed 0s",
-                                   }));
+    EXPECT_EQ(logLines(installer),
+              (std::vector<std::string>{
+                  R"(Starting /bin/sh: ["-c", "exit 0"])",
+                  "Finished /bin/sh, exit 0, elapsed 0s",
+              }));
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_LT(calls[0].reported, 0.1);
     EXPECT_GE(calls[1].reported, calls[0].reported);
@@ -96,7 +101,10 @@ TEST_F(Runner, QuickSuccessLogsOneStartAndOneFinishAndReportsAtOnceAndAtTheEnd)
 // Wine creates the prefix with its caller's umask: every program runs with one of at least 022.
 TEST_F(Runner, ProgramsRunWithAUmaskOfAtLeast022WhateverTheCallers)
 {
-    const struct { mode_t callers; const char* seen; } cases[] = {{0000, "0022"}, {0002, "0022"}, {0027, "0027"}, {0077, "0077"}};
+    const struct {
+        mode_t callers;
+        const char* seen;
+    } cases[] = {{0000, "0022"}, {0002, "0022"}, {0027, "0027"}, {0077, "0077"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.seen);
         const mode_t before = ::umask(c.callers);
@@ -113,13 +121,21 @@ TEST_F(Runner, NonZeroStatusNamesTheProgramAndItsStatus)
         const char* message;
         const char* finished;
     } cases[] = {
-        {"exit 3", "sh failed (3). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+        {"exit 3",
+         "sh failed (3). Open the setup log for details. If antivirus quarantined a file, review its report before "
+         "retrying.",
          "Finished /bin/sh, exit 3, elapsed 0s"},
-        {"kill -KILL $$", "sh failed (9). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+        {"kill -KILL $$",
+         "sh failed (9). Open the setup log for details. If antivirus quarantined a file, review its report before "
+         "retrying.",
          "Finished /bin/sh, exit 9, elapsed 0s"},
-        {"kill -TERM $$", "sh failed (15). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+        {"kill -TERM $$",
+         "sh failed (15). Open the setup log for details. If antivirus quarantined a file, review its report before "
+         "retrying.",
          "Finished /bin/sh, exit 15, elapsed 0s"},
-        {"kill -PIPE $$", "sh failed (13). Open the setup log for details. If antivirus quarantined a file, review its report before retrying.",
+        {"kill -PIPE $$",
+         "sh failed (13). Open the setup log for details. If antivirus quarantined a file, review its report before "
+         "retrying.",
          "Finished /bin/sh, exit 13, elapsed 0s"},
     };
     for (const auto& c : cases) {
@@ -139,7 +155,8 @@ TEST_F(Runner, NonZeroStatusNamesTheProgramAndItsStatus)
 TEST_F(Runner, TimeOutStopsAProgramThatIgnoresTheRequestThreeSecondsLater)
 {
     const auto start = Clock::now();
-    const std::string message = failureOf("/bin/sh", {"-c", "trap '' TERM; sleep 20"}, {.timeout = 1, .progress = recorder()});
+    const std::string message
+        = failureOf("/bin/sh", {"-c", "trap '' TERM; sleep 20"}, {.timeout = 1, .progress = recorder()});
     const double took = secondsSince(start);
 
     EXPECT_EQ(message, "sh timed out after 1s. Retry setup; details are in the setup log.");
@@ -163,7 +180,8 @@ TEST_F(Runner, TimeOutEndsTheWholeProcessGroup)
     } cases[] = {
         {"both ignore the request", "trap '' TERM; sleep 30 & echo $! > pid; wait", 3.9, 6.0},
         {"only the program's own child ignores it", "(trap '' TERM; exec sleep 30) & echo $! > pid; wait", 0.9, 2.5},
-        {"the program leaves a child behind when asked", "trap 'exit 0' TERM; (trap '' TERM; exec sleep 30) & echo $! > pid; wait", 0.9, 2.5},
+        {"the program leaves a child behind when asked",
+         "trap 'exit 0' TERM; (trap '' TERM; exec sleep 30) & echo $! > pid; wait", 0.9, 2.5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -219,8 +237,9 @@ TEST(RunnerStop, AStopEndsTheRunningProgramsWholeGroupAndStartsNothingMore)
 
 TEST_F(Runner, CaptureReturnsBothStreamsInOrderAndLeavesNoFileBehind)
 {
-    const std::string text = installer.run(
-        "/bin/sh", {"-c", "printf 'out 1\\n'; printf 'err 1\\n' >&2; printf 'out 2 \\342\\234\\223'"}, {.capture = true});
+    const std::string text
+        = installer.run("/bin/sh", {"-c", "printf 'out 1\\n'; printf 'err 1\\n' >&2; printf 'out 2 \\342\\234\\223'"},
+                        {.capture = true});
     EXPECT_EQ(text, "out 1\nerr 1\nout 2 \u2713");
     EXPECT_EQ(logFolder(), std::vector<std::string>{"setup.log"});
     const auto lines = test_support::readLines(installer.log());
@@ -235,9 +254,8 @@ TEST_F(Runner, CaptureFileIsRemovedOnEveryWayOut)
     EXPECT_THROW(installer.run("/bin/sh", {"-c", "printf '\\377'"}, {.capture = true}), std::system_error);
     EXPECT_THROW(installer.run("/bin/sh", {"-c", "echo x; sleep 5"}, {.capture = true, .timeout = 0.2}), SetupFailure);
     EXPECT_THROW(installer.run("/nonexistent/program", {}, {.capture = true}), std::system_error);
-    EXPECT_THROW(installer.run("/bin/sh", {"-c", "sleep 5"}, {.capture = true, .progress = [](double) {
-                                                                  throw std::runtime_error("stop");
-                                                              }}),
+    EXPECT_THROW(installer.run("/bin/sh", {"-c", "sleep 5"},
+                               {.capture = true, .progress = [](double) { throw std::runtime_error("stop"); }}),
                  std::runtime_error);
     EXPECT_EQ(logFolder(), std::vector<std::string>{"setup.log"});
 }
@@ -246,13 +264,14 @@ TEST_F(Runner, OutputWithoutCaptureIsAppendedToTheSetupLogBetweenTheStampedLines
 {
     installer.report("Unpacking the verified runtime");
     installer.run("/bin/sh", {"-c", "echo to standard output; echo to standard error >&2"});
-    EXPECT_EQ(logLines(installer), (std::vector<std::string>{
-                                       "Unpacking the verified runtime",
-                                       R"(Starting /bin/sh: ["-c", "echo to standard output; echo to standard error >&2"])",
-                                       "to standard output",
-                                       "to standard error",
-                                       "Finished /bin/sh, exit 0, elapsed 0s",
-                                   }));
+    EXPECT_EQ(logLines(installer),
+              (std::vector<std::string>{
+                  "Unpacking the verified runtime",
+                  R"(Starting /bin/sh: ["-c", "echo to standard output; echo to standard error >&2"])",
+                  "to standard output",
+                  "to standard error",
+                  "Finished /bin/sh, exit 0, elapsed 0s",
+              }));
 }
 
 TEST_F(Runner, AMissingProgramFailsWithThePlatformErrorAndNoFinishedLine)
@@ -278,26 +297,33 @@ TEST_F(Runner, AMissingProgramFailsWithThePlatformErrorAndNoFinishedLine)
 TEST_F(Runner, ArgumentsReachTheProgramVerbatimAndAreQuotedInTheLog)
 {
     const std::vector<std::string> arguments = {
-        "[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*", "", "\x01\x1f\x7f", "caf\u00e9",
+        "[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*",
+        "",     "\x01\x1f\x7f",      "caf\u00e9",
     };
-    std::string expected = "[a \"quoted\" word][back\\slash][line\nfeed][tab\there][$HOME][*][][\x01\x1f\x7f][caf\u00e9]";
+    std::string expected
+        = "[a \"quoted\" word][back\\slash][line\nfeed][tab\there][$HOME][*][][\x01\x1f\x7f][caf\u00e9]";
     EXPECT_EQ(installer.run("/usr/bin/printf", arguments, {.capture = true}), expected);
-    EXPECT_EQ(logLines(installer).front(),
-              R"(Starting /usr/bin/printf: ["[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*", "", "\x01\x1f\x7f", "café"])");
+    EXPECT_EQ(
+        logLines(installer).front(),
+        R"(Starting /usr/bin/printf: ["[%s]", "a \"quoted\" word", "back\\slash", "line\nfeed", "tab\there", "$HOME", "*", "", "\x01\x1f\x7f", "café"])");
     EXPECT_EQ(quotedArguments({}), "[]");
     // One escape style with the program's output lines: bytes as \xHH, never another notation.
-    EXPECT_EQ(quotedArguments({"\r", std::string(1, '\0'), "\u0085", "\xff\x1b"}), R"(["\r", "\x00", "\xc2\x85", "\xff\e"])");
+    EXPECT_EQ(quotedArguments({"\r", std::string(1, '\0'), "\u0085", "\xff\x1b"}),
+              R"(["\r", "\x00", "\xc2\x85", "\xff\e"])");
 }
 
 TEST_F(Runner, HonoursEnvironmentAndWorkingFolderAndReadsNothing)
 {
     const std::string text = installer.run(
         "/bin/sh", {"-c", "pwd; echo \"$GREETING\"; echo \"${HOME-no home}\"; readlink /proc/self/fd/0; cat"},
-        {.environment = Environment{{"GREETING", "hello there"}, {"PATH", "/usr/bin:/bin"}}, .directory = root / "Logs", .capture = true});
+        {.environment = Environment{{"GREETING", "hello there"}, {"PATH", "/usr/bin:/bin"}},
+         .directory = root / "Logs",
+         .capture = true});
     EXPECT_EQ(text, (root / "Logs").string() + "\nhello there\nno home\n/dev/null\n");
 
     ::setenv("CORVANEL_INHERITED", "passed on", 1);
-    const std::string inherited = installer.run("/bin/sh", {"-c", "echo \"$CORVANEL_INHERITED\"; pwd"}, {.capture = true});
+    const std::string inherited
+        = installer.run("/bin/sh", {"-c", "echo \"$CORVANEL_INHERITED\"; pwd"}, {.capture = true});
     ::unsetenv("CORVANEL_INHERITED");
     EXPECT_EQ(inherited, "passed on\n" + fs::current_path().string() + "\n");
 }
@@ -336,8 +362,9 @@ TEST_F(Runner, AnUnusableLogFailsBeforeTheProgramStarts)
         installer.run("/bin/sh", {"-c", "echo ran > '" + (root / "ran").string() + "'"});
         ADD_FAILURE() << "ran";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "Corvanel cannot write to " + (root / "Logs/setup.log").string()
-                                         + ": it is a folder, not a regular file of its own. Remove it, then retry.");
+        EXPECT_EQ(failure.message(),
+                  "Corvanel cannot write to " + (root / "Logs/setup.log").string()
+                      + ": it is a folder, not a regular file of its own. Remove it, then retry.");
     }
     EXPECT_FALSE(fs::exists(root / "ran"));
 
@@ -348,8 +375,9 @@ TEST_F(Runner, AnUnusableLogFailsBeforeTheProgramStarts)
         Installer(piped.path()).run("/bin/true", {});
         ADD_FAILURE() << "ran";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "Corvanel cannot write to " + (piped / "Logs/setup.log").string()
-                                         + ": it is a named pipe, not a regular file of its own. Remove it, then retry.")
+        EXPECT_EQ(failure.message(),
+                  "Corvanel cannot write to " + (piped / "Logs/setup.log").string()
+                      + ": it is a named pipe, not a regular file of its own. Remove it, then retry.")
             << "a pipe that nobody reads does not hang setup";
     }
 
@@ -405,7 +433,8 @@ std::map<std::string, std::string> loadOrders(std::string_view overrides)
             const std::string_view names = rule.substr(0, equals);
             for (std::size_t from = 0; from <= names.size();) {
                 const std::size_t comma = std::min(names.find(',', from), names.size());
-                orders[lowerCased(std::string(names.substr(from, comma - from)))] = std::string(rule.substr(equals + 1));
+                orders[lowerCased(std::string(names.substr(from, comma - from)))]
+                    = std::string(rule.substr(equals + 1));
                 from = comma + 1;
             }
         }
@@ -414,7 +443,10 @@ std::map<std::string, std::string> loadOrders(std::string_view overrides)
     return orders;
 }
 
-std::string libraryName(const char* file) { return lowerCased(fs::path(file).stem().string()); }
+std::string libraryName(const char* file)
+{
+    return lowerCased(fs::path(file).stem().string());
+}
 
 // Wine's programs see the user's environment without the user's own Wine or loader settings, a
 // prefix of this root's, and the libraries the game brings or setup installs before Wine's own.
@@ -432,9 +464,8 @@ TEST(WineEnvironment, KeepsTheUsersVariablesButNoneOfTheirWineSettings)
 
     const Installer installer(root.path());
     const Environment environment = installer.environment();
-    const auto steersWine = [](const std::string& name) {
-        return name.starts_with("WINE") || platform::isForeignWineVariable(name);
-    };
+    const auto steersWine
+        = [](const std::string& name) { return name.starts_with("WINE") || platform::isForeignWineVariable(name); };
 
     for (char** entry = environ; *entry; ++entry) {
         const std::string_view line(*entry);
@@ -460,7 +491,8 @@ TEST(WineEnvironment, KeepsTheUsersVariablesButNoneOfTheirWineSettings)
         EXPECT_FALSE(inherited && value == inherited);
     }
     EXPECT_FALSE(environment.contains("WINESERVER"));
-    EXPECT_FALSE(environment.contains("DYLD_INSERT_LIBRARIES") && platform::isForeignWineVariable("DYLD_INSERT_LIBRARIES"));
+    EXPECT_FALSE(environment.contains("DYLD_INSERT_LIBRARIES")
+                 && platform::isForeignWineVariable("DYLD_INSERT_LIBRARIES"));
     for (const auto& [name, value] : system)
         EXPECT_EQ(environment.at(name), value) << name;
 
@@ -502,7 +534,8 @@ TEST(WineEnvironment, PathsAreAbsoluteForARelativeRoot)
 // escaped, however the run ends: no program writes raw bytes into the log.
 TEST_F(Runner, ProgramOutputIsEscapedOnItsWayIntoTheSetupLog)
 {
-    const std::string script = R"(printf 'colour \033[31mred\033[0m\n'; printf 'bell \a tab \t return \r\n' >&2; printf 'byte \377 end')";
+    const std::string script
+        = R"(printf 'colour \033[31mred\033[0m\n'; printf 'bell \a tab \t return \r\n' >&2; printf 'byte \377 end')";
     const struct {
         const char* name;
         std::string script;
@@ -521,11 +554,12 @@ TEST_F(Runner, ProgramOutputIsEscapedOnItsWayIntoTheSetupLog)
         }
         const auto lines = logLines(installer);
         ASSERT_EQ(lines.size(), 5u) << test_support::readText(installer.log());
-        EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 1), (std::vector<std::string>{
-                                                                                     "colour \\e[31mred\\e[0m",
-                                                                                     "bell \\x07 tab \\t return \\r",
-                                                                                     "byte \\xff end",
-                                                                                 }));
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 1),
+                  (std::vector<std::string>{
+                      "colour \\e[31mred\\e[0m",
+                      "bell \\x07 tab \\t return \\r",
+                      "byte \\xff end",
+                  }));
         EXPECT_EQ(lines.back().rfind(c.last, 0), 0u) << lines.back();
         EXPECT_EQ(logFolder(), std::vector<std::string>{"setup.log"}) << "no output file is left";
     }

@@ -16,9 +16,12 @@ TEST(Describe, GivesEachErrorAsOneCompleteSentence)
     const auto exists = std::make_error_code(std::errc::file_exists);
     const auto missing = std::make_error_code(std::errc::no_such_file_or_directory);
     EXPECT_EQ(describe(SetupFailure("Free some space and retry.")), "Free some space and retry.");
-    EXPECT_EQ(describe(filesystem_error("Unable to create the folder", "/x/y", exists)), "Unable to create the folder /x/y: File exists.");
-    EXPECT_EQ(describe(filesystem_error("Unable to move", "/a b", "/c", exists)), "Unable to move /a b to /c: File exists.");
-    EXPECT_EQ(describe(filesystem_error("cannot create directories", "/x", missing)), "Cannot create directories /x: No such file or directory.");
+    EXPECT_EQ(describe(filesystem_error("Unable to create the folder", "/x/y", exists)),
+              "Unable to create the folder /x/y: File exists.");
+    EXPECT_EQ(describe(filesystem_error("Unable to move", "/a b", "/c", exists)),
+              "Unable to move /a b to /c: File exists.");
+    EXPECT_EQ(describe(filesystem_error("cannot create directories", "/x", missing)),
+              "Cannot create directories /x: No such file or directory.");
     EXPECT_EQ(describe(filesystem_error("", "/x", missing)), "No such file or directory: /x.");
     EXPECT_EQ(describe(filesystem_error("", missing)), "No such file or directory.");
     EXPECT_EQ(describe(std::system_error(ENOENT, std::generic_category(), "Unable to start /bin/x")),

@@ -33,7 +33,8 @@ TEST(SetupLog, FirstReportCreatesThePrivateLogWithOneStampedLine)
     installer.report("two\nlines");
     const auto after = std::chrono::system_clock::now();
 
-    EXPECT_EQ(shown, (std::vector<std::string>{"Importing your Halo 2 files", "Importing your Halo 2 files", "two\nlines"}));
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"Importing your Halo 2 files", "Importing your Halo 2 files", "two\nlines"}));
     EXPECT_EQ(test_support::permissionsOf(root / "Logs/setup.log"), 0600u);
     const auto lines = test_support::readLines(root / "Logs/setup.log");
     ASSERT_EQ(lines.size(), 3u);
@@ -56,7 +57,8 @@ TEST(SetupLog, AnUnusableLogLosesTheLineButNotTheReport)
     } cases[] = {
         {"Logs is a file", [](const fs::path& root) { test_support::writeText(root / "Logs", "not a folder"); }},
         {"setup.log is a folder", [](const fs::path& root) { fs::create_directories(root / "Logs/setup.log"); }},
-        {"setup.log is a pipe that nobody reads", [](const fs::path& root) {
+        {"setup.log is a pipe that nobody reads",
+         [](const fs::path& root) {
              fs::create_directories(root / "Logs");
              ::mkfifo((root / "Logs/setup.log").c_str(), 0600);
          }},
@@ -77,7 +79,8 @@ TEST(SetupLog, AnUnusableLogLosesTheLineButNotTheReport)
 TEST(SetupLog, StampsAreUtcWithWholeSeconds)
 {
     EXPECT_EQ(timestamp(std::chrono::system_clock::from_time_t(1'796'458'000)), "2026-12-05T08:06:40Z");
-    EXPECT_EQ(timestamp(std::chrono::system_clock::from_time_t(0) + std::chrono::milliseconds(999)), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(timestamp(std::chrono::system_clock::from_time_t(0) + std::chrono::milliseconds(999)),
+              "1970-01-01T00:00:00Z");
 }
 
 TEST(SetupLog, TailKeepsTheLastLinesOfWhatItReads)
@@ -91,7 +94,8 @@ TEST(SetupLog, TailKeepsTheLastLinesOfWhatItReads)
 
     EXPECT_EQ(readLogTail(log, 3, 1 << 20), "line 99\nline 100\nno line feed at the end \\e[31m\n")
         << "control characters are shown, not obeyed";
-    EXPECT_EQ(readLogTail(log, 1000, 1 << 20).substr(0, 14), "line 1\nline 2\n") << "fewer lines than asked: all of them";
+    EXPECT_EQ(readLogTail(log, 1000, 1 << 20).substr(0, 14), "line 1\nline 2\n")
+        << "fewer lines than asked: all of them";
     // Only the end is read: the line cut by the byte limit is dropped, not shown in part.
     EXPECT_EQ(readLogTail(log, 1000, 50), "line 99\nline 100\nno line feed at the end \\e[31m\n");
     EXPECT_EQ(readLogTail(folder / "absent.log", 10, 100), "");

@@ -54,11 +54,11 @@ std::string treeState(const fs::path& folder)
 {
     std::map<std::string, std::string> lines;
     const auto describe = [&](const fs::path& item) {
-        struct stat status {};
+        struct stat status { };
         if (::lstat(item.c_str(), &status) != 0)
             return;
         std::string line = std::to_string(status.st_mode) + " " + std::to_string(status.st_mtim.tv_sec) + "."
-                           + std::to_string(status.st_mtim.tv_nsec) + " links " + std::to_string(status.st_nlink);
+            + std::to_string(status.st_mtim.tv_nsec) + " links " + std::to_string(status.st_nlink);
         if (S_ISREG(status.st_mode))
             line += " content " + std::to_string(std::hash<std::string>{}(readText(item)));
         else if (S_ISLNK(status.st_mode))

@@ -9,7 +9,8 @@
 
 namespace corvanel::test_support {
 
-ReleasedFifo::ReleasedFifo(std::filesystem::path path) : path_(std::move(path))
+ReleasedFifo::ReleasedFifo(std::filesystem::path path)
+    : path_(std::move(path))
 {
     if (::mkfifo(path_.c_str(), 0600) != 0)
         throw std::runtime_error("could not create the pipe " + path_.string());
@@ -18,7 +19,7 @@ ReleasedFifo::ReleasedFifo(std::filesystem::path path) : path_(std::move(path))
             // Succeeds only while a reader has it open, which the writer's close then ends.
             const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
             if (fd >= 0) {
-                struct stat status {};
+                struct stat status { };
                 if (::fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode))
                     ++released_;
                 ::close(fd);
@@ -34,8 +35,14 @@ ReleasedFifo::~ReleasedFifo()
     releaser_.join();
 }
 
-ScopedUmask::ScopedUmask(mode_t mask) : saved_(::umask(mask)) {}
+ScopedUmask::ScopedUmask(mode_t mask)
+    : saved_(::umask(mask))
+{
+}
 
-ScopedUmask::~ScopedUmask() { ::umask(saved_); }
+ScopedUmask::~ScopedUmask()
+{
+    ::umask(saved_);
+}
 
 } // namespace corvanel::test_support

@@ -11,14 +11,17 @@ namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
-HttpsServer::HttpsServer() : folder_(dir_ / "served"), work_(dir_ / "work")
+HttpsServer::HttpsServer()
+    : folder_(dir_ / "served")
+    , work_(dir_ / "work")
 {
     fs::create_directories(folder_);
     fs::create_directories(work_);
     const fs::path python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "/usr/local/bin/python3";
     process_.emplace(ChildProcess::spawn({
         .executable = python.string(),
-        .arguments = {fs::path(CORVANEL_SOURCE_DIR "/tests/support/https_server.py").string(), folder_.string(), work_.string()},
+        .arguments
+        = {fs::path(CORVANEL_SOURCE_DIR "/tests/support/https_server.py").string(), folder_.string(), work_.string()},
     }));
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -71,7 +74,8 @@ std::int64_t HttpsServer::bytesSent(const std::string& name) const
     return total;
 }
 
-ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name, const std::string& value) : name_(std::move(name))
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(std::string name, const std::string& value)
+    : name_(std::move(name))
 {
     if (const char* old = std::getenv(name_.c_str()))
         previous_ = old;

@@ -51,12 +51,12 @@ void writeAll(int fd, const std::string& text)
         held = true;
         writeAll(events, "H");
         char ignored;
-        while (::read(resume, &ignored, 1) < 0 && errno == EINTR) {
-        }
+        while (::read(resume, &ignored, 1) < 0 && errno == EINTR) { }
     };
     std::string outcome;
     try {
-        Installer(request.root, report, request.catalogue, request.host).install(request.game, request.audio, request.cache);
+        Installer(request.root, report, request.catalogue, request.host)
+            .install(request.game, request.audio, request.cache);
         outcome = "S";
     } catch (const std::exception& error) {
         outcome = "F" + describe(error);
@@ -67,11 +67,15 @@ void writeAll(int fd, const std::string& text)
     ::_exit(0);
 }
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 } // namespace
 
-InstallProcess::InstallProcess(const InstallRequest& request) : root_(request.root)
+InstallProcess::InstallProcess(const InstallRequest& request)
+    : root_(request.root)
 {
     int events[2], resume[2];
     if (::pipe2(events, O_CLOEXEC) != 0 || ::pipe2(resume, O_CLOEXEC) != 0)
@@ -143,8 +147,7 @@ void InstallProcess::kill()
     if (pid_ <= 0)
         return;
     ::kill(pid_, SIGKILL);
-    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) { }
     pid_ = -1;
     waitForToolsUsing(root_);
 }
@@ -166,8 +169,7 @@ InstallOutcome InstallProcess::finish()
         events_ = -1;
     }
     if (pid_ > 0) {
-        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) { }
         pid_ = -1;
     }
     std::string text = received_;
@@ -219,7 +221,7 @@ void waitForToolsUsing(const fs::path& root, double seconds)
 
 std::string holdersOf(const fs::path& file)
 {
-    struct stat wanted {};
+    struct stat wanted { };
     if (::stat(file.c_str(), &wanted) != 0)
         return "";
     std::string text;
@@ -235,8 +237,9 @@ std::string holdersOf(const fs::path& file)
         std::error_code unreadable;
         for (fs::directory_iterator fd(entry->path() / "fd", unreadable), last; !unreadable && fd != last;
              fd.increment(unreadable)) {
-            struct stat open {};
-            if (::stat(fd->path().c_str(), &open) == 0 && open.st_dev == wanted.st_dev && open.st_ino == wanted.st_ino) {
+            struct stat open { };
+            if (::stat(fd->path().c_str(), &open) == 0 && open.st_dev == wanted.st_dev
+                && open.st_ino == wanted.st_ino) {
                 std::string command = readText(entry->path() / "cmdline");
                 std::replace(command.begin(), command.end(), '\0', ' ');
                 text += name + ": " + command + "\n";

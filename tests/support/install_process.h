@@ -58,8 +58,8 @@ private:
 
     std::filesystem::path root_;
     pid_t pid_ = -1;
-    int events_ = -1;   ///< read end: 'H' when held, then 'S', or 'F' and the failure text
-    int resume_ = -1;   ///< write end: closing it lets a held install go on
+    int events_ = -1; ///< read end: 'H' when held, then 'S', or 'F' and the failure text
+    int resume_ = -1; ///< write end: closing it lets a held install go on
     std::string received_;
 };
 

@@ -30,7 +30,7 @@ std::string contentTree(const fs::path& folder)
     std::map<std::string, std::string> lines;
     std::error_code error;
     for (fs::recursive_directory_iterator walk(folder, error), end; !error && walk != end; walk.increment(error)) {
-        struct stat status {};
+        struct stat status { };
         if (::lstat(walk->path().c_str(), &status) != 0)
             continue;
         std::string line = std::to_string(status.st_mode);

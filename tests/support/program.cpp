@@ -68,8 +68,7 @@ StartedProgram::~StartedProgram()
 ProgramOutcome StartedProgram::finish()
 {
     int raw = 0;
-    while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) { }
     pid_ = -1;
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out_), readText(err_)};
 }

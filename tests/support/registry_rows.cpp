@@ -21,7 +21,8 @@ void expectRegistryRowsReadBack(const Installer& installer)
     const RunOptions query{.environment = installer.environment(), .capture = true, .timeout = 60};
     for (const auto& row : expectedRegistryRows) {
         SCOPED_TRACE(std::string(row.key) + " " + row.name);
-        const std::string answer = installer.run(installer.wine().string(), {"reg", "query", row.key, "/v", row.name}, query);
+        const std::string answer
+            = installer.run(installer.wine().string(), {"reg", "query", row.key, "/v", row.name}, query);
         // reg prints "    NAME    REG_SZ    DATA" and ends its lines with CR LF.
         EXPECT_NE(answer.find(std::string(row.name) + "    REG_SZ    " + row.data + "\r"), std::string::npos) << answer;
     }

@@ -9,7 +9,8 @@ namespace corvanel::test_support {
 /// Sets an environment variable for its lifetime, then puts back what was there before.
 class ScopedVariable {
 public:
-    ScopedVariable(const char* name, const char* value) : name_(name)
+    ScopedVariable(const char* name, const char* value)
+        : name_(name)
     {
         if (const char* old = std::getenv(name))
             old_ = old;

@@ -18,7 +18,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string errorText(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string errorText(const std::string& what)
+{
+    return what + ": " + std::strerror(errno);
+}
 
 /// Moves the test process into a mount namespace of its own, once; empty on success.
 std::string privateMounts()
@@ -70,7 +73,8 @@ ScratchMount ScratchMount::readOnly(const fs::path& folder)
 }
 
 ScratchMount::ScratchMount(ScratchMount&& other) noexcept
-    : folder_(std::exchange(other.folder_, {})), reason_(std::move(other.reason_))
+    : folder_(std::exchange(other.folder_, {}))
+    , reason_(std::move(other.reason_))
 {
 }
 
@@ -80,7 +84,8 @@ ScratchMount::~ScratchMount()
         ::umount2(folder_.c_str(), MNT_DETACH);
 }
 
-ImmutableFolder::ImmutableFolder(fs::path folder) : folder_(std::move(folder))
+ImmutableFolder::ImmutableFolder(fs::path folder)
+    : folder_(std::move(folder))
 {
     applied_ = fs::exists("/usr/bin/chattr") && runProgram({"/usr/bin/chattr", "+i", folder_.string()}) == 0;
 }

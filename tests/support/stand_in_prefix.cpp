@@ -57,8 +57,8 @@ void writeStandInPrefix(const fs::path& prefix)
         auto& hive = key.starts_with("HKCU") ? user : system;
         hive[key.substr(5)].emplace_back(setting.name, setting.data);
     }
-    system[R"(Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)"]
-        .emplace_back("@", R"(C:\windows\syswow64\wmadmod.dll)");
+    system[R"(Software\Classes\Wow6432Node\CLSID\{2EEB4ADF-4578-4D10-BCA7-BB955F56320A}\InprocServer32)"].emplace_back(
+        "@", R"(C:\windows\syswow64\wmadmod.dll)");
     write(prefix / "system.reg", registryText(system));
     write(prefix / "user.reg", registryText(user));
 

@@ -26,7 +26,10 @@ TempDir::TempDir()
     path_ = pattern;
 }
 
-TempDir::~TempDir() { removeTreeQuietly(path_); }
+TempDir::~TempDir()
+{
+    removeTreeQuietly(path_);
+}
 
 void writeText(const fs::path& file, const std::string& content)
 {
@@ -71,8 +74,8 @@ std::vector<std::string> treeOf(const fs::path& folder)
 
 std::string validRecordText()
 {
-    return InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = "WS12WineCX24.0.7_7.tar.xz",
-                              .installedAt = 786'625'592.25}
+    return InstallationRecord{
+        .format = 1, .launcherVersion = "0.2.1", .engine = "WS12WineCX24.0.7_7.tar.xz", .installedAt = 786'625'592.25}
         .encode();
 }
 
@@ -81,7 +84,9 @@ void makeInstalledState(const fs::path& root)
     // The stand-in Wine serves both runtimes: the unpacked one's place, and the record names it.
     const fs::path wine = fs::absolute(root / "Runtime/wswine.bundle/bin/wine");
     writeText(root / "installed.json",
-              InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = "wine-8.0 (stand-in) at " + wine.string(),
+              InstallationRecord{.format = 1,
+                                 .launcherVersion = "0.2.1",
+                                 .engine = "wine-8.0 (stand-in) at " + wine.string(),
                                  .installedAt = 786'625'592.25}
                   .encode());
     for (const char* file : {"halo2.exe", "xlive.dll", "d3dx9_31.dll", "d3dx9_43.dll", "D3DCompiler_43.dll"})
@@ -117,7 +122,7 @@ bool processGone(pid_t pid, double seconds)
 
 unsigned permissionsOf(const fs::path& file)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(file.c_str(), &info) != 0)
         throw std::runtime_error("stat failed: " + file.string());
     return info.st_mode & 0777;

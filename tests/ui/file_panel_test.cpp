@@ -25,8 +25,9 @@ namespace {
 
 const FilePanel gamePanel{
     .title = QStringLiteral("Choose your Halo 2 installer folder"),
-    .message = QStringLiteral("Choose h2pc_installer_2.1. You can also select its ZIP, h2pc_data.bin, or a complete game "
-                              "folder. Audio support is set up automatically."),
+    .message
+    = QStringLiteral("Choose h2pc_installer_2.1. You can also select its ZIP, h2pc_data.bin, or a complete game "
+                     "folder. Audio support is set up automatically."),
     .folders = true,
 };
 const FilePanel audioPanel{
@@ -55,11 +56,23 @@ std::optional<QUrl> runPanel(const FilePanel& panel, const std::function<void(QD
     return runFilePanel(panel);
 }
 
-QTreeView* details(QDialog& dialog) { return dialog.findChild<QTreeView*>("listing"); }
-QLineEdit* typed(QDialog& dialog) { return dialog.findChild<QLineEdit*>("nameField"); }
-QPushButton* openButton(QDialog& dialog) { return dialog.findChild<QPushButton*>("openButton"); }
+QTreeView* details(QDialog& dialog)
+{
+    return dialog.findChild<QTreeView*>("listing");
+}
+QLineEdit* typed(QDialog& dialog)
+{
+    return dialog.findChild<QLineEdit*>("nameField");
+}
+QPushButton* openButton(QDialog& dialog)
+{
+    return dialog.findChild<QPushButton*>("openButton");
+}
 /// The folder the panel is viewing.
-QString viewed(QDialog& dialog) { return dialog.property("folder").toString(); }
+QString viewed(QDialog& dialog)
+{
+    return dialog.property("folder").toString();
+}
 
 /// Waits until the folder being viewed is listed.
 void waitListed(QDialog& dialog)
@@ -81,7 +94,10 @@ void typeAndEnter(QDialog& dialog, const QString& text)
     QTest::keyClick(field, Qt::Key_Return);
 }
 
-QString canonical(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
+QString canonical(const QString& path)
+{
+    return QFileInfo(path).canonicalFilePath();
+}
 
 } // namespace
 
@@ -229,7 +245,9 @@ private slots:
     void foldersOnlyPanelListsAndChoosesFolders()
     {
         const FilePanel folderPanel{.title = QStringLiteral("Choose the installation folder"),
-                                    .message = QStringLiteral("Choose an empty folder."), .folders = true, .foldersOnly = true};
+                                    .message = QStringLiteral("Choose an empty folder."),
+                                    .folders = true,
+                                    .foldersOnly = true};
         const auto chosen = runPanel(folderPanel, [&](QDialog& dialog) {
             typeAndEnter(dialog, installer());
             waitListed(dialog);

@@ -18,7 +18,8 @@ const QString decoderContent = QStringLiteral("MZ fixture decoder");
 
 } // namespace
 
-DataHome::DataHome() : previous_(qgetenv("XDG_DATA_HOME"))
+DataHome::DataHome()
+    : previous_(qgetenv("XDG_DATA_HOME"))
 {
     if (!dir_.isValid())
         throw std::runtime_error("cannot create a temporary folder");
@@ -33,8 +34,14 @@ DataHome::~DataHome()
         qputenv("XDG_DATA_HOME", previous_);
 }
 
-fs::path DataHome::path() const { return fs::path(dir_.path().toStdString()); }
-fs::path DataHome::root() const { return path() / "Corvanel"; }
+fs::path DataHome::path() const
+{
+    return fs::path(dir_.path().toStdString());
+}
+fs::path DataHome::root() const
+{
+    return path() / "Corvanel";
+}
 
 void writeText(const fs::path& file, const QString& text)
 {
@@ -48,9 +55,11 @@ void writeInstallation(const fs::path& root, const QString& wineBody)
 {
     // The stand-in Wine sits where the unpacked runtime keeps it, and the record names it.
     const fs::path wine = fs::absolute(root / "Runtime" / "wswine.bundle" / "bin" / "wine");
-    writeText(root / "installed.json",
-              QStringLiteral(R"({"format":1,"launcherVersion":"0.2.1","engine":"wine-8.0 (stand-in) at %1","installedAt":700000000})")
-                  .arg(QString::fromStdString(wine.string())));
+    writeText(
+        root / "installed.json",
+        QStringLiteral(
+            R"({"format":1,"launcherVersion":"0.2.1","engine":"wine-8.0 (stand-in) at %1","installedAt":700000000})")
+            .arg(QString::fromStdString(wine.string())));
     const fs::path game = root / "Install" / "game";
     const fs::path prefix = root / "Install" / "prefix";
     writeText(game / "halo2.exe", "MZ");

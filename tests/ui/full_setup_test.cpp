@@ -66,9 +66,12 @@ private slots:
         QCOMPARE(model.error(), QString());
         for (const QStringList& trail : stateTrail)
             QCOMPARE(trail, (QStringList{"waiting", "running", "done"}));
-        QCOMPARE(stepTexts, (QStringList{"Step 1 of 6", "Step 2 of 6", "Step 3 of 6", "Step 4 of 6", "Step 5 of 6", "Step 6 of 6"}));
-        QCOMPARE(details, (QStringList{"Wine is creating the Windows environment.", "Wine is applying the game's settings.",
-                                       "Wine is registering the audio decoder.", "Wine is saving the Windows environment."}));
+        QCOMPARE(
+            stepTexts,
+            (QStringList{"Step 1 of 6", "Step 2 of 6", "Step 3 of 6", "Step 4 of 6", "Step 5 of 6", "Step 6 of 6"}));
+        QCOMPARE(details,
+                 (QStringList{"Wine is creating the Windows environment.", "Wine is applying the game's settings.",
+                              "Wine is registering the audio decoder.", "Wine is saving the Windows environment."}));
         QVERIFY(model.ready());
         QCOMPARE(model.status(), QStringLiteral("Your installation is ready."));
         QVERIFY(test_support::findItem(window, "playScreen")->isVisible());

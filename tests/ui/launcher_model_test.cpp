@@ -11,9 +11,9 @@
 #include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTest>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThreadPool>
 
 #include <atomic>
@@ -36,8 +36,8 @@ const QString readyToSetUpWithAudio = QStringLiteral("Ready to set up with the a
 const QString installed = QStringLiteral("Your installation is ready.");
 const QString needsAttention = QStringLiteral("Setup needs attention. Your source files are unchanged.");
 const QString starting = QStringLiteral("Halo 2 is starting. The first launch can take a few minutes.");
-const QString repairPrompt
-    = QStringLiteral("Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are.");
+const QString repairPrompt = QStringLiteral(
+    "Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are.");
 const QString setUpAgainPrompt
     = QStringLiteral("Your game files need to be set up again. Press Set up again; your saves are kept.");
 const QString repairNeedsAttention = QStringLiteral("Repair needs attention. Your game and saves are unchanged.");
@@ -85,10 +85,13 @@ struct Panels {
 /// Every notification of the model, counted per property.
 struct Spies {
     explicit Spies(LauncherModel& model)
-        : gameURL(&model, &LauncherModel::gameURLChanged), audioURL(&model, &LauncherModel::audioURLChanged),
-          busy(&model, &LauncherModel::busyChanged),
-          playing(&model, &LauncherModel::playingChanged), ready(&model, &LauncherModel::readyChanged),
-          status(&model, &LauncherModel::statusChanged), error(&model, &LauncherModel::errorChanged)
+        : gameURL(&model, &LauncherModel::gameURLChanged)
+        , audioURL(&model, &LauncherModel::audioURLChanged)
+        , busy(&model, &LauncherModel::busyChanged)
+        , playing(&model, &LauncherModel::playingChanged)
+        , ready(&model, &LauncherModel::readyChanged)
+        , status(&model, &LauncherModel::statusChanged)
+        , error(&model, &LauncherModel::errorChanged)
     {
     }
     QSignalSpy gameURL, audioURL, busy, playing, ready, status, error;
@@ -208,8 +211,9 @@ private slots:
         QCOMPARE(model.status(), needsAttention);
         QCOMPARE(model.ready(), false);
         QCOMPARE(spies.ready.count(), 0);
-        QCOMPARE(model.error(), QStringLiteral("The selected game files are no longer available. Choose your "
-                                               "h2pc_installer_2.1 folder again."));
+        QCOMPARE(model.error(),
+                 QStringLiteral("The selected game files are no longer available. Choose your "
+                                "h2pc_installer_2.1 folder again."));
         QCOMPARE(model.gameName(), QStringLiteral("gone"));
         QCOMPARE(model.audioName(), QStringLiteral("MPSetup.exe"));
 
@@ -231,11 +235,13 @@ private slots:
         panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
         LauncherModel model({
             .choose = panels.seam(),
-            .setup = [](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
-                installer.report("Importing your Halo 2 files");
-                installer.report("Downloading and verifying the compatibility runtime · about 341 MB");
-                writeInstallation(installer.root());
-            },
+            .setup =
+                [](const Installer& installer, const fs::path&, const std::optional<fs::path>&,
+                   const std::optional<fs::path>&) {
+                    installer.report("Importing your Halo 2 files");
+                    installer.report("Downloading and verifying the compatibility runtime · about 341 MB");
+                    writeInstallation(installer.root());
+                },
         });
         model.selectGame();
         QStringList statuses;
@@ -244,9 +250,9 @@ private slots:
 
         model.install();
         QVERIFY(ready.wait(10'000));
-        QCOMPARE(statuses, (QStringList{"Importing your Halo 2 files",
-                                        "Downloading and verifying the compatibility runtime · about 341 MB",
-                                        installed}));
+        QCOMPARE(statuses,
+                 (QStringList{"Importing your Halo 2 files",
+                              "Downloading and verifying the compatibility runtime · about 341 MB", installed}));
         QCOMPARE(model.busy(), false);
         QCOMPARE(model.ready(), true);
         QVERIFY(model.newlyInstalled());
@@ -266,11 +272,13 @@ private slots:
         std::atomic<int> runs = 0;
         LauncherModel model({
             .choose = panels.seam(),
-            .setup = [&runs, released](const Installer&, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
-                ++runs;
-                released.wait();
-                throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
-            },
+            .setup =
+                [&runs, released](const Installer&, const fs::path&, const std::optional<fs::path>&,
+                                  const std::optional<fs::path>&) {
+                    ++runs;
+                    released.wait();
+                    throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
+                },
         });
         model.selectGame();
         Spies spies(model);
@@ -297,12 +305,14 @@ private slots:
         std::atomic<bool> ended = false;
         auto model = std::make_unique<LauncherModel>(LauncherServices{
             .choose = panels.seam(),
-            .setup = [released, &ended](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
-                released.wait();
-                installer.report("Importing your Halo 2 files");
-                ended = true;
-                throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
-            },
+            .setup =
+                [released, &ended](const Installer& installer, const fs::path&, const std::optional<fs::path>&,
+                                   const std::optional<fs::path>&) {
+                    released.wait();
+                    installer.report("Importing your Halo 2 files");
+                    ended = true;
+                    throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
+                },
         });
         LauncherModel survivor;
         Spies survivorSpies(survivor);
@@ -330,10 +340,9 @@ private slots:
         QTest::addColumn<bool>("installed");
         QTest::addColumn<bool>("lockedElsewhere");
         QTest::addColumn<QString>("message");
-        QTest::newRow("setup incomplete") << false << false
-                                          << "Setup is incomplete. Complete setup before launching Halo 2.";
-        QTest::newRow("another launcher") << true << true
-                                          << QString::fromStdString(test_support::competingLauncher);
+        QTest::newRow("setup incomplete")
+            << false << false << "Setup is incomplete. Complete setup before launching Halo 2.";
+        QTest::newRow("another launcher") << true << true << QString::fromStdString(test_support::competingLauncher);
     }
 
     void refusedLaunchSetsErrorOnly()
@@ -346,8 +355,9 @@ private slots:
             writeInstallation(home.root());
         QProcess holder;
         if (lockedElsewhere) {
-            holder.start("/usr/bin/flock", {"--nonblock", "--close", QString::fromStdString((home.root() / "launcher.lock").string()),
-                                            "-c", "echo locked; exec sleep 60"});
+            holder.start("/usr/bin/flock",
+                         {"--nonblock", "--close", QString::fromStdString((home.root() / "launcher.lock").string()),
+                          "-c", "echo locked; exec sleep 60"});
             QVERIFY(holder.waitForReadyRead(10'000));
         }
         LauncherModel model({.catalogue = fixtureCatalogue()});
@@ -366,7 +376,6 @@ private slots:
         }
         if (installed)
             QVERIFY(lockIsFree(home.root())); // the model kept no lock
-
     }
 
     void gameExit_data()
@@ -383,9 +392,10 @@ private slots:
         QFETCH(QString, error);
         DataHome home;
         const fs::path release = home.path() / "release";
-        writeInstallation(home.root(), QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done\necho \"$@\"\nexit %2")
-                                           .arg(QString::fromStdString(release.string()))
-                                           .arg(exitStatus));
+        writeInstallation(home.root(),
+                          QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done\necho \"$@\"\nexit %2")
+                              .arg(QString::fromStdString(release.string()))
+                              .arg(exitStatus));
         LauncherModel model({.catalogue = fixtureCatalogue()});
         Spies spies(model);
 
@@ -429,12 +439,13 @@ private slots:
         model.openSaves();
         model.openGameFiles();
         const QString root = QString::fromStdString(home.root().string());
-        QCOMPARE(opener.opened, (QList<QUrl>{
-                                    QUrl::fromLocalFile(QString::fromStdString(guide.string())),
-                                    QUrl::fromLocalFile(root + "/Logs"),
-                                    QUrl::fromLocalFile(root + "/Install/prefix/drive_c/users"),
-                                    QUrl("https://cartographer.online/install/"),
-                                }));
+        QCOMPARE(opener.opened,
+                 (QList<QUrl>{
+                     QUrl::fromLocalFile(QString::fromStdString(guide.string())),
+                     QUrl::fromLocalFile(root + "/Logs"),
+                     QUrl::fromLocalFile(root + "/Install/prefix/drive_c/users"),
+                     QUrl("https://cartographer.online/install/"),
+                 }));
         QVERIFY(fs::is_directory(home.root() / "Logs"));
         QVERIFY(!fs::exists(home.root() / "Install" / "prefix"));
     }
@@ -458,12 +469,14 @@ private slots:
         panels.answers = {QUrl::fromLocalFile("/media/h2pc_installer_2.1")};
         LauncherModel model({
             .choose = panels.seam(),
-            .setup = [fails](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
-                installer.report("Importing your Halo 2 files");
-                if (fails)
-                    throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
-                writeInstallation(installer.root());
-            },
+            .setup =
+                [fails](const Installer& installer, const fs::path&, const std::optional<fs::path>&,
+                        const std::optional<fs::path>&) {
+                    installer.report("Importing your Halo 2 files");
+                    if (fails)
+                        throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
+                    writeInstallation(installer.root());
+                },
         });
         QCOMPARE(model.phase(), LauncherModel::Phase::Install);
         model.selectGame();
@@ -522,18 +535,21 @@ private slots:
         QTest::addColumn<QString>("status");
         using Phase = LauncherModel::Phase;
         QTest::newRow("complete") << "" << Phase::Play << "" << true << false << installed;
-        QTest::newRow("runtime") << "Runtime" << Phase::Repair << "Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing." << true
-                                 << false << repairPrompt;
-        QTest::newRow("graphics library") << "Install/game/d3dx9_43.dll" << Phase::Repair
-                                          << "The graphics library d3dx9_43.dll is missing or damaged." << true << false
-                                          << repairPrompt;
+        QTest::newRow("runtime") << "Runtime" << Phase::Repair
+                                 << "Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on "
+                                    "Debian: sudo apt install wine wine64 wine32:i386) before repairing."
+                                 << true << false << repairPrompt;
+        QTest::newRow("graphics library")
+            << "Install/game/d3dx9_43.dll" << Phase::Repair
+            << "The graphics library d3dx9_43.dll is missing or damaged." << true << false << repairPrompt;
         QTest::newRow("system registry") << "Install/prefix/system.reg" << Phase::Repair
                                          << "The private Windows environment is missing or damaged." << true << true
                                          << repairPrompt;
         QTest::newRow("decoder") << "Install/prefix/drive_c/windows/syswow64/wmadmod.dll" << Phase::Repair
                                  << "The audio decoder is missing or damaged." << true << true << repairPrompt;
         QTest::newRow("game files") << "Install/game/halo2.exe" << Phase::Repair
-                                    << "The game file halo2.exe is missing or damaged." << false << false << setUpAgainPrompt;
+                                    << "The game file halo2.exe is missing or damaged." << false << false
+                                    << setUpAgainPrompt;
         QTest::newRow("no record") << "installed.json" << Phase::Install << "" << true << false << choosePrompt;
     }
 
@@ -582,8 +598,9 @@ private slots:
         QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
         QCOMPARE(model.ready(), false);
         // Without a record to name it, the Wine it recorded cannot be found either.
-        QVERIFY2(model.missingParts().startsWith(QStringLiteral("The installation record and Wine are missing or damaged.")),
-                 qPrintable(model.missingParts()));
+        QVERIFY2(
+            model.missingParts().startsWith(QStringLiteral("The installation record and Wine are missing or damaged.")),
+            qPrintable(model.missingParts()));
     }
 
     /// A repair runs like setup, through the progress phase, with the chosen audio package;
@@ -614,20 +631,25 @@ private slots:
         LauncherModel model({
             .catalogue = fixtureCatalogue(),
             .choose = panels.seam(),
-            .repair = [&audioSeen, released, fails, &keptRegistry](const Installer& installer, const std::optional<fs::path>& audio, const std::optional<fs::path>&) {
-                audioSeen = audio;
-                installer.report("Repairing your installation");
-                released.wait();
-                // The environment comes back either way; the runtime only when the repair succeeds.
-                fs::copy_file(keptRegistry, installer.prefix() / "user.reg");
-                if (fails)
-                    throw SetupFailure("The compatibility runtime could not be downloaded. Check your internet connection, then retry.");
-                writeInstallation(installer.root());
-            },
+            .repair =
+                [&audioSeen, released, fails, &keptRegistry](
+                    const Installer& installer, const std::optional<fs::path>& audio, const std::optional<fs::path>&) {
+                    audioSeen = audio;
+                    installer.report("Repairing your installation");
+                    released.wait();
+                    // The environment comes back either way; the runtime only when the repair succeeds.
+                    fs::copy_file(keptRegistry, installer.prefix() / "user.reg");
+                    if (fails)
+                        throw SetupFailure("The compatibility runtime could not be downloaded. Check your internet "
+                                           "connection, then retry.");
+                    writeInstallation(installer.root());
+                },
         });
         QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
         QCOMPARE(model.missingParts(),
-                 QStringLiteral("Wine and the private Windows environment are missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
+                 QStringLiteral(
+                     "Wine and the private Windows environment are missing or damaged. Install your distribution's "
+                     "Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
         QVERIFY(model.repairUsesAudio());
         model.selectAudio();
         QList<LauncherModel::Phase> seen;
@@ -652,9 +674,13 @@ private slots:
         QCOMPARE(audioSeen, std::optional<fs::path>("/media/MPSetup.exe"));
         if (fails) {
             QCOMPARE(statuses.last(), repairNeedsAttention);
-            QCOMPARE(model.error(),
-                     QStringLiteral("The compatibility runtime could not be downloaded. Check your internet connection, then retry."));
-            QCOMPARE(model.missingParts(), QStringLiteral("Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
+            QCOMPARE(
+                model.error(),
+                QStringLiteral(
+                    "The compatibility runtime could not be downloaded. Check your internet connection, then retry."));
+            QCOMPARE(model.missingParts(),
+                     QStringLiteral("Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on "
+                                    "Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
             QVERIFY(!model.repairUsesAudio());
             QCOMPARE(model.ready(), false);
         } else {
@@ -705,16 +731,18 @@ private slots:
 
         model.play();
         // The failure points to the Repair button beside it, not to a setup the screen does not offer.
-        QCOMPARE(model.error(), QStringLiteral("Halo 2 could not start because parts of its installation are missing. "
-                                               "Press Repair to restore them."));
+        QCOMPARE(model.error(),
+                 QStringLiteral("Halo 2 could not start because parts of its installation are missing. "
+                                "Press Repair to restore them."));
         QCOMPARE(model.playing(), false);
         QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
         QCOMPARE(phase.count(), 1);
         QCOMPARE(model.ready(), false);
         QCOMPARE(model.status(), repairPrompt);
-        QCOMPARE(model.missingParts(), QStringLiteral("Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
+        QCOMPARE(model.missingParts(),
+                 QStringLiteral("Wine is missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: "
+                                "sudo apt install wine wine64 wine32:i386) before repairing."));
         QVERIFY(lockIsFree(home.root()));
-
     }
 
     /// The installation folder accepts an empty folder or a Corvanel folder and refuses anything
@@ -738,13 +766,14 @@ private slots:
         Panels panels;
         std::optional<fs::path> cacheSeen;
         fs::path rootSeen;
-        auto setup = [&cacheSeen, &rootSeen](const Installer& installer, const fs::path&, const std::optional<fs::path>&,
-                                             const std::optional<fs::path>& cache) {
+        auto setup = [&cacheSeen, &rootSeen](const Installer& installer, const fs::path&,
+                                             const std::optional<fs::path>&, const std::optional<fs::path>& cache) {
             cacheSeen = cache;
             rootSeen = installer.root();
             writeInstallation(installer.root());
         };
-        LauncherModel model({.catalogue = fixtureCatalogue(), .settings = settings, .choose = panels.seam(), .setup = setup});
+        LauncherModel model(
+            {.catalogue = fixtureCatalogue(), .settings = settings, .choose = panels.seam(), .setup = setup});
         const QString defaultRoot = model.root();
         QVERIFY(model.defaultRoot());
         QSignalSpy rootChanged(&model, &LauncherModel::rootChanged);
@@ -754,11 +783,13 @@ private slots:
             QString error;
         };
         const Refusal refusals[] = {
-            {foreign, "The folder " + QString::fromStdString(shownPath(foreign))
-                          + " already holds files that Corvanel did not create, such as letter.txt. Choose an empty "
-                            "folder or an existing Corvanel folder, then retry."},
-            {plainFile, "The installation folder must be a folder, and " + QString::fromStdString(shownPath(plainFile))
-                            + " is a file. Choose an empty folder or an existing Corvanel folder."},
+            {foreign,
+             "The folder " + QString::fromStdString(shownPath(foreign))
+                 + " already holds files that Corvanel did not create, such as letter.txt. Choose an empty "
+                   "folder or an existing Corvanel folder, then retry."},
+            {plainFile,
+             "The installation folder must be a folder, and " + QString::fromStdString(shownPath(plainFile))
+                 + " is a file. Choose an empty folder or an existing Corvanel folder."},
         };
         for (const Refusal& refusal : refusals) {
             panels.answers = {QUrl::fromLocalFile(QString::fromStdString(refusal.folder.string()))};
@@ -851,7 +882,9 @@ private slots:
         panels.answers = {QUrl::fromLocalFile(QString::fromStdString(source.string()))};
         {
             // Setup from this source once ran here; the source is what the next start remembers.
-            LauncherModel earlier({.catalogue = fixtureCatalogue(), .settings = settings, .choose = panels.seam(),
+            LauncherModel earlier({.catalogue = fixtureCatalogue(),
+                                   .settings = settings,
+                                   .choose = panels.seam(),
                                    .setup = [](const Installer&, const fs::path&, const std::optional<fs::path>&,
                                                const std::optional<fs::path>&) {}});
             fs::rename(home.root() / "installed.json", home.path() / "aside");
@@ -899,8 +932,9 @@ private slots:
         fs::remove(home.root() / "Install" / "game" / "halo2.exe");
 
         model.play();
-        QCOMPARE(model.error(), QStringLiteral("Halo 2 could not start because its game files are missing. Press Set up "
-                                               "again above; your saves are kept."));
+        QCOMPARE(model.error(),
+                 QStringLiteral("Halo 2 could not start because its game files are missing. Press Set up "
+                                "again above; your saves are kept."));
         QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
         QVERIFY(!model.repairable());
         QCOMPARE(model.status(), setUpAgainPrompt);
@@ -921,8 +955,10 @@ private slots:
         LauncherModel model({
             .catalogue = fixtureCatalogue(),
             .choose = panels.seam(),
-            .setup = [longStep](const Installer& installer, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) { longStep(installer); },
-            .repair = [longStep](const Installer& installer, const std::optional<fs::path>&, const std::optional<fs::path>&) { longStep(installer); },
+            .setup = [longStep](const Installer& installer, const fs::path&, const std::optional<fs::path>&,
+                                const std::optional<fs::path>&) { longStep(installer); },
+            .repair = [longStep](const Installer& installer, const std::optional<fs::path>&,
+                                 const std::optional<fs::path>&) { longStep(installer); },
         });
         model.stop();
         QVERIFY(!model.stopping());
@@ -947,14 +983,15 @@ private slots:
         // A repair stops the same way and comes back to the repair screen.
         writeDamagedInstallation(home.root(), "Runtime");
         fs::remove(started);
-        LauncherModel repairing({.catalogue = fixtureCatalogue(), .repair = [longStep](const Installer& installer, const std::optional<fs::path>&, const std::optional<fs::path>&) { longStep(installer); }});
+        LauncherModel repairing({.catalogue = fixtureCatalogue(),
+                                 .repair = [longStep](const Installer& installer, const std::optional<fs::path>&,
+                                                      const std::optional<fs::path>&) { longStep(installer); }});
         QCOMPARE(repairing.phase(), LauncherModel::Phase::Repair);
         repairing.repair();
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(started), 10'000);
         repairing.stop();
         QTRY_VERIFY_WITH_TIMEOUT(!repairing.busy(), 10'000);
-        QCOMPARE(repairing.status(),
-                 QString::fromStdString(test_support::repairStopped));
+        QCOMPARE(repairing.status(), QString::fromStdString(test_support::repairStopped));
         QVERIFY(repairing.error().isEmpty());
         QCOMPARE(repairing.phase(), LauncherModel::Phase::Repair);
     }
@@ -969,10 +1006,12 @@ private slots:
         std::shared_future<void> released = release.get_future().share();
         LauncherModel model({
             .choose = panels.seam(),
-            .setup = [released](const Installer&, const fs::path&, const std::optional<fs::path>&, const std::optional<fs::path>&) {
-                released.wait();
-                throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
-            },
+            .setup =
+                [released](const Installer&, const fs::path&, const std::optional<fs::path>&,
+                           const std::optional<fs::path>&) {
+                    released.wait();
+                    throw SetupFailure("The selected game files are not a supported Halo 2 installer.");
+                },
             .clock = [&now] { return std::chrono::milliseconds(now.load()); },
         });
         model.selectGame();

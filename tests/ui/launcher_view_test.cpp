@@ -51,13 +51,25 @@ public:
     }
     QStringList opened;
 public slots:
-    void open(const QUrl& url) { opened.append(url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toString()); }
+    void open(const QUrl& url)
+    {
+        opened.append(url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : url.toString());
+    }
 };
 
-QQuickItem* item(PhaseWindow& shown, const char* name) { return corvanel::test_support::findItem(shown.window(), name); }
+QQuickItem* item(PhaseWindow& shown, const char* name)
+{
+    return corvanel::test_support::findItem(shown.window(), name);
+}
 
-QString text(PhaseWindow& shown, const char* name) { return item(shown, name)->property("text").toString(); }
-QString glyph(PhaseWindow& shown, const char* name) { return item(shown, name)->property("glyph").toString(); }
+QString text(PhaseWindow& shown, const char* name)
+{
+    return item(shown, name)->property("text").toString();
+}
+QString glyph(PhaseWindow& shown, const char* name)
+{
+    return item(shown, name)->property("glyph").toString();
+}
 
 /// The tooltip's text, with the temporary data folder cut off the front.
 QString tooltip(PhaseWindow& shown, const char* name)
@@ -72,12 +84,16 @@ QString tooltip(PhaseWindow& shown, const char* name)
 }
 
 /// Visible on screen: the item and all its containers.
-bool shown(PhaseWindow& window, const char* name) { return item(window, name)->isVisible(); }
+bool shown(PhaseWindow& window, const char* name)
+{
+    return item(window, name)->isVisible();
+}
 
 #define CLICK(shown, name) QVERIFY(corvanel::test_support::click((shown).window(), name))
 
 /// A window tall enough to show the whole content column without scrolling.
-std::unique_ptr<PhaseWindow> open(const QString& phase, corvanel::test_support::PhaseOptions options = {.size = {940, 1100}})
+std::unique_ptr<PhaseWindow> open(const QString& phase,
+                                  corvanel::test_support::PhaseOptions options = {.size = {940, 1100}})
 {
     return std::make_unique<PhaseWindow>(phase, options);
 }
@@ -154,7 +170,8 @@ Dialog dialog(PhaseWindow& shown, const char* name)
 void pressOk(PhaseWindow& shown, const Dialog& box)
 {
     QQuickItem* ok = descendant(box.content(), "dialogOk");
-    QTest::mouseClick(shown.window(), Qt::LeftButton, {}, ok->mapToScene(QPointF(ok->width() / 2, ok->height() / 2)).toPoint());
+    QTest::mouseClick(shown.window(), Qt::LeftButton, {},
+                      ok->mapToScene(QPointF(ok->width() / 2, ok->height() / 2)).toPoint());
 }
 
 /// The row of the progress screen's step list for the stage at `index`.
@@ -169,7 +186,10 @@ QQuickItem* stepRow(PhaseWindow& shown, int index)
 const QColor accentColour = QColor::fromRgbF(0.72f, 0.88f, 1.00f);
 
 /// True when `inner` lies wholly inside `outer` (to within half a point).
-bool inside(const QRectF& inner, const QRectF& outer) { return outer.adjusted(-0.5, -0.5, 0.5, 0.5).contains(inner); }
+bool inside(const QRectF& inner, const QRectF& outer)
+{
+    return outer.adjusted(-0.5, -0.5, 0.5, 0.5).contains(inner);
+}
 
 QString describe(const QRectF& rect)
 {
@@ -232,7 +252,8 @@ private slots:
         QCOMPARE(text(w, "sourceDetail"), QStringLiteral("h2pc_installer_2.1"));
         QCOMPARE(tooltip(w, "sourceDetail"), QStringLiteral("/Downloads/h2pc_installer_2.1"));
         QCOMPARE(text(w, "chooseSource"), QStringLiteral("Change…"));
-        QCOMPARE(text(w, "statusText"), QStringLiteral("Ready to set up. Audio support will be configured automatically."));
+        QCOMPARE(text(w, "statusText"),
+                 QStringLiteral("Ready to set up. Audio support will be configured automatically."));
         QVERIFY(item(w, "setUp")->isEnabled());
 
         CLICK(w, "advancedToggle");
@@ -241,20 +262,23 @@ private slots:
         QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("Otherwise downloaded automatically"));
         QVERIFY(!shown(w, "automaticAudio"));
         // On this system the runtime is the computer's own Wine: only the audio package is fetched.
-        QCOMPARE(text(w, "downloadNote"), QStringLiteral("Only the audio package to download\nUnless your installer folder holds it"));
+        QCOMPARE(text(w, "downloadNote"),
+                 QStringLiteral("Only the audio package to download\nUnless your installer folder holds it"));
         CLICK(w, "chooseAudio");
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("MPSetup.exe"));
         QCOMPARE(tooltip(w, "audioDetail"), QStringLiteral("/Downloads/MPSetup.exe"));
         QVERIFY(shown(w, "automaticAudio"));
         // Nothing still promises automatic audio or a download once a package is chosen.
         QCOMPARE(text(w, "statusText"), QStringLiteral("Ready to set up with the audio package you chose."));
-        QCOMPARE(text(w, "automaticNote"), QStringLiteral("Graphics are configured automatically; audio uses the package you chose."));
+        QCOMPARE(text(w, "automaticNote"),
+                 QStringLiteral("Graphics are configured automatically; audio uses the package you chose."));
         QCOMPARE(text(w, "downloadNote"), QStringLiteral("Nothing to download\nUses the audio package you chose"));
         CLICK(w, "automaticAudio");
         QVERIFY(!shown(w, "automaticAudio"));
         QVERIFY(model.audioURL().isEmpty());
         QCOMPARE(text(w, "audioDetail"), QStringLiteral("Optional local audio package"));
-        QCOMPARE(text(w, "statusText"), QStringLiteral("Ready to set up. Audio support will be configured automatically."));
+        QCOMPARE(text(w, "statusText"),
+                 QStringLiteral("Ready to set up. Audio support will be configured automatically."));
         QCOMPARE(text(w, "automaticNote"), QStringLiteral("Graphics and audio are configured automatically."));
 
         QSignalSpy status(&model, &LauncherModel::statusChanged);
@@ -275,7 +299,8 @@ private slots:
         QVERIFY(shown(w, "playScreen"));
         QCOMPARE(item(w, "navCurrent")->property("title").toString(), QStringLiteral("Play Halo 2"));
         QCOMPARE(text(w, "statusText"), QStringLiteral("Your installation is ready."));
-        QCOMPARE(text(w, "headline"), QStringLiteral("You’re all set.")); // not "Welcome back." right after the first setup
+        QCOMPARE(text(w, "headline"),
+                 QStringLiteral("You’re all set.")); // not "Welcome back." right after the first setup
 
         CLICK(w, "play");
         QVERIFY(model.playing());
@@ -416,15 +441,20 @@ private slots:
         QVERIFY(!shown(w, "installScreen"));
         QVERIFY(!shown(w, "playScreen"));
         QCOMPARE(text(w, "repairHeading"), QStringLiteral("Your installation needs repair"));
-        QCOMPARE(text(w, "missingParts"),
-                 QStringLiteral("Wine and the audio decoder are missing or damaged. Install your distribution's Wine 8.0 or later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
-        QCOMPARE(text(w, "repairAdvice"),
-                 QStringLiteral("Repair downloads and rebuilds only what is missing. Your game files and saves stay as they are."));
+        QCOMPARE(
+            text(w, "missingParts"),
+            QStringLiteral("Wine and the audio decoder are missing or damaged. Install your distribution's Wine 8.0 or "
+                           "later (on Debian: sudo apt install wine wine64 wine32:i386) before repairing."));
+        QCOMPARE(
+            text(w, "repairAdvice"),
+            QStringLiteral(
+                "Repair downloads and rebuilds only what is missing. Your game files and saves stay as they are."));
         QVERIFY(shown(w, "repairAdvanced")); // the decoder is rebuilt: a local audio package helps
         QCOMPARE(text(w, "repair"), QStringLiteral("Repair"));
         QCOMPARE(glyph(w, "statusIcon"), infoGlyph);
         QCOMPARE(text(w, "statusText"),
-                 QStringLiteral("Parts of your installation are missing. Press Repair to restore them; your game and saves stay as they are."));
+                 QStringLiteral("Parts of your installation are missing. Press Repair to restore them; your game and "
+                                "saves stay as they are."));
 
         CLICK(w, "repair");
         QVERIFY(shown(w, "progressScreen"));
@@ -444,7 +474,8 @@ private slots:
         w.settle();
         if (fails) {
             QVERIFY(shown(w, "repairScreen"));
-            QCOMPARE(text(w, "statusText"), QStringLiteral("Repair needs attention. Your game and saves are unchanged."));
+            QCOMPARE(text(w, "statusText"),
+                     QStringLiteral("Repair needs attention. Your game and saves are unchanged."));
             QCOMPARE(glyph(w, "statusIcon"), warningGlyph);
             QCOMPARE(text(w, "errorText"), PhaseWindow::repairFailure);
             const QRectF viewport = corvanel::test_support::contentViewport(w.window());
@@ -465,9 +496,10 @@ private slots:
         QVERIFY(shown(w, "repairScreen"));
         QCOMPARE(text(w, "repairHeading"), QStringLiteral("Your game files need setting up again"));
         QCOMPARE(text(w, "missingParts"), QStringLiteral("The game file halo2.exe is missing or damaged."));
-        QCOMPARE(text(w, "repairAdvice"),
-                 QStringLiteral("Repair cannot restore game files. Press Set up again to choose your h2pc_installer_2.1 "
-                                "folder and set the game up afresh; your saves are kept."));
+        QCOMPARE(
+            text(w, "repairAdvice"),
+            QStringLiteral("Repair cannot restore game files. Press Set up again to choose your h2pc_installer_2.1 "
+                           "folder and set the game up afresh; your saves are kept."));
         QVERIFY(!shown(w, "repair"));
         QVERIFY(!shown(w, "repairAdvanced"));
         QCOMPARE(text(w, "statusText"),
@@ -481,7 +513,8 @@ private slots:
         QCOMPARE(question.text("dialogHeading"), QStringLiteral("Set up Halo 2 again?"));
         QCOMPARE(question.paragraphs(),
                  QStringList{"Corvanel forgets this installation and shows the setup screen. Your saves are kept."});
-        QCOMPARE(descendant(question.content(), "dialogOk")->property("text").toString(), QStringLiteral("Set up again"));
+        QCOMPARE(descendant(question.content(), "dialogOk")->property("text").toString(),
+                 QStringLiteral("Set up again"));
         QCOMPARE(descendant(question.content(), "dialogReject")->property("text").toString(), QStringLiteral("Cancel"));
         QTest::keyClick(w.window(), Qt::Key_Escape);
         QTRY_VERIFY(!question.visible());
@@ -504,8 +537,8 @@ private slots:
         QTest::addColumn<QString>("phase");
         QTest::addColumn<QString>("button");
         const std::pair<const char*, const char*> cases[] = {
-            {"source-chosen", "setUp"}, {"failed", "setUp"}, {"ready", "play"},
-            {"repair", "repair"}, {"repair-game-files", "setUpAgain"},
+            {"source-chosen", "setUp"},          {"failed", "setUp"}, {"ready", "play"}, {"repair", "repair"},
+            {"repair-game-files", "setUpAgain"},
         };
         for (const auto& [phase, button] : cases)
             QTest::newRow(phase) << QString::fromLatin1(phase) << QString::fromLatin1(button);
@@ -524,8 +557,12 @@ private slots:
             const QRectF main = sceneRect(item(w, button.toLatin1().constData()));
             const QRectF box = sceneRect(item(w, "statusBox"));
             QVERIFY2(shown(w, button.toLatin1().constData()), when);
-            QVERIFY2(inside(main, viewport), qPrintable(QStringLiteral("%1: button %2, viewport %3").arg(when, describe(main), describe(viewport))));
-            QVERIFY2(inside(box, viewport), qPrintable(QStringLiteral("%1: status %2, viewport %3").arg(when, describe(box), describe(viewport))));
+            QVERIFY2(
+                inside(main, viewport),
+                qPrintable(QStringLiteral("%1: button %2, viewport %3").arg(when, describe(main), describe(viewport))));
+            QVERIFY2(
+                inside(box, viewport),
+                qPrintable(QStringLiteral("%1: status %2, viewport %3").arg(when, describe(box), describe(viewport))));
         };
         check("at 940x760");
         w.window()->resize(860, 690);
@@ -551,9 +588,11 @@ private slots:
             const QRectF viewport = corvanel::test_support::contentViewport(w.window());
             for (const char* name : {"cancelSetup", "progressLine"}) {
                 const QRectF rect = sceneRect(item(w, name));
-                QVERIFY2(inside(rect, viewport), qPrintable(QStringLiteral("%1x%2: %3 %4, viewport %5")
-                                                                .arg(size.width()).arg(size.height())
-                                                                .arg(QString::fromLatin1(name), describe(rect), describe(viewport))));
+                QVERIFY2(inside(rect, viewport),
+                         qPrintable(QStringLiteral("%1x%2: %3 %4, viewport %5")
+                                        .arg(size.width())
+                                        .arg(size.height())
+                                        .arg(QString::fromLatin1(name), describe(rect), describe(viewport))));
             }
         }
     }
@@ -634,7 +673,8 @@ private slots:
             CLICK(*window, "navLogs");
             CLICK(*window, "showSaves");
         }
-        QCOMPARE(opener.opened, (QStringList{"Setup Guide.html", "https://cartographer.online/install/", "Logs", "users"}));
+        QCOMPARE(opener.opened,
+                 (QStringList{"Setup Guide.html", "https://cartographer.online/install/", "Logs", "users"}));
     }
 
     /// Where nothing opens files, folders or pages, each open action shows the path in a
@@ -644,8 +684,8 @@ private slots:
         auto window = open("ready", {.size = {940, 1100}, .noOpener = true});
         PhaseWindow& w = *window;
         const Dialog shownPath = dialog(w, "unopened");
-        const QString folderAdvice = QStringLiteral(
-            "Nothing on this computer opens folders for Corvanel. Copy the path below and open it in your file manager.");
+        const QString folderAdvice = QStringLiteral("Nothing on this computer opens folders for Corvanel. Copy the "
+                                                    "path below and open it in your file manager.");
         const QString root = w.model().root();
         struct Case {
             const char* button;
@@ -657,7 +697,8 @@ private slots:
             {"navLogs", "Open this folder yourself", folderAdvice, root + "/Logs"},
             {"showSaves", "Open this folder yourself", folderAdvice, prefixOf(w.model()) + "/drive_c/users"},
             {"navGameFiles", "Open this page yourself",
-             "Nothing on this computer opens web pages for Corvanel. Copy the address below and open it in your web browser.",
+             "Nothing on this computer opens web pages for Corvanel. Copy the address below and open it in your web "
+             "browser.",
              "https://cartographer.online/install/"},
             {"navGuide", "Open this page yourself",
              "Nothing on this computer opens pages for Corvanel. Copy the path below and open it in your web browser.",
@@ -679,7 +720,8 @@ private slots:
             QVERIFY(shownPath.cardHoldsContent());
             QQuickItem* copy = descendant(shownPath.content(), "dialogCopy");
             QCOMPARE(copy->property("text").toString(), QStringLiteral("Copy"));
-            QTest::mouseClick(w.window(), Qt::LeftButton, {}, copy->mapToScene(QPointF(copy->width() / 2, copy->height() / 2)).toPoint());
+            QTest::mouseClick(w.window(), Qt::LeftButton, {},
+                              copy->mapToScene(QPointF(copy->width() / 2, copy->height() / 2)).toPoint());
             QTRY_COMPARE(clipboard->text(), line->property("text").toString());
             QCOMPARE(copy->property("text").toString(), QStringLiteral("Copied"));
             pressOk(w, shownPath);
@@ -729,7 +771,8 @@ private slots:
         CLICK(w, "failureSetupLog");
         const Dialog view = dialog(w, "logView");
         QTRY_VERIFY(view.visible());
-        QVERIFY(descendant(view.content(), "logText")->property("text").toString().contains("Importing your Halo 2 files"));
+        QVERIFY(
+            descendant(view.content(), "logText")->property("text").toString().contains("Importing your Halo 2 files"));
     }
 
     /// A pipe or a link planted in place of the log never blocks the view; it says why there
@@ -761,10 +804,14 @@ private slots:
         QCOMPARE(descendant(view.content(), "logText")->property("text").toString(), QString());
         const QString note = descendant(view.content(), "logNote")->property("text").toString();
         if (planted == "missing")
-            QCOMPARE(note, QStringLiteral("Nothing has been logged yet. The setup log starts with the next setup or repair."));
+            QCOMPARE(
+                note,
+                QStringLiteral("Nothing has been logged yet. The setup log starts with the next setup or repair."));
         else
-            QCOMPARE(note, "The setup log cannot be shown because something other than a plain file stands at "
-                               + QString::fromStdString(log.string()) + ". Remove it; the next setup or repair starts a new log.");
+            QCOMPARE(note,
+                     "The setup log cannot be shown because something other than a plain file stands at "
+                         + QString::fromStdString(log.string())
+                         + ". Remove it; the next setup or repair starts a new log.");
     }
 
     /// The progress screen lists the stages: waiting, running with its own clock, done; the
@@ -773,8 +820,12 @@ private slots:
     {
         auto window = open("setting-up-environment", {.size = {940, 1100}, .manualClock = true});
         PhaseWindow& w = *window;
-        const QStringList titles{"Importing your Halo 2 files", "Getting the audio decoder", "Getting the compatibility runtime",
-                                 "Installing the game's graphics libraries", "Creating your private Windows environment", "Finishing"};
+        const QStringList titles{"Importing your Halo 2 files",
+                                 "Getting the audio decoder",
+                                 "Getting the compatibility runtime",
+                                 "Installing the game's graphics libraries",
+                                 "Creating your private Windows environment",
+                                 "Finishing"};
         const auto states = [&w] {
             QStringList found;
             for (const QVariant& step : w.model().steps())
@@ -866,7 +917,9 @@ private slots:
             QVERIFY(inside(shownError, box));
             // Every line of it fits its own height: nothing is cut off at the bottom.
             QVERIFY2(error->property("contentHeight").toReal() <= error->height() + 0.5,
-                     qPrintable(QStringLiteral("text %1 high in %2").arg(error->property("contentHeight").toReal()).arg(error->height())));
+                     qPrintable(QStringLiteral("text %1 high in %2")
+                                    .arg(error->property("contentHeight").toReal())
+                                    .arg(error->height())));
             QVERIFY(error->property("lineCount").toInt() >= 2);
         }
     }
@@ -892,9 +945,16 @@ private slots:
     {
         auto window = open("failed", {.size = {940, 1100}, .advanced = true});
         PhaseWindow& w = *window;
-        const QStringList order = {"navGuide",  "navGameFiles", "navLogs", "chooseSource",
-                                   "advancedToggle", "chooseAudio", "downloadsFolderChoose",
-                                   "installationFolderChoose", "setUp", "errorText"};
+        const QStringList order = {"navGuide",
+                                   "navGameFiles",
+                                   "navLogs",
+                                   "chooseSource",
+                                   "advancedToggle",
+                                   "chooseAudio",
+                                   "downloadsFolderChoose",
+                                   "installationFolderChoose",
+                                   "setUp",
+                                   "errorText"};
         const auto rings = [&] {
             QStringList shown;
             for (QQuickItem* ring : visualItems(w.window()->contentItem()))
@@ -949,7 +1009,8 @@ private slots:
         w.settle();
         QRectF first, end;
         QMetaObject::invokeMethod(error, "positionToRectangle", Q_RETURN_ARG(QRectF, first), Q_ARG(int, 0));
-        QMetaObject::invokeMethod(error, "positionToRectangle", Q_RETURN_ARG(QRectF, end), Q_ARG(int, PhaseWindow::failure.size()));
+        QMetaObject::invokeMethod(error, "positionToRectangle", Q_RETURN_ARG(QRectF, end),
+                                  Q_ARG(int, PhaseWindow::failure.size()));
         const QPoint from = error->mapToScene(QPointF(1, first.center().y())).toPoint();
         const QPoint to = error->mapToScene(QPointF(end.right() + 2, end.center().y())).toPoint();
         QTest::mousePress(w.window(), Qt::LeftButton, {}, from);
@@ -998,7 +1059,8 @@ private slots:
             if (candidate->inherits("QQuickMenuItem") && candidate->property("text").toString() == "About Corvanel")
                 entry = candidate;
         QVERIFY(entry);
-        QTest::mouseClick(w.window(), Qt::LeftButton, {}, entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2)).toPoint());
+        QTest::mouseClick(w.window(), Qt::LeftButton, {},
+                          entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2)).toPoint());
         QTRY_VERIFY(about.visible());
         QVERIFY(!menu->property("visible").toBool());
         QVERIFY(!menuShownWithAbout);
@@ -1034,7 +1096,8 @@ private slots:
                  QStringList{"Nothing you chose is lost; the next setup continues from where it stopped."});
         QCOMPARE(question.buttons().size(), 2);
         QCOMPARE(descendant(question.content(), "dialogOk")->property("text").toString(), QStringLiteral("Stop setup"));
-        QCOMPARE(descendant(question.content(), "dialogReject")->property("text").toString(), QStringLiteral("Keep going"));
+        QCOMPARE(descendant(question.content(), "dialogReject")->property("text").toString(),
+                 QStringLiteral("Keep going"));
         QVERIFY(question.cardHoldsContent());
         QTest::keyClick(w.window(), Qt::Key_Return); // "Keep going" has the keyboard
         QTRY_VERIFY(!question.visible());
@@ -1089,7 +1152,9 @@ private slots:
     void keyboardPressesButtonsAndOpensTheMenu()
     {
         const auto focusOn = [](PhaseWindow& w, const QString& name) {
-            for (int tabs = 0; tabs < 20 && (!w.window()->activeFocusItem() || w.window()->activeFocusItem()->objectName() != name); ++tabs)
+            for (int tabs = 0;
+                 tabs < 20 && (!w.window()->activeFocusItem() || w.window()->activeFocusItem()->objectName() != name);
+                 ++tabs)
                 QTest::keyClick(w.window(), Qt::Key_Tab);
             return w.window()->activeFocusItem() && w.window()->activeFocusItem()->objectName() == name;
         };
@@ -1118,12 +1183,17 @@ private slots:
         QTest::addColumn<QString>("phase");
         QTest::addColumn<QString>("alert");
         QTest::addColumn<QStringList>("buttons");
-        QTest::newRow("setting up") << "setting-up" << "Setup is still running / Let setup finish, or press Cancel, before quitting the launcher."
-                                    << QStringList{"OK"};
-        QTest::newRow("playing") << "playing" << "Halo 2 is still running / Save and quit Halo 2 before quitting the launcher."
+        QTest::newRow("setting up")
+            << "setting-up"
+            << "Setup is still running / Let setup finish, or press Cancel, before quitting the launcher."
+            << QStringList{"OK"};
+        QTest::newRow("playing") << "playing"
+                                 << "Halo 2 is still running / Save and quit Halo 2 before quitting the launcher."
                                  << QStringList{"Keep playing", "Stop the game"};
-        QTest::newRow("repairing") << "repairing" << "Repair is still running / Let the repair finish, or press Cancel, before quitting the launcher."
-                                   << QStringList{"OK"};
+        QTest::newRow("repairing")
+            << "repairing"
+            << "Repair is still running / Let the repair finish, or press Cancel, before quitting the launcher."
+            << QStringList{"OK"};
     }
 
     /// A window close, the menu, the shortcut and an application quit request are refused alike.
@@ -1158,13 +1228,15 @@ private slots:
         // The button is wider than its label, which sits in its middle.
         QQuickItem* label = box.buttons().last()->findChild<QQuickItem*>("label");
         const QRectF button = sceneRect(box.buttons().last());
-        QVERIFY2(button.width() > label->width() + 20, qPrintable(describe(sceneRect(label)) + " in " + describe(button)));
+        QVERIFY2(button.width() > label->width() + 20,
+                 qPrintable(describe(sceneRect(label)) + " in " + describe(button)));
         QVERIFY2(qAbs(sceneRect(label).center().x() - button.center().x()) <= 1,
                  qPrintable(describe(sceneRect(label)) + " in " + describe(button)));
         QVERIFY(box.cardHoldsContent());
         QVERIFY(QApplication::topLevelWidgets().isEmpty()); // no stock message box
         QQuickItem* keep = box.buttons().first(); // OK, or "Keep playing"
-        QTest::mouseClick(quickWindow, Qt::LeftButton, {}, keep->mapToScene(QPointF(keep->width() / 2, keep->height() / 2)).toPoint());
+        QTest::mouseClick(quickWindow, Qt::LeftButton, {},
+                          keep->mapToScene(QPointF(keep->width() / 2, keep->height() / 2)).toPoint());
         QTRY_VERIFY(!box.visible());
         QCOMPARE(w.model().busy() || w.model().playing(), true);
 

@@ -4,28 +4,36 @@
 
 #include <QFile>
 #include <QQuickItem>
-#include <QtQuickTest/quicktest.h>
 #include <QSignalSpy>
 #include <QTest>
-
+#include <QtQuickTest/quicktest.h>
 
 namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
-const QStringList PhaseWindow::phases = {"fresh",  "source-chosen", "setting-up",       "failed",
-                                         "ready",  "playing",       "repair", "repair-game-files",
+const QStringList PhaseWindow::phases = {"fresh",
+                                         "source-chosen",
+                                         "setting-up",
+                                         "failed",
+                                         "ready",
+                                         "playing",
+                                         "repair",
+                                         "repair-game-files",
                                          "setting-up-environment"};
 
-const QString PhaseWindow::failure = QStringLiteral(
-    "The selected folder does not contain h2pc_data.bin or a Halo 2 game. Choose your h2pc_installer_2.1 folder again.");
+const QString PhaseWindow::failure = QStringLiteral("The selected folder does not contain h2pc_data.bin or a Halo 2 "
+                                                    "game. Choose your h2pc_installer_2.1 folder again.");
 
-const QString PhaseWindow::repairFailure = QStringLiteral(
-    "The compatibility runtime could not be downloaded. Check your internet connection, then retry.");
+const QString PhaseWindow::repairFailure
+    = QStringLiteral("The compatibility runtime could not be downloaded. Check your internet connection, then retry.");
 
 namespace {
 
-QString local(const fs::path& path) { return QString::fromStdString(path.string()); }
+QString local(const fs::path& path)
+{
+    return QString::fromStdString(path.string());
+}
 
 /// Reports `stage` as started, or started and finished, as the real pipeline does.
 void stage(const Installer& installer, SetupStage stage, bool finished)
@@ -46,7 +54,8 @@ void finishFrom(const Installer& installer, SetupStage running)
 
 } // namespace
 
-PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std::make_unique<DataHome>())
+PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options)
+    : home_(std::make_unique<DataHome>())
 {
     const fs::path downloads = home_->path() / "Downloads";
     const QString gameRelease = local(home_->path() / "game-release");
@@ -61,44 +70,46 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
         .choose = [downloads](const FilePanel& panel) -> std::optional<QUrl> {
             return QUrl::fromLocalFile(local(downloads / (panel.folders ? "h2pc_installer_2.1" : "MPSetup.exe")));
         },
-        .setup = [released, wine, later = phase == "setting-up-environment"](const Installer& installer, const fs::path&,
-                                                                               const std::optional<fs::path>&,
-                                                                               const std::optional<fs::path>&) {
-            // Blocked in the import, or later in the Windows environment while Wine applies settings.
-            const SetupStage running = later ? SetupStage::WindowsEnvironment : SetupStage::Import;
-            for (const SetupStage earlier : setupStages)
-                if (earlier < running)
-                    stage(installer, earlier, true);
-            stage(installer, running, false);
-            if (later) {
-                installer.reportStage({running, StageEvent::Kind::Detail, std::string(applyingSettings)});
-                installer.report("Preparing the game's graphics libraries");
-                installer.report("Creating your private Windows environment");
-            } else {
-                installer.report("Importing your Halo 2 files");
-                installer.report("Unpacking the game · 1.24 GB · 42s elapsed");
-            }
-            if (released.get())
-                throw SetupFailure(failure.toStdString());
-            finishFrom(installer, running);
-            writeInstallation(installer.root(), wine);
-        },
-        .repair = [released, wine](const Installer& installer, const std::optional<fs::path>&,
-                                   const std::optional<fs::path>&) {
-            // The runtime and the decoder are missing: the import and the graphics libraries have nothing to do.
-            for (const SetupStage skipped : {SetupStage::Import, SetupStage::GraphicsLibraries})
-                installer.reportStage({skipped, StageEvent::Kind::Skipped});
-            stage(installer, SetupStage::AudioDecoder, true);
-            stage(installer, SetupStage::Runtime, false);
-            installer.report("Repairing your installation");
-            installer.report("Unpacking the compatibility runtime · 180 MB · 12s elapsed");
-            if (released.get())
-                throw SetupFailure(repairFailure.toStdString());
-            installer.reportStage({SetupStage::Runtime, StageEvent::Kind::Finished});
-            stage(installer, SetupStage::WindowsEnvironment, true);
-            stage(installer, SetupStage::Finishing, true);
-            writeInstallation(installer.root(), wine);
-        },
+        .setup =
+            [released, wine, later = phase == "setting-up-environment"](const Installer& installer, const fs::path&,
+                                                                        const std::optional<fs::path>&,
+                                                                        const std::optional<fs::path>&) {
+                // Blocked in the import, or later in the Windows environment while Wine applies settings.
+                const SetupStage running = later ? SetupStage::WindowsEnvironment : SetupStage::Import;
+                for (const SetupStage earlier : setupStages)
+                    if (earlier < running)
+                        stage(installer, earlier, true);
+                stage(installer, running, false);
+                if (later) {
+                    installer.reportStage({running, StageEvent::Kind::Detail, std::string(applyingSettings)});
+                    installer.report("Preparing the game's graphics libraries");
+                    installer.report("Creating your private Windows environment");
+                } else {
+                    installer.report("Importing your Halo 2 files");
+                    installer.report("Unpacking the game · 1.24 GB · 42s elapsed");
+                }
+                if (released.get())
+                    throw SetupFailure(failure.toStdString());
+                finishFrom(installer, running);
+                writeInstallation(installer.root(), wine);
+            },
+        .repair =
+            [released, wine](const Installer& installer, const std::optional<fs::path>&,
+                             const std::optional<fs::path>&) {
+                // The runtime and the decoder are missing: the import and the graphics libraries have nothing to do.
+                for (const SetupStage skipped : {SetupStage::Import, SetupStage::GraphicsLibraries})
+                    installer.reportStage({skipped, StageEvent::Kind::Skipped});
+                stage(installer, SetupStage::AudioDecoder, true);
+                stage(installer, SetupStage::Runtime, false);
+                installer.report("Repairing your installation");
+                installer.report("Unpacking the compatibility runtime · 180 MB · 12s elapsed");
+                if (released.get())
+                    throw SetupFailure(repairFailure.toStdString());
+                installer.reportStage({SetupStage::Runtime, StageEvent::Kind::Finished});
+                stage(installer, SetupStage::WindowsEnvironment, true);
+                stage(installer, SetupStage::Finishing, true);
+                writeInstallation(installer.root(), wine);
+            },
     };
     if (options.noOpener)
         services.open = [](const QUrl&) { return false; };
@@ -113,10 +124,11 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
     if (phase == "repair-game-files")
         fs::remove(home_->root() / "Install" / "game" / "halo2.exe");
 
-    delegate_ = std::make_unique<AppDelegate>(std::move(services), [this](const QString& message, const QString& informative) {
-        alerts << message + " / " + informative;
-        delegate_->showAlert(message, informative);
-    });
+    delegate_ = std::make_unique<AppDelegate>(std::move(services),
+                                              [this](const QString& message, const QString& informative) {
+                                                  alerts << message + " / " + informative;
+                                                  delegate_->showAlert(message, informative);
+                                              });
     if (!window())
         return;
     window()->resize(options.size);
@@ -134,8 +146,7 @@ PhaseWindow::PhaseWindow(const QString& phase, PhaseOptions options) : home_(std
     if (settingUp || phase == "failed") {
         QSignalSpy status(&launcher, &LauncherModel::statusChanged);
         launcher.install();
-        while (status.count() < 2 && status.wait(10'000)) {
-        }
+        while (status.count() < 2 && status.wait(10'000)) { }
     }
     if (phase == "failed") {
         failSetup();
@@ -168,7 +179,10 @@ void PhaseWindow::failSetup()
     released_ = true;
 }
 
-void PhaseWindow::endGame() { writeText(home_->path() / "game-release", ""); }
+void PhaseWindow::endGame()
+{
+    writeText(home_->path() / "game-release", "");
+}
 
 PhaseWindow::~PhaseWindow()
 {
@@ -202,8 +216,14 @@ bool click(QQuickWindow* window, const char* name)
     return true;
 }
 
-QRectF sceneRect(QQuickItem* item) { return QRectF(item->mapToScene(QPointF(0, 0)), item->size()); }
+QRectF sceneRect(QQuickItem* item)
+{
+    return QRectF(item->mapToScene(QPointF(0, 0)), item->size());
+}
 
-QRectF contentViewport(QQuickWindow* window) { return sceneRect(findItem(window, "contentScroller")); }
+QRectF contentViewport(QQuickWindow* window)
+{
+    return sceneRect(findItem(window, "contentScroller"));
+}
 
 } // namespace corvanel::test_support

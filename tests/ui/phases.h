@@ -18,9 +18,9 @@ namespace corvanel::test_support {
 /// How the window is shown before it is brought to its phase.
 struct PhaseOptions {
     QSize size{940, 760};
-    bool advanced = false;    ///< the advanced options open
+    bool advanced = false; ///< the advanced options open
     bool manualClock = false; ///< the setup clock moves only by advanceClock()
-    bool noOpener = false;    ///< nothing on this computer opens files, folders or pages
+    bool noOpener = false; ///< nothing on this computer opens files, folders or pages
 };
 
 /// The window, in a temporary data folder, brought to one of the phases a user sees:
@@ -52,7 +52,7 @@ public:
     QQuickWindow* window() { return delegate_->window(); }
     QStringList alerts; ///< "message / informative" of every alert shown
 
-    static const QString failure;       ///< the message of a failed setup
+    static const QString failure; ///< the message of a failed setup
     static const QString repairFailure; ///< the message of a failed repair
 
 private:

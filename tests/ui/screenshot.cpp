@@ -61,9 +61,10 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    corvanel::test_support::PhaseWindow shown(
-        phase, {.size = {parser.value("width").toInt(), parser.value("height").toInt()}, .advanced = parser.isSet("advanced"),
-                .noOpener = parser.isSet("no-opener")});
+    corvanel::test_support::PhaseWindow shown(phase,
+                                              {.size = {parser.value("width").toInt(), parser.value("height").toInt()},
+                                               .advanced = parser.isSet("advanced"),
+                                               .noOpener = parser.isSet("no-opener")});
     QQuickWindow* window = shown.window();
     if (!window)
         return 1;
@@ -80,7 +81,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "The menu has no About entry\n");
             return 1;
         }
-        QTest::mouseClick(window, Qt::LeftButton, {}, entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2)).toPoint());
+        QTest::mouseClick(window, Qt::LeftButton, {},
+                          entry->mapToScene(QPointF(entry->width() / 2, entry->height() / 2)).toPoint());
     }
     if (parser.isSet("quit"))
         window->close();

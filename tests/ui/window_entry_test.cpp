@@ -23,8 +23,9 @@ private slots:
         QTest::newRow("Wayland asked for") << "wayland" << QString() << QString() << unset;
         QTest::newRow("X server gone") << QString() << ":97" << QString()
                                        << QByteArray("its display does not answer (DISPLAY=:97)");
-        QTest::newRow("Wayland server gone") << QString() << QString() << "/nonexistent/wayland-97"
-                                             << QByteArray("its display does not answer (WAYLAND_DISPLAY=/nonexistent/wayland-97)");
+        QTest::newRow("Wayland server gone")
+            << QString() << QString() << "/nonexistent/wayland-97"
+            << QByteArray("its display does not answer (WAYLAND_DISPLAY=/nonexistent/wayland-97)");
     }
 
     void withoutDisplay()

@@ -8,7 +8,10 @@ namespace corvanel {
 
 TEST(ByteCount, ReadsLikeAFileSizeInDecimalUnits)
 {
-    const struct { std::int64_t bytes; const char* text; } cases[] = {
+    const struct {
+        std::int64_t bytes;
+        const char* text;
+    } cases[] = {
         {0, "Zero KB"},
         {1, "1 byte"},
         {2, "2 bytes"},

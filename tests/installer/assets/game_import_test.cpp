@@ -38,7 +38,8 @@ std::map<std::string, std::string> contents(const fs::path& folder)
     std::map<std::string, std::string> result;
     for (const auto& item : fs::recursive_directory_iterator(folder)) {
         const std::string name = fs::relative(item.path(), folder).string();
-        result[item.is_directory() ? name + "/" : name] = item.is_directory() ? "" : test_support::readText(item.path());
+        result[item.is_directory() ? name + "/" : name]
+            = item.is_directory() ? "" : test_support::readText(item.path());
     }
     return result;
 }
@@ -46,8 +47,12 @@ std::map<std::string, std::string> contents(const fs::path& folder)
 std::map<std::string, std::string> installedGame(std::map<std::string, std::string> extra = {})
 {
     std::map<std::string, std::string> game{
-        {"halo2.exe", "MZ game"}, {"xlive.dll", "MZ xlive"}, {"maps/", ""}, {"maps/shared.map", "shared"},
-        {"maps/mainmenu.map", "mainmenu"}, {"maps/single_player_shared.map", "single player"},
+        {"halo2.exe", "MZ game"},
+        {"xlive.dll", "MZ xlive"},
+        {"maps/", ""},
+        {"maps/shared.map", "shared"},
+        {"maps/mainmenu.map", "mainmenu"},
+        {"maps/single_player_shared.map", "single player"},
         {"halo2config1.ini", configuration},
     };
     game.merge(extra);
@@ -89,7 +94,11 @@ TEST_F(GameImportTest, HostileArchivesAreRefusedWithoutTouchingAnythingOutside)
     writeText(temp / "canary" / "sub" / "inner.txt", "inner");
     const std::string canary = treeState(temp / "canary");
 
-    const struct { const char* kind; const char* file; const char* message; } cases[] = {
+    const struct {
+        const char* kind;
+        const char* file;
+        const char* message;
+    } cases[] = {
         {"absolute", "absolute.bin", unsafePaths},
         {"parent", "parent.zip", unsafePaths},
         {"backslash-parent", "backslash-parent.bin", unsafePaths},
@@ -120,8 +129,10 @@ TEST_F(GameImportTest, HostileArchivesAreRefusedWithoutTouchingAnythingOutside)
         EXPECT_FALSE(fs::exists(temp / "root" / "Install" / "game"));
         EXPECT_EQ(treeState(temp / "canary"), canary);
         EXPECT_EQ(treeState(temp / "archives"), source);
-        for (const auto& item : fs::recursive_directory_iterator(temp.path(), fs::directory_options::skip_permission_denied))
-            EXPECT_THAT(item.path().filename().string(), ::testing::Not(::testing::HasSubstr("planted"))) << item.path();
+        for (const auto& item :
+             fs::recursive_directory_iterator(temp.path(), fs::directory_options::skip_permission_denied))
+            EXPECT_THAT(item.path().filename().string(), ::testing::Not(::testing::HasSubstr("planted")))
+                << item.path();
     }
 }
 
@@ -158,8 +169,9 @@ TEST_F(GameImportTest, EveryKindOfSourceEndsAsTheInstalledGame)
     writeGameFolder(user / "game");
     writeText(user / "installer" / "h2pc_installer_2.1" / "h2pc_installer.exe", "MZ installer");
     test_support::makeArchive(user / "installer" / "h2pc_installer_2.1" / "h2pc_data.bin", "7zip", user / "game",
-                         {"halo2.exe", "xlive.dll", "maps"});
-    test_support::makeArchive(user / "sources" / "h2pc_installer_2.1.zip", "zip", user / "installer", {"h2pc_installer_2.1"});
+                              {"halo2.exe", "xlive.dll", "maps"});
+    test_support::makeArchive(user / "sources" / "h2pc_installer_2.1.zip", "zip", user / "installer",
+                              {"h2pc_installer_2.1"});
     fs::create_directories(user / "nested" / "Games");
     fs::copy(user / "game", user / "nested" / "Games" / "Halo 2", fs::copy_options::recursive);
     test_support::makeArchive(user / "sources" / "game-only.ZIP", "zip", user / "nested", {"Games"});
@@ -170,10 +182,14 @@ TEST_F(GameImportTest, EveryKindOfSourceEndsAsTheInstalledGame)
     writeText(user / "packed" / "maps" / "from-archive.map", "inner");
     writeGameFolder(user / "game-with-archive");
     test_support::makeArchive(user / "game-with-archive" / "extras" / "h2pc_data.bin", "7zip", user / "packed",
-                         {"halo2.exe", "xlive.dll", "maps"});
+                              {"halo2.exe", "xlive.dll", "maps"});
 
     const auto fromArchive = installedGame({{"maps/from-archive.map", "inner"}});
-    const struct { fs::path source; std::string outcome; std::map<std::string, std::string> game = installedGame(); } cases[] = {
+    const struct {
+        fs::path source;
+        std::string outcome;
+        std::map<std::string, std::string> game = installedGame();
+    } cases[] = {
         {"installer/h2pc_installer_2.1", "imported"},
         {"installer/h2pc_installer_2.1/h2pc_installer.exe", "imported"},
         {"installer/h2pc_installer_2.1/h2pc_data.bin", "imported"},
@@ -212,7 +228,8 @@ TEST_F(GameImportTest, FixtureKitSourcesInstallTheSameGame)
     auto expected = contents(kit / "game");
     expected["halo2config1.ini"] = configuration;
     int index = 0;
-    for (const char* source : {"h2pc_installer_2.1", "h2pc_installer_2.1.zip", "h2pc_installer_2.1/h2pc_data.bin", "game"}) {
+    for (const char* source :
+         {"h2pc_installer_2.1", "h2pc_installer_2.1.zip", "h2pc_installer_2.1/h2pc_data.bin", "game"}) {
         SCOPED_TRACE(source);
         const fs::path root = "kit" + std::to_string(index++);
         ASSERT_EQ(import(kit / source, root), "imported");
@@ -255,9 +272,15 @@ TEST_F(GameImportTest, TopLevelLeftoversAreRemovedAndDeeperOnesKept)
 
     ASSERT_EQ(import(temp / "game"), "imported");
     EXPECT_EQ(contents(temp / "root" / "Install" / "game"),
-              installedGame({{"imgui.ini.bak", "kept"}, {"logs.txt", "kept"}, {"my_halo2config.ini", "kept"},
-                             {"maps/halo2accounts.json", "kept"}, {"maps/logs/", ""}, {"maps/logs/old.txt", "kept"},
-                             {"maps/imgui.ini", "kept"}, {"maps/halo2config1.ini", "kept"}, {"LOGS2/", ""}}));
+              installedGame({{"imgui.ini.bak", "kept"},
+                             {"logs.txt", "kept"},
+                             {"my_halo2config.ini", "kept"},
+                             {"maps/halo2accounts.json", "kept"},
+                             {"maps/logs/", ""},
+                             {"maps/logs/old.txt", "kept"},
+                             {"maps/imgui.ini", "kept"},
+                             {"maps/halo2config1.ini", "kept"},
+                             {"LOGS2/", ""}}));
     EXPECT_EQ(test_support::readText(temp / "root" / "Install" / "game" / "halo2config1.ini"), configuration);
 }
 
@@ -281,7 +304,8 @@ TEST_F(GameImportTest, FolderWithoutAGameAnyMoreIsRefused)
     Installer installer(temp / "root");
     EXPECT_EQ(installer.gameInput(temp / "game"), temp / "game");
     fs::remove_all(temp / "game");
-    EXPECT_EQ(import(temp / "game"), "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.");
+    EXPECT_EQ(import(temp / "game"),
+              "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.");
     EXPECT_FALSE(stagingLeft());
 }
 
@@ -298,7 +322,7 @@ TEST_F(GameImportTest, GameFoldersEndOwnerWritableAndClosedToOthers)
             fs::permissions(folder, mode);
     };
     const fs::perms readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read
-                               | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+        | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
     setFolders(readOnly);
     test_support::makeArchive(temp / "read-only.zip", "zip", source, {"Halo 2"});
     test_support::makeArchive(temp / "read-only.bin", "ustar", source, {"Halo 2"});
@@ -306,7 +330,8 @@ TEST_F(GameImportTest, GameFoldersEndOwnerWritableAndClosedToOthers)
     test_support::makeArchive(temp / "open.zip", "zip", source, {"Halo 2"});
 
     int index = 0;
-    for (const fs::path chosen : {temp / "read-only.zip", temp / "read-only.bin", temp / "open.zip", source / "Halo 2"}) {
+    for (const fs::path chosen :
+         {temp / "read-only.zip", temp / "read-only.bin", temp / "open.zip", source / "Halo 2"}) {
         SCOPED_TRACE(chosen);
         const fs::path root = "root" + std::to_string(index++);
         for (int run = 0; run < 2; ++run) {
@@ -329,7 +354,12 @@ TEST_F(GameImportTest, NamesBeginningWithALatin1OrAControlByteAreKept)
         test_support::makeHostileArchive(kind, temp / archive, temp / "canary");
         const fs::path root = "root" + std::to_string(index++);
         ASSERT_EQ(import(temp / archive, root), "imported");
-        auto expected = installedGame({{"\x9a" "ber.txt", "latin"}, {"\x01" "start.txt", "control"}});
+        auto expected = installedGame({{"\x9a"
+                                        "ber.txt",
+                                        "latin"},
+                                       {"\x01"
+                                        "start.txt",
+                                        "control"}});
         expected["maps/single_player_shared.map"] = "sp";
         EXPECT_EQ(contents(temp / root / "Install" / "game"), expected);
     }
@@ -368,14 +398,17 @@ TEST_F(GameImportTest, NonAsciiNamesSurviveWithoutALocale)
                                "        for f in files:\n"
                                "            p = os.path.join(top, f)\n"
                                "            z.write(p, os.path.relpath(p, sys.argv[1]))\n";
-    ASSERT_EQ(test_support::runProgram({"/usr/bin/python3", "-c", script, (temp / "game").string(), (temp / "game.zip").string()}), 0);
+    ASSERT_EQ(test_support::runProgram(
+                  {"/usr/bin/python3", "-c", script, (temp / "game").string(), (temp / "game.zip").string()}),
+              0);
 
     {
         NoLocale noLocale;
         ASSERT_EQ(import(temp / "game.zip"), "imported");
     }
     EXPECT_EQ(contents(temp / "root" / "Install" / "game"),
-              installedGame({{"maps/\u00DCberfall.map", "umlaut"}, {"\u65E5\u672C\u8A9E/", ""},
+              installedGame({{"maps/\u00DCberfall.map", "umlaut"},
+                             {"\u65E5\u672C\u8A9E/", ""},
                              {"\u65E5\u672C\u8A9E/\u30D5\u30A1\u30A4\u30EB.txt", "japanese"}}));
 }
 

@@ -1,8 +1,8 @@
+#include "installer/child_process.h"
 #include "installer/display_text.h"
 #include "installer/file_ops.h"
 #include "installer/installer.h"
 #include "installer/setup_failure.h"
-#include "installer/child_process.h"
 #include "support/archives.h"
 #include "support/hostile_files.h"
 #include "support/program.h"
@@ -23,17 +23,18 @@ using test_support::TempDir;
 using test_support::writeGameFolder;
 using test_support::writeText;
 
-constexpr const char* noLongerAvailable =
-    "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
+constexpr const char* noLongerAvailable
+    = "The selected game files are no longer available. Choose your h2pc_installer_2.1 folder again.";
 constexpr const char* wrongFile = "Choose your h2pc_installer_2.1 folder, its ZIP, or h2pc_data.bin.";
-constexpr const char* noGame =
-    "Choose the h2pc_installer_2.1 folder containing h2pc_data.bin, or a complete Halo 2 game folder.";
+constexpr const char* noGame
+    = "Choose the h2pc_installer_2.1 folder containing h2pc_data.bin, or a complete Halo 2 game folder.";
 constexpr const char* severalGames = "More than one Halo 2 installation was found. Choose the specific game folder.";
 
 std::string missing(const std::string& file)
 {
     return "Missing " + file
-           + ". Choose a complete Halo 2 Project Cartographer game folder or the h2pc_data.bin archive from installer 2.1.";
+        + ". Choose a complete Halo 2 Project Cartographer game folder or the h2pc_data.bin archive from installer "
+          "2.1.";
 }
 
 struct GameSourceTest : ::testing::Test {
@@ -67,10 +68,14 @@ TEST_F(GameSourceTest, ResolvesEveryKindOfChoice)
     writeText(temp / "upper" / "sub" / "HALO2.EXE", "MZ");
     writeText(temp / "incomplete" / "halo2.exe", "MZ");
     fs::create_directories(temp / "empty");
-    for (const char* name : {"h2pc_installer_2.1.zip", "DATA.BIN", "Game.ZIP", "notes.txt", "noextension", "archive.tar"})
+    for (const char* name :
+         {"h2pc_installer_2.1.zip", "DATA.BIN", "Game.ZIP", "notes.txt", "noextension", "archive.tar"})
         writeText(temp / "files" / name, "x");
 
-    const struct { fs::path source; std::string outcome; } cases[] = {
+    const struct {
+        fs::path source;
+        std::string outcome;
+    } cases[] = {
         {"installer", "-> installer/h2pc_data.bin"},
         {"installer/h2pc_installer.exe", "-> installer/h2pc_data.bin"},
         {"installer/h2pc_data.bin", "-> installer/h2pc_data.bin"},
@@ -102,12 +107,14 @@ TEST_F(GameSourceTest, ResolvesEveryKindOfChoice)
 /// A listening socket bound at `path`, closed when dropped.
 class BoundSocket {
 public:
-    explicit BoundSocket(const fs::path& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    explicit BoundSocket(const fs::path& path)
+        : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         path.native().copy(address.sun_path, sizeof address.sun_path - 1);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 1) != 0)
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+            || ::listen(fd_, 1) != 0)
             throw std::runtime_error("cannot bind a socket at " + path.string());
     }
     BoundSocket(const BoundSocket&) = delete;
@@ -120,7 +127,8 @@ private:
 
 std::string onlyRegular(const fs::path& path, const char* kind)
 {
-    return "Only regular files can be used, but " + shownPath(path) + " is " + kind + ". Choose a regular file and try again.";
+    return "Only regular files can be used, but " + shownPath(path) + " is " + kind
+        + ". Choose a regular file and try again.";
 }
 
 // A source that could never be read to its end is refused at once, by name and kind, before
@@ -134,7 +142,10 @@ TEST_F(GameSourceTest, APipeSocketOrDeviceAsTheSourceIsRefusedAtOnce)
     const BoundSocket socket(temp / "socket.zip");
     fs::create_symlink("/dev/zero", temp / "zero.zip");
     fs::create_symlink("/dev/null", temp / "null.bin");
-    const struct { fs::path source; std::string outcome; } cases[] = {
+    const struct {
+        fs::path source;
+        std::string outcome;
+    } cases[] = {
         {temp / "pipe.zip", onlyRegular(temp / "pipe.zip", "a named pipe")},
         {temp / "folder", onlyRegular(temp / "folder" / "h2pc_data.bin", "a named pipe")},
         {temp / "folder" / "h2pc_installer.exe", onlyRegular(temp / "folder" / "h2pc_data.bin", "a named pipe")},
@@ -189,9 +200,12 @@ TEST(GameSourceAccess, AFileTheUserMayNotReadIsNamed)
         fs::permissions(file, fs::perms::none);
     const auto refusal = [](const fs::path& file) {
         return "Setup is not allowed to read " + shownPath(file)
-               + ". Give your account permission to read it, or copy it somewhere you can read, then choose it again.";
+            + ". Give your account permission to read it, or copy it somewhere you can read, then choose it again.";
     };
-    const struct { fs::path source; fs::path named; } cases[] = {
+    const struct {
+        fs::path source;
+        fs::path named;
+    } cases[] = {
         {temp / "h2pc_installer_2.1.zip", temp / "h2pc_installer_2.1.zip"},
         {temp / "installer", temp / "installer" / "h2pc_data.bin"},
     };
@@ -210,7 +224,10 @@ TEST(GameSourceAccess, AFileTheUserMayNotReadIsNamed)
 
 TEST_F(GameSourceTest, ValidationNamesTheFirstMissingFile)
 {
-    const struct { std::vector<fs::path> removed; const char* named; } cases[] = {
+    const struct {
+        std::vector<fs::path> removed;
+        const char* named;
+    } cases[] = {
         {{"halo2.exe"}, "halo2.exe"},
         {{"xlive.dll"}, "xlive.dll"},
         {{"maps/shared.map"}, "maps/shared.map"},
@@ -270,12 +287,17 @@ TEST(GameSourceNesting, RootAndSourceMustLieApart)
     writeGameFolder(temp / "root-other" / "game");
 
     const auto rootInside = [&](const fs::path& root) {
-        return "The installation folder " + shownPath(temp / root) + " lies inside the game folder you chose, so setup "
-               "would copy it into itself; choose an installation folder outside the game folder.";
+        return "The installation folder " + shownPath(temp / root)
+            + " lies inside the game folder you chose, so setup "
+              "would copy it into itself; choose an installation folder outside the game folder.";
     };
     const std::string sourceInside = "The game files you chose lie inside the installation folder "
-                                     + shownPath(temp / "root") + ", which setup replaces; choose game files from outside it.";
-    const struct { const char* source; const char* root; std::string outcome; } cases[] = {
+        + shownPath(temp / "root") + ", which setup replaces; choose game files from outside it.";
+    const struct {
+        const char* source;
+        const char* root;
+        std::string outcome;
+    } cases[] = {
         {"game", "game", rootInside("game")},
         {"game", "game/Corvanel", rootInside("game/Corvanel")},
         {"game/halo2.exe", "game/maps/Corvanel", rootInside("game/maps/Corvanel")},
@@ -306,7 +328,8 @@ TEST(GameSourceNesting, SetupLeavesNoTraceInTheGameFolder)
 {
     TempDir temp;
     writeGameFolder(temp / "game");
-    EXPECT_THROW(Installer(temp / "game" / "Corvanel").install(temp / "game", std::nullopt, std::nullopt), SetupFailure);
+    EXPECT_THROW(Installer(temp / "game" / "Corvanel").install(temp / "game", std::nullopt, std::nullopt),
+                 SetupFailure);
     EXPECT_FALSE(entryExists(temp / "game" / "Corvanel"));
 }
 

@@ -21,10 +21,10 @@ namespace corvanel {
 
 namespace {
 
+using test_support::digestOf;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using test_support::digestOf;
 
 constexpr std::int64_t wholeSize = 100'000;
 constexpr std::int64_t cutAt = 60'000;
@@ -75,14 +75,16 @@ protected:
     {
         auto download = std::make_unique<Download>();
         download->name = "asset-" + std::to_string(++serial) + ".tar.xz";
-        download->asset = {.name = download->name, .url = server->url("/" + mode + "/" + download->name), .sha256 = digestOf(content)};
+        download->asset = {
+            .name = download->name, .url = server->url("/" + mode + "/" + download->name), .sha256 = digestOf(content)};
         test_support::writeText(download->served(), served);
         server->cutNextAfter(download->name, cutAt);
         try {
             download->installer.obtain(download->asset, std::nullopt);
             ADD_FAILURE() << "the cut download was accepted";
         } catch (const SetupFailure& failure) {
-            EXPECT_THAT(failure.message(), ::testing::StartsWith("The download of " + download->name + " was interrupted."));
+            EXPECT_THAT(failure.message(),
+                        ::testing::StartsWith("The download of " + download->name + " was interrupted."));
         }
         return download;
     }
@@ -119,28 +121,33 @@ TEST_F(ObtainResume, ACutDownloadKeepsItsBytesWithASidecarThatNamesTheAsset)
 // Downloads, and the server sent exactly the bytes the row names over both calls.
 TEST_F(ObtainResume, TheNextDownloadContinuesOnlyWhatTheServerAndTheKeptBytesAllow)
 {
-    const auto later = [](const fs::path& file) { fs::last_write_time(file, fs::last_write_time(file) + std::chrono::hours(1)); };
+    const auto later
+        = [](const fs::path& file) { fs::last_write_time(file, fs::last_write_time(file) + std::chrono::hours(1)); };
     const struct {
         const char* label;
         const char* mode;
         bool wrongFirst; ///< the first call got another file than the asset
         std::function<void(const Download&)> between;
         std::int64_t sent; ///< over both calls
-        bool resumes;      ///< "resumed at" is said
+        bool resumes; ///< "resumed at" is said
         int verifications; ///< in the second call
     } cases[] = {
         {"resumed under the entity tag", "file", false, {}, wholeSize, true, 1},
         {"resumed under the date", "dated", false, {}, wholeSize, true, 1},
         {"a server without ranges sends it whole", "norange", false, {}, cutAt + refusedAnswer + wholeSize, true, 1},
         {"the file changed on the server", "file", true,
-         [&](const Download& d) { test_support::writeText(d.served(), content); }, cutAt + refusedAnswer + wholeSize, true, 1},
+         [&](const Download& d) { test_support::writeText(d.served(), content); }, cutAt + refusedAnswer + wholeSize,
+         true, 1},
         {"the file changed on a server with dates only", "dated", true,
-         [&](const Download& d) { test_support::writeText(d.served(), content); later(d.served()); },
+         [&](const Download& d) {
+             test_support::writeText(d.served(), content);
+             later(d.served());
+         },
          cutAt + refusedAnswer + wholeSize, true, 1},
         {"the server answers 416", "file", false, [](const Download& d) { server->refuseNextRange(d.name); },
          cutAt + wholeSize, true, 2},
-        {"the kept bytes were already whole", "file", false, [&](const Download& d) { test_support::writeText(d.partial(), content); },
-         cutAt, true, 1},
+        {"the kept bytes were already whole", "file", false,
+         [&](const Download& d) { test_support::writeText(d.partial(), content); }, cutAt, true, 1},
         {"wrong bytes in the kept part", "file", false,
          [](const Download& d) {
              std::string bytes = test_support::readText(d.partial());
@@ -150,16 +157,22 @@ TEST_F(ObtainResume, TheNextDownloadContinuesOnlyWhatTheServerAndTheKeptBytesAll
          2 * wholeSize, true, 2},
         {"a sidecar that names another digest", "file", false,
          [&](const Download& d) {
-             test_support::writeText(d.sidecar(), PartialSidecar{.url = d.asset.url, .sha256 = digestOf(other), .etag = {}, .lastModified = {}}.encode());
+             test_support::writeText(
+                 d.sidecar(),
+                 PartialSidecar{.url = d.asset.url, .sha256 = digestOf(other), .etag = {}, .lastModified = {}}
+                     .encode());
          },
          cutAt + wholeSize, false, 1},
         {"a sidecar that names another address", "file", false,
          [&](const Download& d) {
-             test_support::writeText(d.sidecar(), PartialSidecar{.url = d.asset.url + "x", .sha256 = d.asset.sha256, .etag = {}, .lastModified = {}}.encode());
+             test_support::writeText(
+                 d.sidecar(),
+                 PartialSidecar{.url = d.asset.url + "x", .sha256 = d.asset.sha256, .etag = {}, .lastModified = {}}
+                     .encode());
          },
          cutAt + wholeSize, false, 1},
-        {"a sidecar that is no JSON", "file", false, [](const Download& d) { test_support::writeText(d.sidecar(), "{\"url\": "); },
-         cutAt + wholeSize, false, 1},
+        {"a sidecar that is no JSON", "file", false,
+         [](const Download& d) { test_support::writeText(d.sidecar(), "{\"url\": "); }, cutAt + wholeSize, false, 1},
         {"a sidecar longer than any of ours", "file", false,
          [](const Download& d) {
              std::string text = test_support::readText(d.sidecar());
@@ -168,8 +181,9 @@ TEST_F(ObtainResume, TheNextDownloadContinuesOnlyWhatTheServerAndTheKeptBytesAll
          cutAt + wholeSize, false, 1},
         {"a sidecar whose validator would break the request", "file", false,
          [&](const Download& d) {
-             test_support::writeText(d.sidecar(), "{\"url\": \"" + d.asset.url + "\", \"sha256\": \"" + d.asset.sha256
-                                                 + "\", \"etag\": \"\\\"a\\\"\\r\\nX-Planted: 1\"}");
+             test_support::writeText(d.sidecar(),
+                                     "{\"url\": \"" + d.asset.url + "\", \"sha256\": \"" + d.asset.sha256
+                                         + "\", \"etag\": \"\\\"a\\\"\\r\\nX-Planted: 1\"}");
          },
          cutAt + wholeSize, false, 1},
         {"no sidecar", "file", false, [](const Download& d) { fs::remove(d.sidecar()); }, cutAt + wholeSize, false, 1},
@@ -192,14 +206,16 @@ TEST_F(ObtainResume, TheNextDownloadContinuesOnlyWhatTheServerAndTheKeptBytesAll
          },
          cutAt + wholeSize, false, 1},
         {"a kept part with a second name out of the root", "file", false,
-         [](const Download& d) { fs::create_hard_link(d.partial(), d.dir / "outside.bin"); }, cutAt + wholeSize, false, 1},
+         [](const Download& d) { fs::create_hard_link(d.partial(), d.dir / "outside.bin"); }, cutAt + wholeSize, false,
+         1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         const auto download = cutShort(c.mode, c.wrongFirst ? other : content);
         if (c.between)
             c.between(*download);
-        const std::string outsideBefore = fs::exists(download->dir / "outside.bin") ? test_support::readText(download->dir / "outside.bin") : "";
+        const std::string outsideBefore
+            = fs::exists(download->dir / "outside.bin") ? test_support::readText(download->dir / "outside.bin") : "";
         download->reports.clear();
 
         EXPECT_EQ(download->installer.obtain(download->asset, std::nullopt), download->target());
@@ -210,7 +226,8 @@ TEST_F(ObtainResume, TheNextDownloadContinuesOnlyWhatTheServerAndTheKeptBytesAll
         EXPECT_EQ(download->resumptions(), c.resumes ? 1 : 0);
         EXPECT_EQ(download->count("Verifying " + download->name), c.verifications);
         if (!outsideBefore.empty())
-            EXPECT_EQ(test_support::readText(download->dir / "outside.bin"), outsideBefore) << "a file outside the root changed";
+            EXPECT_EQ(test_support::readText(download->dir / "outside.bin"), outsideBefore)
+                << "a file outside the root changed";
     }
 }
 
@@ -224,9 +241,12 @@ TEST_F(ObtainResume, AResumedDownloadCountsFromTheKeptBytes)
     const auto& reports = download->reports;
     ASSERT_GE(reports.size(), 4u);
     EXPECT_EQ(reports[0], "Downloading " + download->name + " \u00B7 resumed at 60 KB");
-    EXPECT_THAT(reports[1], ::testing::MatchesRegex("Downloading asset-[0-9]+\\.tar\\.xz \u00B7 60 KB( of 100 KB)? received \u00B7 0s elapsed"));
+    EXPECT_THAT(reports[1],
+                ::testing::MatchesRegex(
+                    "Downloading asset-[0-9]+\\.tar\\.xz \u00B7 60 KB( of 100 KB)? received \u00B7 0s elapsed"));
     EXPECT_THAT(reports[reports.size() - 2],
-                ::testing::MatchesRegex("Downloading asset-[0-9]+\\.tar\\.xz \u00B7 100 KB of 100 KB received \u00B7 [0-9]+s elapsed"));
+                ::testing::MatchesRegex(
+                    "Downloading asset-[0-9]+\\.tar\\.xz \u00B7 100 KB of 100 KB received \u00B7 [0-9]+s elapsed"));
     EXPECT_EQ(reports.back(), "Verifying " + download->name);
     EXPECT_THAT(test_support::readText(download->installer.log()),
                 HasSubstr("\"--continue-at\", \"60000\", \"--header\", \"If-Range: \\\""));
@@ -241,8 +261,9 @@ TEST_F(ObtainResume, KeptBytesThatNeverVerifyFailWithTheUsualSentenceAndLeaveNot
         download->installer.obtain(download->asset, std::nullopt);
         FAIL() << "the wrong file was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The download of " + download->name
-                                         + " failed checksum verification. Nothing from that download was run.");
+        EXPECT_EQ(failure.message(),
+                  "The download of " + download->name
+                      + " failed checksum verification. Nothing from that download was run.");
     }
 
     EXPECT_EQ(test_support::treeOf(download->downloads()), std::vector<std::string>{});

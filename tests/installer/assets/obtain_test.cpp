@@ -44,7 +44,6 @@ std::map<std::string, std::string> snapshot(const fs::path& folder)
     return entries;
 }
 
-
 } // namespace
 
 class Obtain : public ::testing::Test {
@@ -82,17 +81,20 @@ TEST_F(Obtain, DownloadsThroughCurlReportsProgressAndKeepsTheVerifiedFile)
 
     EXPECT_EQ(test_support::readText(target()), content);
     EXPECT_FALSE(fs::exists(partial()));
-    EXPECT_THAT(setupLog(), HasSubstr("Starting /usr/bin/curl: [\"--fail\", \"--location\", \"--silent\", \"--show-error\", "
-                                      "\"--retry\", \"2\", \"--proto\", \"=https\", \"--proto-redir\", \"=https\", "
-                                      "\"--connect-timeout\", \"20\", \"--max-time\", \"1800\", \"--dump-header\", \""
-                                      + partial().string() + ".headers\", \"--output\", \"" + partial().string() + "\", \""
-                                      + asset.url + "\"]\n"));
+    EXPECT_THAT(setupLog(),
+                HasSubstr("Starting /usr/bin/curl: [\"--fail\", \"--location\", \"--silent\", \"--show-error\", "
+                          "\"--retry\", \"2\", \"--proto\", \"=https\", \"--proto-redir\", \"=https\", "
+                          "\"--connect-timeout\", \"20\", \"--max-time\", \"1800\", \"--dump-header\", \""
+                          + partial().string() + ".headers\", \"--output\", \"" + partial().string() + "\", \""
+                          + asset.url + "\"]\n"));
     ASSERT_GE(reports.size(), 3u);
     EXPECT_EQ(reports.front(), "Downloading engine.tar.xz \u00B7 Zero KB received \u00B7 0s elapsed");
-    EXPECT_THAT(reports[reports.size() - 2], HasSubstr("Downloading engine.tar.xz \u00B7 3 KB of 3 KB received \u00B7 "));
+    EXPECT_THAT(reports[reports.size() - 2],
+                HasSubstr("Downloading engine.tar.xz \u00B7 3 KB of 3 KB received \u00B7 "));
     EXPECT_EQ(reports.back(), "Verifying engine.tar.xz");
     for (size_t i = 0; i + 1 < reports.size(); ++i)
-        EXPECT_THAT(reports[i], ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 .* received \u00B7 [0-9]+s elapsed"));
+        EXPECT_THAT(reports[i],
+                    ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 .* received \u00B7 [0-9]+s elapsed"));
 }
 
 TEST_F(Obtain, AVerifiedCopyInDownloadsIsReturnedWithoutNetworkOrCache)
@@ -112,7 +114,10 @@ TEST_F(Obtain, AVerifiedCopyInDownloadsIsReturnedWithoutNetworkOrCache)
 TEST_F(Obtain, AnAlteredCopyIsReplacedFromAVerifiedCache)
 {
     const RuntimeAsset asset{.name = name, .url = server->url("/file/absent"), .sha256 = digestOf(content)};
-    const struct { const char* label; std::string stale; } cases[] = {
+    const struct {
+        const char* label;
+        std::string stale;
+    } cases[] = {
         {"truncated", content.substr(0, 1000)},
         {"altered", payload(2'500, 'x')},
         {"empty", ""},
@@ -165,9 +170,10 @@ TEST_F(Obtain, AWrongCachedCopyStopsBeforeAnyDownload)
         installer.obtain(asset, cache);
         FAIL() << "the wrong cached copy was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The cached copy of engine.tar.xz in " + shownPath(cache)
-                                         + " failed verification, so it was not used. Remove it from that folder or "
-                                           "replace it with the supported file, then retry.");
+        EXPECT_EQ(failure.message(),
+                  "The cached copy of engine.tar.xz in " + shownPath(cache)
+                      + " failed verification, so it was not used. Remove it from that folder or "
+                        "replace it with the supported file, then retry.");
     }
 
     EXPECT_FALSE(entryExists(target()));
@@ -180,12 +186,22 @@ TEST_F(Obtain, AWrongCachedCopyStopsBeforeAnyDownload)
 // Only bytes that can be continued are kept: the part of a cut download, with its sidecar.
 TEST_F(Obtain, AFailedDownloadLeavesNoTargetAndKeepsOnlyAPartThatCanBeContinued)
 {
-    const struct { const char* mode; bool wrongBytes; std::string message; std::int64_t kept; } cases[] = {
-        {"missing", false, "The file engine.tar.xz was not found on its server. Update Corvanel to its latest version, then retry.", 0},
-        {"redirect-http", false, "The server of engine.tar.xz sent the download to an address that is not secure, so it was "
-                                 "refused. Try again later; if it keeps failing, update Corvanel to its latest version.", 0},
-        {"short", false, "The download of engine.tar.xz was interrupted. Check your internet connection, then retry.", 1'250},
-        {"file", true, "The download of engine.tar.xz failed checksum verification. Nothing from that download was run.", 0},
+    const struct {
+        const char* mode;
+        bool wrongBytes;
+        std::string message;
+        std::int64_t kept;
+    } cases[] = {
+        {"missing", false,
+         "The file engine.tar.xz was not found on its server. Update Corvanel to its latest version, then retry.", 0},
+        {"redirect-http", false,
+         "The server of engine.tar.xz sent the download to an address that is not secure, so it was "
+         "refused. Try again later; if it keeps failing, update Corvanel to its latest version.",
+         0},
+        {"short", false, "The download of engine.tar.xz was interrupted. Check your internet connection, then retry.",
+         1'250},
+        {"file", true,
+         "The download of engine.tar.xz failed checksum verification. Nothing from that download was run.", 0},
     };
     fs::create_directories(cache);
     test_support::writeText(cache / "unrelated.tar.xz", "unrelated");
@@ -236,18 +252,31 @@ TEST_F(Obtain, AFailedDownloadIsNamedByItsCause)
         int curlStatus;
     } cases[] = {
         {"connection refused", "https://127.0.0.1:1/engine.tar.xz", {}, false, refused, 7},
-        {"unknown host", "https://corvanel-test.invalid/engine.tar.xz", {}, false,
+        {"unknown host",
+         "https://corvanel-test.invalid/engine.tar.xz",
+         {},
+         false,
          "The download of engine.tar.xz could not start because the name of its server could not be found. Check "
-         "that this computer is connected to the internet, then retry.", 6},
-        {"not on the server", server->url("/file/absent.tar.xz"), {}, false,
-         "The file engine.tar.xz was not found on its server. Update Corvanel to its latest version, then retry.", 22},
+         "that this computer is connected to the internet, then retry.",
+         6},
+        {"not on the server",
+         server->url("/file/absent.tar.xz"),
+         {},
+         false,
+         "The file engine.tar.xz was not found on its server. Update Corvanel to its latest version, then retry.",
+         22},
         {"untrusted certificate", server->url("/file/" + name), (dir / "unrelated-ca.crt").string(), false,
          "The download of engine.tar.xz stopped because the security certificate of its server could not be "
          "verified. Check that this computer's date and time are correct and that no network filter intercepts "
-         "secure connections, then retry.", 60},
-        {"full disk", "https://127.0.0.1:1/engine.tar.xz", {}, true,
+         "secure connections, then retry.",
+         60},
+        {"full disk",
+         "https://127.0.0.1:1/engine.tar.xz",
+         {},
+         true,
          "The disk that holds the installation folder is full. Setup needs at least 12 GB of available disk space. "
-         "Free some space and retry.", 7},
+         "Free some space and retry.",
+         7},
     };
     serve(content);
     // An authority that signed nothing the server shows.
@@ -285,9 +314,13 @@ TEST_F(Obtain, TheLiveLineShowsTheBytesReceivedSoFar)
 
     installer.obtain(asset, std::nullopt);
 
-    EXPECT_THAT(reports, ::testing::Contains(::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 2 MB of 4 MB received \u00B7 [2-9]s elapsed")));
+    EXPECT_THAT(reports,
+                ::testing::Contains(::testing::MatchesRegex(
+                    "Downloading engine\\.tar\\.xz \u00B7 2 MB of 4 MB received \u00B7 [2-9]s elapsed")));
     ASSERT_GE(reports.size(), 2u);
-    EXPECT_THAT(reports[reports.size() - 2], ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 4 MB of 4 MB received \u00B7 [3-9]s elapsed"));
+    EXPECT_THAT(
+        reports[reports.size() - 2],
+        ::testing::MatchesRegex("Downloading engine\\.tar\\.xz \u00B7 4 MB of 4 MB received \u00B7 [3-9]s elapsed"));
     EXPECT_EQ(test_support::readText(target()), large);
 }
 
@@ -301,9 +334,10 @@ TEST(ObtainAudio, AWrongCachedPackageIsNamedInTheFailure)
         installer.obtain(demoCatalogue().audio, dir / "cache");
         FAIL() << "the wrong package was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The cached copy of MPSetup.exe in " + shownPath(dir / "cache")
-                                         + " failed verification, so it was not used. Remove it from that folder or "
-                                           "replace it with the supported file, then retry.");
+        EXPECT_EQ(failure.message(),
+                  "The cached copy of MPSetup.exe in " + shownPath(dir / "cache")
+                      + " failed verification, so it was not used. Remove it from that folder or "
+                        "replace it with the supported file, then retry.");
     }
     EXPECT_FALSE(entryExists(dir / "root" / "Downloads" / "MPSetup.exe"));
 }
@@ -326,7 +360,8 @@ TEST(ObtainAudio, CachedEntryThatIsNoRegularFileIsRefusedByName)
             return std::string("accepted");
         } catch (const SetupFailure& failure) {
             EXPECT_EQ(failure.message(),
-                      "Only regular files can be used, but " + shownPath(entry) + " is " + kind + ". Choose a regular file and try again.");
+                      "Only regular files can be used, but " + shownPath(entry) + " is " + kind
+                          + ". Choose a regular file and try again.");
             return failure.message();
         }
     };

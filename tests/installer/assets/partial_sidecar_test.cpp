@@ -15,7 +15,10 @@ TEST(PartialSidecar, WhatIsWrittenIsReadBack)
     const PartialSidecar cases[] = {
         {.url = "https://example.org/a.tar.xz", .sha256 = digest, .etag = {}, .lastModified = {}},
         {.url = "https://example.org/a.tar.xz", .sha256 = digest, .etag = "\"v1\"", .lastModified = {}},
-        {.url = "https://example.org/a.tar.xz", .sha256 = digest, .etag = "\"v1\"", .lastModified = "Wed, 21 Oct 2015 07:28:00 GMT"},
+        {.url = "https://example.org/a.tar.xz",
+         .sha256 = digest,
+         .etag = "\"v1\"",
+         .lastModified = "Wed, 21 Oct 2015 07:28:00 GMT"},
     };
     for (const auto& sidecar : cases) {
         SCOPED_TRACE(sidecar.encode());

@@ -23,17 +23,21 @@ TEST(ResponseHeaders, TheLastCompleteAnswerIsRead)
         std::string validator;
     } cases[] = {
         {"a part", part, 206, 100, 341, "\"v1\""},
-        {"a whole file over HTTP/2", "HTTP/2 200\r\ncontent-length: 341\r\nlast-modified: Wed, 21 Oct 2015 07:28:00 GMT\r\n\r\n",
-         200, std::nullopt, 341, "Wed, 21 Oct 2015 07:28:00 GMT"},
-        {"after a redirect", "HTTP/1.1 302 Found\r\nLocation: /x\r\nETag: \"old\"\r\n\r\n" + part, 206, 100, 341, "\"v1\""},
+        {"a whole file over HTTP/2",
+         "HTTP/2 200\r\ncontent-length: 341\r\nlast-modified: Wed, 21 Oct 2015 07:28:00 GMT\r\n\r\n", 200, std::nullopt,
+         341, "Wed, 21 Oct 2015 07:28:00 GMT"},
+        {"after a redirect", "HTTP/1.1 302 Found\r\nLocation: /x\r\nETag: \"old\"\r\n\r\n" + part, 206, 100, 341,
+         "\"v1\""},
         {"line feeds only", "HTTP/1.1 200 OK\nContent-Length: 5\nEtag:   \"v2\"  \n\n", 200, std::nullopt, 5, "\"v2\""},
-        {"a 416 with the size", "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */341\r\n\r\n", 416, std::nullopt, 341, ""},
+        {"a 416 with the size", "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */341\r\n\r\n", 416,
+         std::nullopt, 341, ""},
         {"a weak entity tag falls back on the date",
          "HTTP/1.1 200 OK\r\nETag: W/\"v1\"\r\nLast-Modified: Wed, 21 Oct 2015 07:28:00 GMT\r\n\r\n", 200, std::nullopt,
          std::nullopt, "Wed, 21 Oct 2015 07:28:00 GMT"},
-        {"two entity tags are none", "HTTP/1.1 200 OK\r\nETag: \"a\"\r\nETag: \"b\"\r\n\r\n", 200, std::nullopt, std::nullopt, ""},
-        {"a range on a 200 is no part", "HTTP/1.1 200 OK\r\nContent-Range: bytes 0-4/5\r\nContent-Length: 5\r\n\r\n", 200,
-         std::nullopt, 5, ""},
+        {"two entity tags are none", "HTTP/1.1 200 OK\r\nETag: \"a\"\r\nETag: \"b\"\r\n\r\n", 200, std::nullopt,
+         std::nullopt, ""},
+        {"a range on a 200 is no part", "HTTP/1.1 200 OK\r\nContent-Range: bytes 0-4/5\r\nContent-Length: 5\r\n\r\n",
+         200, std::nullopt, 5, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

@@ -28,7 +28,8 @@ const std::string libraryFolder = "Wine Stable.app/Contents/Resources/wine/lib";
 
 void runTool(const std::vector<std::string>& command)
 {
-    auto child = ChildProcess::spawn({.executable = command.front(), .arguments = {command.begin() + 1, command.end()}});
+    auto child
+        = ChildProcess::spawn({.executable = command.front(), .arguments = {command.begin() + 1, command.end()}});
     if (child.wait() != 0)
         throw std::runtime_error("could not run " + command.front());
 }
@@ -51,7 +52,8 @@ std::map<std::string, std::string> snapshot(const fs::path& folder)
 {
     std::map<std::string, std::string> entries;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        entries[fs::relative(entry.path(), folder).string()] = entry.is_directory() ? "/" : test_support::readText(entry.path());
+        entries[fs::relative(entry.path(), folder).string()]
+            = entry.is_directory() ? "/" : test_support::readText(entry.path());
     return entries;
 }
 
@@ -67,7 +69,11 @@ std::vector<std::string> stagingFolders(const fs::path& root)
 /// The two runtime archives, made at test time and offered through a cache folder, with a
 /// catalogue that trusts exactly them.
 struct RuntimeArchives {
-    explicit RuntimeArchives(const fs::path& folder) : source(folder / "source"), cache(folder / "cache") {}
+    explicit RuntimeArchives(const fs::path& folder)
+        : source(folder / "source")
+        , cache(folder / "cache")
+    {
+    }
 
     /// The engine: wswine.bundle with a bin/wine that runs the system's 64-bit Wine loader.
     fs::path engineTree() const { return source / "engine"; }
@@ -79,7 +85,8 @@ struct RuntimeArchives {
     void makeComplete() const
     {
         writeExecutable(wine(), "#!/bin/sh\nexec /usr/lib/wine/wine64 \"$@\"\n");
-        writeExecutable(engineTree() / "wswine.bundle" / "bin" / "wineserver", "#!/bin/sh\nexec /usr/lib/wine/wineserver \"$@\"\n");
+        writeExecutable(engineTree() / "wswine.bundle" / "bin" / "wineserver",
+                        "#!/bin/sh\nexec /usr/lib/wine/wineserver \"$@\"\n");
         test_support::writeText(libraries() / "libinotify.0.dylib", "inotify");
         test_support::writeText(libraries() / "libwine.1.dylib", "wine");
         test_support::writeText(libraries() / ".libhidden.dylib", "hidden");
@@ -119,8 +126,9 @@ class InstallRuntime : public ::testing::Test {
 protected:
     Installer installerFor(const Catalogue& catalogue)
     {
-        return Installer(root, [this](const std::string& line) { reports.push_back(line); }, catalogue,
-                         test_support::downloadedRuntime());
+        return Installer(
+            root, [this](const std::string& line) { reports.push_back(line); }, catalogue,
+            test_support::downloadedRuntime());
     }
     std::string setupLog() const { return test_support::readText(root / "Logs" / "setup.log"); }
 
@@ -139,18 +147,22 @@ TEST_F(InstallRuntime, StagesBothArchivesKeepsOnlyLibrariesAndRunsTheEngine)
 
     installer.installRuntime(archives.cache);
 
-    EXPECT_EQ(reports, (std::vector<std::string>{"Downloading and verifying the compatibility runtime \u00B7 about 341 MB",
-                                                  "Unpacking the verified runtime"}));
+    EXPECT_EQ(reports,
+              (std::vector<std::string>{"Downloading and verifying the compatibility runtime \u00B7 about 341 MB",
+                                        "Unpacking the verified runtime"}));
     EXPECT_EQ(names(root / "Runtime"), (std::set<std::string>{"lib", "wswine.bundle"}));
     EXPECT_EQ(names(root / "Runtime" / "lib"),
               (std::set<std::string>{".libhidden.dylib", "libinotify.0.dylib", "libwine.1.dylib", "plugins.dylib"}));
-    EXPECT_EQ(test_support::readText(root / "Runtime" / "lib" / "plugins.dylib" / "inside.txt"), "a folder named like a library");
+    EXPECT_EQ(test_support::readText(root / "Runtime" / "lib" / "plugins.dylib" / "inside.txt"),
+              "a folder named like a library");
     EXPECT_EQ(::access(installer.wine().c_str(), X_OK), 0);
     EXPECT_TRUE(fs::exists(root / "Runtime" / "wswine.bundle" / "bin" / "wineserver"));
     EXPECT_TRUE(stagingFolders(root).empty());
 
     const std::string log = setupLog();
-    EXPECT_THAT(log, HasSubstr("Starting " + platform::archiver() + ": [\"-xf\", \"" + (root / "Downloads" / "WS12WineCX24.0.7_7.tar.xz").string()));
+    EXPECT_THAT(log,
+                HasSubstr("Starting " + platform::archiver() + ": [\"-xf\", \""
+                          + (root / "Downloads" / "WS12WineCX24.0.7_7.tar.xz").string()));
     EXPECT_THAT(log, HasSubstr("Starting " + installer.wine().string() + ": [\"--version\"]\n"));
     EXPECT_THAT(log, ::testing::ContainsRegex("\nwine-[0-9]")); // the real Wine answered, on a line of its own
     EXPECT_THAT(log, HasSubstr("Finished " + installer.wine().string() + ", exit 0"));
@@ -180,15 +192,20 @@ TEST_F(InstallRuntime, ASecondCallReplacesTheRuntimeFromTheKeptDownloads)
 
 TEST_F(InstallRuntime, AnIncompleteRuntimeLeavesTheInstalledOneAlone)
 {
-    const struct { const char* label; void (*spoil)(const RuntimeArchives&); } cases[] = {
+    const struct {
+        const char* label;
+        void (*spoil)(const RuntimeArchives&);
+    } cases[] = {
         {"wine missing", [](const RuntimeArchives& a) { fs::remove(a.wine()); }},
         {"wine not executable", [](const RuntimeArchives& a) { fs::permissions(a.wine(), fs::perms(0644)); }},
-        {"wine is a folder", [](const RuntimeArchives& a) {
+        {"wine is a folder",
+         [](const RuntimeArchives& a) {
              fs::remove(a.wine());
              fs::create_directories(a.wine());
          }},
         {"libinotify missing", [](const RuntimeArchives& a) { fs::remove(a.libraries() / "libinotify.0.dylib"); }},
-        {"libinotify only in capitals", [](const RuntimeArchives& a) {
+        {"libinotify only in capitals",
+         [](const RuntimeArchives& a) {
              fs::rename(a.libraries() / "libinotify.0.dylib", a.libraries() / "libinotify.0.DYLIB");
          }},
     };
@@ -218,7 +235,8 @@ TEST_F(InstallRuntime, AnIncompleteRuntimeLeavesTheInstalledOneAlone)
 
 TEST_F(InstallRuntime, RunnerFailuresPassThroughAndStagingIsRemoved)
 {
-    const std::string advice = ". Open the setup log for details. If antivirus quarantined a file, review its report before retrying.";
+    const std::string advice
+        = ". Open the setup log for details. If antivirus quarantined a file, review its report before retrying.";
     const std::string archiver = fs::path(platform::archiver()).filename().string();
 
     {
@@ -265,9 +283,10 @@ TEST_F(InstallRuntime, AWrongCachedArchiveStopsBeforeAnythingIsStaged)
         installerFor(catalogue).installRuntime(archives.cache);
         ADD_FAILURE() << "no failure";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The cached copy of wine-stable-11.0_1-osx64.tar.xz in " + shownPath(archives.cache)
-                                         + " failed verification, so it was not used. Remove it from that folder or "
-                                           "replace it with the supported file, then retry.");
+        EXPECT_EQ(failure.message(),
+                  "The cached copy of wine-stable-11.0_1-osx64.tar.xz in " + shownPath(archives.cache)
+                      + " failed verification, so it was not used. Remove it from that folder or "
+                        "replace it with the supported file, then retry.");
     }
     EXPECT_FALSE(fs::exists(root / "Runtime"));
     EXPECT_TRUE(stagingFolders(root).empty());

@@ -24,7 +24,10 @@ constexpr const char* emptyArchive = "The file empty.bin is not an archive setup
 
 TEST(SafeArchiveEntry, KeepsEveryNameInsideTheDestination)
 {
-    const struct { std::string name; bool safe; } cases[] = {
+    const struct {
+        std::string name;
+        bool safe;
+    } cases[] = {
         {"/etc/passwd", false},
         {"\\Windows\\evil.dll", false},
         {"C:", false},
@@ -59,17 +62,27 @@ TEST(SafeArchiveEntry, KeepsEveryNameInsideTheDestination)
 
 TEST(ListedNames, EscapesAreDecodedBeforeTheNameIsJudged)
 {
-    const struct { std::string listed; std::string stored; bool safe; } cases[] = {
-        {"\\232ber.txt", "\x9a" "ber.txt", true},
-        {"\\001start.txt", "\x01" "start.txt", true},
+    const struct {
+        std::string listed;
+        std::string stored;
+        bool safe;
+    } cases[] = {
+        {"\\232ber.txt",
+         "\x9a"
+         "ber.txt",
+         true},
+        {"\\001start.txt",
+         "\x01"
+         "start.txt",
+         true},
         {"maps/\\303\\234ber.map", "maps/\u00DCber.map", true},
         {"\\nline\\t\\a\\b\\f\\r\\v", "\nline\t\a\b\f\r\v", true},
         {"a\\\\b.txt", "a\\b.txt", true},
         {"\\\\evil.txt", "\\evil.txt", false},
         {"\\000.txt", std::string("\0.txt", 5), false},
         {"\\200/../x", "\x80/../x", false},
-        {"maps\\9", "maps\\9", true},   // no escape: the backslash stays
-        {"\\q", "\\q", false},           // ... and a leading one is a separator
+        {"maps\\9", "maps\\9", true}, // no escape: the backslash stays
+        {"\\q", "\\q", false}, // ... and a leading one is a separator
         {"end\\", "end\\", true},
     };
     for (const auto& c : cases) {
@@ -83,16 +96,42 @@ TEST(VerboseListing, OnlyRegularMemberAcceptsOneFileOfThatNameAndNothingBelowIt)
 {
     const std::string cab = "-rw-r--r--  0 0      0          10 Jan  1  1970 member.cab\n";
     const std::string other = "-rw-r--r--  0 0      0          10 Jan  1  1970 other.cab\n";
-    const struct { const char* what; std::vector<std::string> names; std::string verbose; bool accepted; } cases[] = {
+    const struct {
+        const char* what;
+        std::vector<std::string> names;
+        std::string verbose;
+        bool accepted;
+    } cases[] = {
         {"the member among others", {"other.cab", "member.cab"}, other + cab, true},
         {"the member missing", {"other.cab"}, other, false},
-        {"the member twice", {"member.cab", "./member.cab"}, cab + "-rw-r--r--  0 0      0          10 Jan  1  1970 ./member.cab\n", false},
-        {"the member as a folder", {"member.cab/"}, "drwxr-xr-x  0 0      0           0 Jan  1  1970 member.cab/\n", false},
-        {"entries below the member", {"member.cab/s", "member.cab"}, "-rw-r--r--  0 0      0           1 Jan  1  1970 member.cab/s\n" + cab, false},
-        {"the member as a link", {"member.cab"}, "lrw-r--r--  0 0      0           0 Jan  1  1970 member.cab -> /etc\n", false},
-        {"the member as a hard link with data", {"member.cab"}, "-rwxrwxrwx  0 0      0           5 Jan  1  1970 member.cab link to x\n", false},
-        {"a link elsewhere", {"member.cab", "s"}, cab + "lrw-r--r--  0 0      0           0 Jan  1  1970 s -> /etc\n", false},
-        {"an unsafe name elsewhere", {"member.cab", "../x"}, cab + "-rw-r--r--  0 0      0           1 Jan  1  1970 ../x\n", false},
+        {"the member twice",
+         {"member.cab", "./member.cab"},
+         cab + "-rw-r--r--  0 0      0          10 Jan  1  1970 ./member.cab\n",
+         false},
+        {"the member as a folder",
+         {"member.cab/"},
+         "drwxr-xr-x  0 0      0           0 Jan  1  1970 member.cab/\n",
+         false},
+        {"entries below the member",
+         {"member.cab/s", "member.cab"},
+         "-rw-r--r--  0 0      0           1 Jan  1  1970 member.cab/s\n" + cab,
+         false},
+        {"the member as a link",
+         {"member.cab"},
+         "lrw-r--r--  0 0      0           0 Jan  1  1970 member.cab -> /etc\n",
+         false},
+        {"the member as a hard link with data",
+         {"member.cab"},
+         "-rwxrwxrwx  0 0      0           5 Jan  1  1970 member.cab link to x\n",
+         false},
+        {"a link elsewhere",
+         {"member.cab", "s"},
+         cab + "lrw-r--r--  0 0      0           0 Jan  1  1970 s -> /etc\n",
+         false},
+        {"an unsafe name elsewhere",
+         {"member.cab", "../x"},
+         cab + "-rw-r--r--  0 0      0           1 Jan  1  1970 ../x\n",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -102,20 +141,23 @@ TEST(VerboseListing, OnlyRegularMemberAcceptsOneFileOfThatNameAndNothingBelowIt)
 
 TEST(VerboseListing, ReadsTypesAndNamesOfTheArchiverLines)
 {
-    const auto entries = parseVerboseListing(
-        "drwxr-xr-x  0 0      0           0 Jan  1  1970 dir/\n"
-        "-rw-r--r--  0 1000   1000        2 Dec 10 05:03 dir/file with -> arrow.txt\n"
-        "lrw-r--r--  0 0      0           0 Jan  1  1970 s -> ../outside\n"
-        "hrw-r--r--  0 0      0           0 Jan  1  1970 bar link to s\n"
-        "-rwxrwxrwx  0 0      0           0 Jan  1  1970 data link to s\n"
-        "prw-r--r--  0 0      0           0 Jan  1  1970 fifo\n"
-        "crw-r--r--  0 0      0         1,3 Jan  1  1970 null\n"
-        "brw-r--r--  0 0      0         7,0 Jan  1  1970 disk\n"
-        "-rw-r--r--+ 0 0      0           1 Jan  1  1970  leading space\n"
-        "\n"
-        "bsdtar: Damaged tar archive\n"
-        "-rw-r--r--  0 0      0           1 Jan  1  1970\n");
-    const struct { EntryType type; const char* name; } expected[] = {
+    const auto entries
+        = parseVerboseListing("drwxr-xr-x  0 0      0           0 Jan  1  1970 dir/\n"
+                              "-rw-r--r--  0 1000   1000        2 Dec 10 05:03 dir/file with -> arrow.txt\n"
+                              "lrw-r--r--  0 0      0           0 Jan  1  1970 s -> ../outside\n"
+                              "hrw-r--r--  0 0      0           0 Jan  1  1970 bar link to s\n"
+                              "-rwxrwxrwx  0 0      0           0 Jan  1  1970 data link to s\n"
+                              "prw-r--r--  0 0      0           0 Jan  1  1970 fifo\n"
+                              "crw-r--r--  0 0      0         1,3 Jan  1  1970 null\n"
+                              "brw-r--r--  0 0      0         7,0 Jan  1  1970 disk\n"
+                              "-rw-r--r--+ 0 0      0           1 Jan  1  1970  leading space\n"
+                              "\n"
+                              "bsdtar: Damaged tar archive\n"
+                              "-rw-r--r--  0 0      0           1 Jan  1  1970\n");
+    const struct {
+        EntryType type;
+        const char* name;
+    } expected[] = {
         {EntryType::folder, "dir/"},
         {EntryType::file, "dir/file with -> arrow.txt"},
         {EntryType::symlink, "s"},
@@ -140,9 +182,17 @@ TEST(VerboseListing, AcceptsOnlyFilesAndFoldersNamedAsInThePlainListing)
 {
     const std::string folder = "drwxr-xr-x  0 0      0           0 Jan  1  1970 maps/\n";
     const std::string file = "-rw-r--r--  0 0      0           6 Jan  1  1970 maps/shared.map\n";
-    const struct { const char* what; std::vector<std::string> names; std::string verbose; bool accepted; } cases[] = {
+    const struct {
+        const char* what;
+        std::vector<std::string> names;
+        std::string verbose;
+        bool accepted;
+    } cases[] = {
         {"files and folders", {"maps/", "maps/shared.map"}, folder + file, true},
-        {"a hard link shown as a file", {"maps/", "bar"}, folder + "-rwxrwxrwx  0 0      0           0 Jan  1  1970 bar link to s\n", false},
+        {"a hard link shown as a file",
+         {"maps/", "bar"},
+         folder + "-rwxrwxrwx  0 0      0           0 Jan  1  1970 bar link to s\n",
+         false},
         {"a symbolic link", {"s"}, "lrw-r--r--  0 0      0           0 Jan  1  1970 s -> /etc\n", false},
         {"a FIFO", {"p"}, "prw-r--r--  0 0      0           0 Jan  1  1970 p\n", false},
         {"one entry more in the plain listing", {"maps/", "maps/shared.map", "extra"}, folder + file, false},
@@ -185,16 +235,22 @@ TEST_F(UnpackTest, ListsExtractsAndReportsTheAmountUnpacked)
     EXPECT_THAT(lines, ::testing::Contains("Extracting game.zip. Large game archives can take several minutes."));
     // The first line comes as the archiver starts, which may already have written a little;
     // the elapsed time depends on how busy the machine is.
-    EXPECT_THAT(lines, ::testing::Contains(::testing::MatchesRegex(
-                           "Extracting game.zip \u00B7 (Zero KB|[0-9]+ bytes|[0-9.]+ KB) unpacked \u00B7 [0-9]+s elapsed")));
+    EXPECT_THAT(lines,
+                ::testing::Contains(::testing::MatchesRegex(
+                    "Extracting game.zip \u00B7 (Zero KB|[0-9]+ bytes|[0-9.]+ KB) unpacked \u00B7 [0-9]+s elapsed")));
     EXPECT_EQ(installer.extractedBytes(temp / "out"), 2'000'000);
-    EXPECT_THAT(lines, ::testing::Contains(::testing::MatchesRegex("Extracting game.zip \u00B7 2 MB unpacked \u00B7 [0-9]+s elapsed")));
+    EXPECT_THAT(lines,
+                ::testing::Contains(
+                    ::testing::MatchesRegex("Extracting game.zip \u00B7 2 MB unpacked \u00B7 [0-9]+s elapsed")));
     EXPECT_EQ(lines.back(), "Verifying extracted files");
 }
 
 TEST_F(UnpackTest, RefusedListingCreatesNothing)
 {
-    const struct { const char* kind; const char* message; } cases[] = {
+    const struct {
+        const char* kind;
+        const char* message;
+    } cases[] = {
         {"empty", emptyArchive},
         {"fifo", onlyRegularItems},
         {"device", onlyRegularItems},
@@ -221,7 +277,10 @@ TEST_F(UnpackTest, RefusedListingCreatesNothing)
 TEST_F(UnpackTest, AFileTheArchiverCannotReadIsNamedAsNoArchive)
 {
     std::string zeros(1 << 16, '\0');
-    const struct { const char* name; std::string content; } cases[] = {
+    const struct {
+        const char* name;
+        std::string content;
+    } cases[] = {
         {"broken.zip", "this is not an archive"},
         {"h2pc_data.bin", zeros},
         {"cut.zip", "PK\x03\x04" + zeros.substr(0, 100)},
@@ -233,8 +292,10 @@ TEST_F(UnpackTest, AFileTheArchiverCannotReadIsNamedAsNoArchive)
             installer.unpackUserArchive(temp / c.name, temp / "out");
             ADD_FAILURE() << "unpacked";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), "The file " + std::string(c.name) + " is not an archive setup can read, or it "
-                                         "is empty or damaged. Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.");
+            EXPECT_EQ(failure.message(),
+                      "The file " + std::string(c.name)
+                          + " is not an archive setup can read, or it "
+                            "is empty or damaged. Choose h2pc_data.bin from installer 2.1, or its ZIP, then retry.");
         }
         EXPECT_FALSE(fs::exists(temp / "out"));
     }

@@ -40,10 +40,15 @@ long peakResidentKilobytes()
 TEST(Sha256, KnownDigestsInLowerCaseHex)
 {
     test_support::TempDir dir;
-    const struct { const char* label; std::string content; const char* digest; } cases[] = {
+    const struct {
+        const char* label;
+        std::string content;
+        const char* digest;
+    } cases[] = {
         {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
         {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"a million a", std::string(1'000'000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        {"a million a", std::string(1'000'000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -78,8 +83,9 @@ TEST(Sha256, OpenAndReadFailuresAreRaised)
         sha256(dir.path());
         FAIL() << "no error for a folder";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "Only regular files can be used, but " + shownPath(dir.path())
-                                         + " is a folder. Choose a regular file and try again.");
+        EXPECT_EQ(failure.message(),
+                  "Only regular files can be used, but " + shownPath(dir.path())
+                      + " is a folder. Choose a regular file and try again.");
     }
     if (::geteuid() != 0) {
         test_support::writeText(dir / "locked", "secret");

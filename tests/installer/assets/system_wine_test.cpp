@@ -23,7 +23,8 @@ using ::testing::Not;
 
 const std::string noWine
     = "Corvanel needs Wine 8.0 or later, and none was found on this computer. Install your distribution's Wine (on "
-      "Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install wine wine64 wine32:i386), then retry.";
+      "Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install wine wine64 wine32:i386), then "
+      "retry.";
 const std::string noThirtyTwoBitSide
     = "Wine's 32-bit side is not installed, and Halo 2 is a 32-bit game. Install it (on Debian: sudo dpkg "
       "--add-architecture i386, sudo apt update, sudo apt install wine32:i386), then retry.";
@@ -31,8 +32,9 @@ const std::string noThirtyTwoBitSide
 /// A stand-in Wine program: prints `versionLine` for --version, fails for anything else.
 void writeWine(const fs::path& file, const std::string& versionLine, int status = 0)
 {
-    test_support::writeText(file, "#!/bin/sh\n[ \"$1\" = --version ] || exit 9\necho '" + versionLine + "'\nexit "
-                                 + std::to_string(status) + "\n");
+    test_support::writeText(file,
+                            "#!/bin/sh\n[ \"$1\" = --version ] || exit 9\necho '" + versionLine + "'\nexit "
+                                + std::to_string(status) + "\n");
     fs::permissions(file, fs::perms(0755));
 }
 
@@ -102,14 +104,16 @@ TEST(SystemWine, SearchFindsTheFirstUsableWineOrSaysWhatToInstall)
 {
     const SearchCase cases[] = {
         {"no Wine at all",
-         [](const WineTrees& t) { return std::vector<fs::path>{t.base / "usr/lib/wine/wine64", t.base / "usr/bin/wine"}; },
+         [](const WineTrees& t) {
+             return std::vector<fs::path>{t.base / "usr/lib/wine/wine64", t.base / "usr/bin/wine"};
+         },
          "", "", noWine},
         {"too old",
          [](const WineTrees& t) { return std::vector<fs::path>{t.debian("wine-7.0 (Debian 7.0~repack-10)")}; }, "", "",
          "The Wine on this computer is version 7.0, but Corvanel needs 8.0 or later. Update Wine, then retry."},
         {"no 32-bit loader and no i386 libraries",
-         [](const WineTrees& t) { return std::vector<fs::path>{t.debian("wine-8.0 (Debian 8.0~repack-4)", false)}; }, "",
-         "", noThirtyTwoBitSide},
+         [](const WineTrees& t) { return std::vector<fs::path>{t.debian("wine-8.0 (Debian 8.0~repack-4)", false)}; },
+         "", "", noThirtyTwoBitSide},
         {"a new-WoW64 build without its i386 libraries",
          [](const WineTrees& t) { return std::vector<fs::path>{t.newWow64("wine-10.0", false)}; }, "", "",
          noThirtyTwoBitSide},
@@ -129,8 +133,9 @@ TEST(SystemWine, SearchFindsTheFirstUsableWineOrSaysWhatToInstall)
              writeWine(t.base / "chatty/bin/wine", "this is not a version");
              writeServer(t.base / "chatty/bin");
              writeWine(t.base / "serverless/bin/wine", "wine-9.0");
-             return std::vector<fs::path>{t.base / "missing/wine", t.base / "failing/bin/wine", t.base / "chatty/bin/wine",
-                                          t.base / "serverless/bin/wine", t.debian("wine-6.0.3"), t.newWow64("wine-9.22")};
+             return std::vector<fs::path>{t.base / "missing/wine",    t.base / "failing/bin/wine",
+                                          t.base / "chatty/bin/wine", t.base / "serverless/bin/wine",
+                                          t.debian("wine-6.0.3"),     t.newWow64("wine-9.22")};
          },
          "wow64/bin/wine", "wine-9.22", ""},
         {"one without a 32-bit side is passed over for a later complete one",
@@ -144,8 +149,9 @@ TEST(SystemWine, SearchFindsTheFirstUsableWineOrSaysWhatToInstall)
         test_support::TempDir dir;
         const WineTrees trees{dir / "trees"};
         std::vector<std::string> reports;
-        const Installer installer(dir / "root", [&](const std::string& line) { reports.push_back(line); }, Catalogue{},
-                                  test_support::wineAt(c.search(trees)));
+        const Installer installer(
+            dir / "root", [&](const std::string& line) { reports.push_back(line); }, Catalogue{},
+            test_support::wineAt(c.search(trees)));
         makeDirectory(installer.root());
 
         std::optional<std::string> failure;
@@ -165,7 +171,8 @@ TEST(SystemWine, SearchFindsTheFirstUsableWineOrSaysWhatToInstall)
         }
         ASSERT_FALSE(failure) << *failure;
         EXPECT_EQ(installer.wine(), trees.base / c.chosen);
-        EXPECT_THAT(test_support::readText(installer.log()), HasSubstr("Using " + c.versionLine + " at " + installer.wine().string()));
+        EXPECT_THAT(test_support::readText(installer.log()),
+                    HasSubstr("Using " + c.versionLine + " at " + installer.wine().string()));
     }
 }
 
@@ -182,7 +189,11 @@ TEST(SystemWine, RecordedEngineNamesTheVersionAndTheLoader)
 
 TEST(SystemWine, VersionLines)
 {
-    const struct { const char* line; std::optional<std::pair<int, int>> version; bool supported; } cases[] = {
+    const struct {
+        const char* line;
+        std::optional<std::pair<int, int>> version;
+        bool supported;
+    } cases[] = {
         {"wine-8.0 (Debian 8.0~repack-4)", std::pair{8, 0}, true},
         {"wine-10.0", std::pair{10, 0}, true},
         {"wine-9.0-rc3", std::pair{9, 0}, true},
@@ -206,9 +217,10 @@ TEST(SystemWine, InstalledStateAndMissingPartsFollowTheRecordedWine)
     const fs::path loader = trees.debian("wine-8.0 (Debian 8.0~repack-4)");
     const Installer installer(dir / "root", {}, Catalogue{}, test_support::wineAt({loader}));
     test_support::makeInstalledState(installer.root());
-    test_support::writeText(installer.record(), InstallationRecord{.format = 1, .launcherVersion = "0.2.1",
-                                                              .engine = SystemWine{loader, "wine-8.0"}.engine()}
-                                               .encode());
+    test_support::writeText(
+        installer.record(),
+        InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = SystemWine{loader, "wine-8.0"}.engine()}
+            .encode());
     EXPECT_TRUE(installer.isInstalled());
     EXPECT_EQ(installer.wine(), loader);
 

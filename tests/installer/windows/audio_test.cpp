@@ -23,8 +23,14 @@ const std::string notAccepted = "This audio file is not the tested Microsoft WMA
 const std::string foundLocally = "Found and verified the audio package in your folder";
 const std::string downloading = "Downloading and verifying the audio support package";
 
-fs::path library() { return test_support::fixture("windows/wmadmod.dll"); }
-fs::path package() { return test_support::fixture("windows/MPSetup.exe"); }
+fs::path library()
+{
+    return test_support::fixture("windows/wmadmod.dll");
+}
+fs::path package()
+{
+    return test_support::fixture("windows/MPSetup.exe");
+}
 
 class Audio : public ::testing::Test {
 protected:
@@ -41,7 +47,8 @@ protected:
 
     Installer installer(Catalogue catalogue = demoCatalogue())
     {
-        return Installer(root(), [this](const std::string& line) { reports_.push_back(line); }, std::move(catalogue));
+        return Installer(
+            root(), [this](const std::string& line) { reports_.push_back(line); }, std::move(catalogue));
     }
 
     /// Expects the staging folder to hold the tested library alone.
@@ -49,7 +56,8 @@ protected:
     {
         EXPECT_EQ(returned, result());
         EXPECT_EQ(readText(result()), readText(library()));
-        EXPECT_EQ(test_support::entriesStartingWith(root() / "Audio-import", ""), std::vector<std::string>{"wmadmod.dll"});
+        EXPECT_EQ(test_support::entriesStartingWith(root() / "Audio-import", ""),
+                  std::vector<std::string>{"wmadmod.dll"});
     }
 
     test_support::TempDir temp_;
@@ -67,17 +75,29 @@ TEST_F(Audio, LocalSearchChoosesByDigestInNameOrder)
     const struct {
         const char* what;
         std::vector<File> files;
-        const char* gameInput;                 // below the installer folder's parent
-        std::optional<std::string> expected;   // entry of the installer folder
+        const char* gameInput; // below the installer folder's parent
+        std::optional<std::string> expected; // entry of the installer folder
     } cases[] = {
-        {"library before package", {{"MPSetup.exe", package()}, {"wmadmod.dll", library()}}, "h2pc_installer_2.1", "wmadmod.dll"},
-        {"wrong library passed over", {{"wmadmod.dll", junk}, {"MPSetup.exe", package()}}, "h2pc_installer_2.1", "MPSetup.exe"},
+        {"library before package",
+         {{"MPSetup.exe", package()}, {"wmadmod.dll", library()}},
+         "h2pc_installer_2.1",
+         "wmadmod.dll"},
+        {"wrong library passed over",
+         {{"wmadmod.dll", junk}, {"MPSetup.exe", package()}},
+         "h2pc_installer_2.1",
+         "MPSetup.exe"},
         {"names in any letter case", {{"mpSETUP.Exe", package()}}, "h2pc_installer_2.1", "mpSETUP.Exe"},
         {"package under the library's name", {{"WMADMOD.DLL", package()}}, "h2pc_installer_2.1", "WMADMOD.DLL"},
         {"library under the package's name", {{"MPSetup.exe", library()}}, "h2pc_installer_2.1", "MPSetup.exe"},
         {"a folder of that name", {{"wmadmod.dll", {}}}, "h2pc_installer_2.1", std::nullopt},
-        {"other names are not looked at", {{"wmadmod.dll.bak", library()}, {"MPSetup.exe.zip", package()}}, "h2pc_installer_2.1", std::nullopt},
-        {"game data file: its folder", {{"h2pc_data.bin", junk}, {"MPSetup.exe", package()}}, "h2pc_installer_2.1/h2pc_data.bin", "MPSetup.exe"},
+        {"other names are not looked at",
+         {{"wmadmod.dll.bak", library()}, {"MPSetup.exe.zip", package()}},
+         "h2pc_installer_2.1",
+         std::nullopt},
+        {"game data file: its folder",
+         {{"h2pc_data.bin", junk}, {"MPSetup.exe", package()}},
+         "h2pc_installer_2.1/h2pc_data.bin",
+         "MPSetup.exe"},
         {"nothing at the input: its folder", {{"wmadmod.dll", library()}}, "h2pc_installer_2.1/gone", "wmadmod.dll"},
         {"empty folder", {}, "h2pc_installer_2.1", std::nullopt},
     };
@@ -189,9 +209,10 @@ TEST_F(Audio, DownloadFailuresAreWrappedAndACachedCopySpeaksForItself)
         installer(offline).prepareAudio(folder(), std::nullopt, cache);
         FAIL() << "a damaged cached package was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The cached copy of MPSetup.exe in " + shownPath(cache)
-                                         + " failed verification, so it was not used. Remove it from that folder or "
-                                           "replace it with the supported file, then retry.");
+        EXPECT_EQ(failure.message(),
+                  "The cached copy of MPSetup.exe in " + shownPath(cache)
+                      + " failed verification, so it was not used. Remove it from that folder or "
+                        "replace it with the supported file, then retry.");
     }
     EXPECT_EQ(reports_, std::vector<std::string>{downloading});
 
@@ -199,11 +220,12 @@ TEST_F(Audio, DownloadFailuresAreWrappedAndACachedCopySpeaksForItself)
         installer(offline).prepareAudio(folder(), std::nullopt, std::nullopt);
         FAIL() << "an unreachable download succeeded";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The download of MPSetup.exe could not reach its server, or the server refused "
-                                     "the connection. Check your internet connection and any firewall or proxy "
-                                     "settings, then retry; if it keeps failing, the server may be down, so try again "
-                                     "later. You can also place the supported MPSetup.exe in your installer folder or "
-                                     "select it under Advanced options.");
+        EXPECT_EQ(failure.message(),
+                  "The download of MPSetup.exe could not reach its server, or the server refused "
+                  "the connection. Check your internet connection and any firewall or proxy "
+                  "settings, then retry; if it keeps failing, the server may be down, so try again "
+                  "later. You can also place the supported MPSetup.exe in your installer folder or "
+                  "select it under Advanced options.");
     }
 
     // A cached package that is the catalogue's but holds another library fails verification.
@@ -252,12 +274,12 @@ TEST_F(Audio, ChosenFileThatIsNoRegularFileIsRefusedByName)
     const test_support::ReleasedFifo pipe(temp_ / "MPSetup.exe");
     fs::create_symlink("/dev/zero", temp_ / "zero.exe");
     fs::create_directories(temp_ / "folder.exe");
-    const struct { fs::path chosen; const char* kind; } cases[] = {
-        {pipe.path(), "a named pipe"},
-        {"/dev/null", "a device"},
-        {temp_ / "folder.exe", "a folder"},
-        {temp_ / "zero.exe", "a device"},
-        {"/dev/zero", "a device"},
+    const struct {
+        fs::path chosen;
+        const char* kind;
+    } cases[] = {
+        {pipe.path(), "a named pipe"},    {"/dev/null", "a device"}, {temp_ / "folder.exe", "a folder"},
+        {temp_ / "zero.exe", "a device"}, {"/dev/zero", "a device"},
     };
     fs::create_directories(folder());
     for (const auto& c : cases) {
@@ -266,8 +288,9 @@ TEST_F(Audio, ChosenFileThatIsNoRegularFileIsRefusedByName)
             installer().prepareAudio(folder(), c.chosen, std::nullopt);
             ADD_FAILURE() << "accepted";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), "Only regular files can be used, but " + shownPath(c.chosen) + " is " + c.kind
-                                             + ". Choose a regular file and try again.");
+            EXPECT_EQ(failure.message(),
+                      "Only regular files can be used, but " + shownPath(c.chosen) + " is " + c.kind
+                          + ". Choose a regular file and try again.");
         }
         EXPECT_FALSE(fs::exists(result()));
     }
@@ -280,8 +303,9 @@ TEST_F(Audio, TheLibraryIsWrittenWithOwnerOnlyWriteWhateverTheUmask)
     const fs::path open = temp_ / "open" / "wmadmod.dll";
     fs::create_directories(open.parent_path());
     fs::copy_file(library(), open);
-    fs::permissions(open, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read
-                              | fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+    fs::permissions(open,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write
+                        | fs::perms::others_read | fs::perms::others_write);
     const test_support::ScopedUmask permissive(0);
     for (const fs::path& source : {package(), library(), open}) {
         SCOPED_TRACE(source);
@@ -299,8 +323,8 @@ TEST_F(Audio, TheKeptLibraryCanBeChosenAndStays)
     fs::create_directory_symlink(root() / "Audio-import", temp_ / "kept-folder");
     fs::create_symlink(result(), temp_ / "kept.dll");
     fs::create_hard_link(result(), temp_ / "second-name.dll");
-    const fs::path names[] = {result(), root() / "Audio-import" / "." / "wmadmod.dll", temp_ / "kept-folder" / "wmadmod.dll",
-                              temp_ / "kept.dll", temp_ / "second-name.dll"};
+    const fs::path names[] = {result(), root() / "Audio-import" / "." / "wmadmod.dll",
+                              temp_ / "kept-folder" / "wmadmod.dll", temp_ / "kept.dll", temp_ / "second-name.dll"};
     for (const auto& name : names) {
         SCOPED_TRACE(name);
         EXPECT_EQ(setup.prepareAudio(folder(), name, std::nullopt), result());
@@ -327,9 +351,10 @@ TEST_F(Audio, AFileInTheKeptLibrarysFolderIsRefusedAndKept)
             setup.prepareAudio(folder(), staging / name, std::nullopt);
             ADD_FAILURE() << "accepted";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(std::string(failure.what()), "The audio file you selected, " + shownPath(staging / name)
-                                                       + ", is inside Corvanel's own folder, where setup replaces "
-                                                         "it. Copy it to another folder, then select it there.");
+            EXPECT_EQ(std::string(failure.what()),
+                      "The audio file you selected, " + shownPath(staging / name)
+                          + ", is inside Corvanel's own folder, where setup replaces "
+                            "it. Copy it to another folder, then select it there.");
         }
         EXPECT_EQ(readText(staging / name), readText(source));
     }

@@ -16,12 +16,13 @@ using test_support::readText;
 using test_support::writeText;
 
 const char* const libraries[] = {"d3dx9_31.dll", "d3dx9_43.dll", "D3DCompiler_43.dll"};
-const char* const cabinets[] = {"OCT2006_d3dx9_31_x86.cab", "Jun2010_d3dx9_43_x86.cab", "Jun2010_D3DCompiler_43_x86.cab"};
+const char* const cabinets[]
+    = {"OCT2006_d3dx9_31_x86.cab", "Jun2010_d3dx9_43_x86.cab", "Jun2010_D3DCompiler_43_x86.cab"};
 
 std::string damaged(const std::string& library)
 {
     return "The game's DirectX installer is damaged or unsafe, so " + library
-           + " could not be taken from it. Import the complete installer 2.1 archive again.";
+        + " could not be taken from it. Import the complete installer 2.1 archive again.";
 }
 
 class DirectX : public ::testing::Test {
@@ -34,14 +35,18 @@ protected:
     {
         const fs::path scratch = temp_ / "expected";
         fs::create_directories(scratch);
-        test_support::runTool(platform::archiver(), {"-xf", test_support::fixture("game/temp/directx.exe").string(), "-C",
-                                                scratch.string(), cabinets[row]});
-        test_support::runTool(platform::archiver(), {"-xf", (scratch / cabinets[row]).string(), "-C", scratch.string(),
-                                                libraries[row]});
+        test_support::runTool(
+            platform::archiver(),
+            {"-xf", test_support::fixture("game/temp/directx.exe").string(), "-C", scratch.string(), cabinets[row]});
+        test_support::runTool(platform::archiver(),
+                              {"-xf", (scratch / cabinets[row]).string(), "-C", scratch.string(), libraries[row]});
         return readText(scratch / libraries[row]);
     }
 
-    void expectNoStagingLeft() const { EXPECT_TRUE(test_support::entriesStartingWith(root(), "DirectX-staging-").empty()); }
+    void expectNoStagingLeft() const
+    {
+        EXPECT_TRUE(test_support::entriesStartingWith(root(), "DirectX-staging-").empty());
+    }
 
     test_support::TempDir temp_;
     std::vector<std::string> reports_;
@@ -71,8 +76,9 @@ TEST_F(DirectX, MissingLibraryWithoutInstallerIsNamedAndPresentOnesStay)
         installer_.installDirectX();
         FAIL() << "a missing library without its installer was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The game is missing D3DCompiler_43.dll and its bundled DirectX installer. "
-                                     "Import the complete installer 2.1 archive.");
+        EXPECT_EQ(failure.message(),
+                  "The game is missing D3DCompiler_43.dll and its bundled DirectX installer. "
+                  "Import the complete installer 2.1 archive.");
     }
     EXPECT_EQ(readText(game() / "d3dx9_31.dll"), "own 31");
     EXPECT_EQ(readText(game() / "d3dx9_43.dll"), "own 43");
@@ -119,10 +125,12 @@ TEST_F(DirectX, RedistributableWithoutACabinetIsCalledDamagedAndEarlierLibraries
     // A redistributable holding only the first cabinet.
     const fs::path parts = temp_ / "parts";
     fs::create_directories(parts);
-    test_support::runTool(platform::archiver(), {"-xf", test_support::fixture("game/temp/directx.exe").string(), "-C",
-                                            parts.string(), cabinets[0]});
+    test_support::runTool(
+        platform::archiver(),
+        {"-xf", test_support::fixture("game/temp/directx.exe").string(), "-C", parts.string(), cabinets[0]});
     fs::remove(game() / "temp" / "directx.exe");
-    test_support::runTool("/usr/bin/gcab", {"-c", "-n", (game() / "temp" / "directx.exe").string(), (parts / cabinets[0]).string()});
+    test_support::runTool("/usr/bin/gcab",
+                          {"-c", "-n", (game() / "temp" / "directx.exe").string(), (parts / cabinets[0]).string()});
 
     try {
         installer_.installDirectX();
@@ -148,9 +156,9 @@ TEST_F(DirectX, HostileRedistributableIsRefusedAndChangesNothingOutside)
     fs::permissions(canary / "secret", fs::perms::owner_read | fs::perms::owner_write);
     const std::string before = test_support::treeState(canary);
 
-    for (const char* kind : {"redistributable-through-link", "redistributable-member-link", "redistributable-member-twice",
-                             "redistributable-not-an-archive", "cabinet-through-link", "cabinet-member-link",
-                             "cabinet-member-twice"}) {
+    for (const char* kind :
+         {"redistributable-through-link", "redistributable-member-link", "redistributable-member-twice",
+          "redistributable-not-an-archive", "cabinet-through-link", "cabinet-member-link", "cabinet-member-twice"}) {
         SCOPED_TRACE(kind);
         fs::remove_all(root());
         writeText(game() / "halo2.exe", "MZ game");

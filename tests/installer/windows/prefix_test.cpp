@@ -59,12 +59,13 @@ protected:
         for (const auto& [name, path] : {std::pair{"quartz", R"(C:\\windows\\syswow64\\quartz.dll)"},
                                          std::pair{"upper", R"(C:\\WINDOWS\\SYSWOW64\\WMADMOD.DLL)"}})
             test_support::runTool("/usr/bin/i686-w64-mingw32-gcc",
-                             {"-shared", "-s", "-Wl,--kill-at", "-o", standIn(name).string(),
-                              CORVANEL_SOURCE_DIR "/tests/installer/windows/decoder_stand_in.c", "-ladvapi32",
-                              std::string("-DREGISTERED_PATH=\"") + path + "\""});
+                                  {"-shared", "-s", "-Wl,--kill-at", "-o", standIn(name).string(),
+                                   CORVANEL_SOURCE_DIR "/tests/installer/windows/decoder_stand_in.c", "-ladvapi32",
+                                   std::string("-DREGISTERED_PATH=\"") + path + "\""});
         try {
-            Installer(root(), [](const std::string& line) { firstReports_.push_back(line); }, releaseCatalogue(),
-                      test_support::downloadedRuntime())
+            Installer(
+                root(), [](const std::string& line) { firstReports_.push_back(line); }, releaseCatalogue(),
+                test_support::downloadedRuntime())
                 .configurePrefix(test_support::fixture("windows/wmadmod.dll"));
             savedAtReturn_ = entryExists(installer().prefix() / "system.reg");
             writeText(installer().record(), InstallationRecord{.launcherVersion = "test", .engine = "test"}.encode());
@@ -94,7 +95,10 @@ protected:
     void TearDown() override { stopWineServer("-w"); }
 
     static fs::path root() { return temp_->path() / "root"; }
-    static Installer installer() { return Installer(root(), {}, releaseCatalogue(), test_support::downloadedRuntime()); }
+    static Installer installer()
+    {
+        return Installer(root(), {}, releaseCatalogue(), test_support::downloadedRuntime());
+    }
     static fs::path standIn(const std::string& name) { return temp_->path() / (name + ".dll"); }
     static fs::path dosdevices() { return installer().prefix() / "dosdevices"; }
     static fs::path gameLink() { return installer().prefix() / "drive_c" / "Games" / "Halo 2"; }
@@ -135,8 +139,7 @@ protected:
         EXPECT_TRUE(fs::is_symlink(gameLink()));
         EXPECT_EQ(fs::read_symlink(gameLink()), fs::absolute(installer().game()));
         EXPECT_TRUE(fs::exists(gameLink() / "halo2.exe"));
-        EXPECT_EQ(readText(installer().prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll"),
-                  readText(codec));
+        EXPECT_EQ(readText(installer().prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll"), readText(codec));
     }
 
     static inline std::unique_ptr<test_support::TempDir> temp_;
@@ -152,8 +155,9 @@ protected:
 TEST_F(Prefix, FreshRootIsConfiguredAndSavedBeforeTheStageReturns)
 {
     ASSERT_EQ(firstError_, "");
-    EXPECT_EQ(firstReports_, (std::vector<std::string>{"Creating your private Windows environment",
-                                                        "Installing your verified audio decoder"}));
+    EXPECT_EQ(firstReports_,
+              (std::vector<std::string>{"Creating your private Windows environment",
+                                        "Installing your verified audio decoder"}));
     expectConfigured();
 
     // Wine writes its registry files only when its server ends; the stage waits for that, so
@@ -172,12 +176,13 @@ TEST_F(Prefix, EveryCommandRunsWithItsOwnArgumentsInOrder)
     const std::string wine = installer().wine().string();
     std::vector<std::string> expected{wine + ": " + quotedArguments({"wineboot", "-u"})};
     for (const auto& row : expectedRegistryRows)
-        expected.push_back(wine + ": "
-                           + quotedArguments({"reg", "add", row.key, "/v", row.name, "/t", "REG_SZ", "/d", row.data, "/f"}));
-    expected.push_back(wine + ": "
-                       + quotedArguments({R"(C:\windows\syswow64\regsvr32.exe)", "/s", R"(C:\windows\syswow64\wmadmod.dll)"}));
-    expected.push_back(wine + ": "
-                       + quotedArguments({"reg", "query", decoderKey}));
+        expected.push_back(
+            wine + ": "
+            + quotedArguments({"reg", "add", row.key, "/v", row.name, "/t", "REG_SZ", "/d", row.data, "/f"}));
+    expected.push_back(
+        wine + ": "
+        + quotedArguments({R"(C:\windows\syswow64\regsvr32.exe)", "/s", R"(C:\windows\syswow64\wmadmod.dll)"}));
+    expected.push_back(wine + ": " + quotedArguments({"reg", "query", decoderKey}));
     expected.push_back((installer().wine().parent_path() / "wineserver").string() + ": " + quotedArguments({"-w"}));
 
     EXPECT_EQ(startedCommands(firstLog_), expected);
@@ -220,7 +225,7 @@ TEST_F(Prefix, SecondRunPrunesDrivesRestoresTheDriveLinksAndReplacesTheGameLink)
 /// those directories; empty when no Wine program has run in it yet.
 fs::path serverLockOf(const fs::path& prefix)
 {
-    struct stat status {};
+    struct stat status { };
     if (::stat(prefix.c_str(), &status) != 0)
         return {};
     char name[64];
@@ -250,7 +255,7 @@ TEST_F(Prefix, AServerOfAnEarlierRunThatIsStillEndingIsWaitedFor)
     ASSERT_FALSE(lock.empty()) << "Wine's server folder for the prefix was found";
     const int held = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(held, 0);
-    struct flock range {};
+    struct flock range { };
     range.l_type = F_WRLCK;
     range.l_whence = SEEK_SET;
     range.l_len = 1;
@@ -281,9 +286,10 @@ TEST_F(Prefix, RealFolderWhereTheGameLinkBelongsFails)
         installer().configurePrefix(test_support::fixture("windows/wmadmod.dll"));
         FAIL() << "a real folder at the game link was replaced";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "The private Windows environment holds a folder at " + shownPath(gameLink())
-                                         + ", where setup places its link to the game. Move it out of "
-                                         + shownPath(installer().prefix()) + ", then retry.");
+        EXPECT_EQ(failure.message(),
+                  "The private Windows environment holds a folder at " + shownPath(gameLink())
+                      + ", where setup places its link to the game. Move it out of " + shownPath(installer().prefix())
+                      + ", then retry.");
     }
     EXPECT_TRUE(fs::is_directory(gameLink() / "saves"));
 
@@ -310,9 +316,9 @@ void installScriptedWine(const Installer& installer, const std::string& wineboot
                          const std::string& wineserver)
 {
     const fs::path bin = installer.wine().parent_path();
-    writeText(installer.wine(), "#!/bin/sh\ncase \"$1\" in\nwineboot)\n" + wineboot
-                                    + "\n;;\nreg) [ \"$2\" = query ] && printf '%s\\n' '" + readBack
-                                    + "'\n;;\nesac\nexit 0\n");
+    writeText(installer.wine(),
+              "#!/bin/sh\ncase \"$1\" in\nwineboot)\n" + wineboot + "\n;;\nreg) [ \"$2\" = query ] && printf '%s\\n' '"
+                  + readBack + "'\n;;\nesac\nexit 0\n");
     writeText(bin / "wineserver", "#!/bin/sh\n" + wineserver + "\n");
     for (const auto& program : {installer.wine(), bin / "wineserver"})
         fs::permissions(program, fs::perms::owner_all);
@@ -333,37 +339,46 @@ const std::string registeredDecoder = R"(    (Default)    REG_SZ    C:\windows\s
 /// runtime's wine and wineserver.
 TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
 {
-    const std::string no32BitSide = "Wine could not set up the 32-bit side of your private Windows environment; this computer may "
-                                    "be unable to run 32-bit programs. Open the setup log for details.";
+    const std::string no32BitSide
+        = "Wine could not set up the 32-bit side of your private Windows environment; this computer may "
+          "be unable to run 32-bit programs. Open the setup log for details.";
     const struct {
         const char* what;
-        std::string wineboot;  // what wine does for "wineboot -u"
-        std::string readBack;  // what "reg query" prints
+        std::string wineboot; // what wine does for "wineboot -u"
+        std::string readBack; // what "reg query" prints
         std::string wineserver;
-        std::string expected;  // the failure's description, {prefix} for the prefix; empty: success
+        std::string expected; // the failure's description, {prefix} for the prefix; empty: success
     } cases[] = {
         {"wineboot fails", "exit 3", "", saves,
-         "wine failed (3). Open the setup log for details. If antivirus quarantined a file, review its report before retrying."},
-        {"wineboot makes no prefix", "exit 0", "", saves, "Directory iterator cannot open directory {prefix}/dosdevices: No such file or directory."},
+         "wine failed (3). Open the setup log for details. If antivirus quarantined a file, review its report before "
+         "retrying."},
+        {"wineboot makes no prefix", "exit 0", "", saves,
+         "Directory iterator cannot open directory {prefix}/dosdevices: No such file or directory."},
         {"no 32-bit programs", makeDrives, "", saves, no32BitSide},
         {"one 32-bit program missing", makeDrives + "touch " + syswow64 + "regsvr32.exe\"", "", saves, no32BitSide},
-        {"a 32-bit program is a folder", makeDrives + "mkdir " + syswow64 + "regsvr32.exe\"; touch " + syswow64 + "rundll32.exe\"",
-         "", saves, no32BitSide},
+        {"a 32-bit program is a folder",
+         makeDrives + "mkdir " + syswow64 + "regsvr32.exe\"; touch " + syswow64 + "rundll32.exe\"", "", saves,
+         no32BitSide},
         {"empty read-back", makePrefix, "", saves, "The audio decoder did not register correctly."},
-        {"read-back of another server", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\quartz.dll)", saves,
-         "The audio decoder did not register correctly."},
+        {"read-back of another server", makePrefix, R"(    (Default)    REG_SZ    C:\windows\syswow64\quartz.dll)",
+         saves, "The audio decoder did not register correctly."},
         {"registry never saved", makePrefix, registeredDecoder, "exit 0",
          "Wine did not save your private Windows environment. Open the setup log for details."},
         {"waiting for the save fails", makePrefix, registeredDecoder, "exit 2",
-         "wineserver failed (2). Open the setup log for details. If antivirus quarantined a file, review its report before retrying."},
-        {"a folder where the game link belongs", makePrefix + R"(mkdir -p "$WINEPREFIX/drive_c/Games/Halo 2/saves")", "", saves,
-         "The private Windows environment holds a folder at {prefix}/drive_c/Games/Halo 2, where setup places its link to "
-         "the game. Move it out of {prefix}, then retry."},
-        {"a file where the game link belongs", makePrefix + R"(mkdir -p "$WINEPREFIX/drive_c/Games"; touch "$WINEPREFIX/drive_c/Games/Halo 2")",
+         "wineserver failed (2). Open the setup log for details. If antivirus quarantined a file, review its report "
+         "before retrying."},
+        {"a folder where the game link belongs", makePrefix + R"(mkdir -p "$WINEPREFIX/drive_c/Games/Halo 2/saves")",
          "", saves,
-         "The private Windows environment holds a file at {prefix}/drive_c/Games/Halo 2, where setup places its link to "
+         "The private Windows environment holds a folder at {prefix}/drive_c/Games/Halo 2, where setup places its link "
+         "to "
          "the game. Move it out of {prefix}, then retry."},
-        {"decoder named in capitals", makePrefix, R"(    (Default)    REG_SZ    C:\WINDOWS\SYSWOW64\WMADMOD.DLL)", saves, ""},
+        {"a file where the game link belongs",
+         makePrefix + R"(mkdir -p "$WINEPREFIX/drive_c/Games"; touch "$WINEPREFIX/drive_c/Games/Halo 2")", "", saves,
+         "The private Windows environment holds a file at {prefix}/drive_c/Games/Halo 2, where setup places its link "
+         "to "
+         "the game. Move it out of {prefix}, then retry."},
+        {"decoder named in capitals", makePrefix, R"(    (Default)    REG_SZ    C:\WINDOWS\SYSWOW64\WMADMOD.DLL)",
+         saves, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -392,8 +407,10 @@ TEST(PrefixWithScriptedWine, FailuresOfWineAndOfItsAnswersEndTheStage)
         }
         if (c.expected == no32BitSide) {
             EXPECT_EQ(test_support::startedPrograms(installer), 1) << "only wineboot ran";
-            EXPECT_NE(readText(installer.log()).find("Missing after wineboot: " + (installer.prefix() / "drive_c/windows/syswow64/").string()),
-                      std::string::npos);
+            EXPECT_NE(
+                readText(installer.log())
+                    .find("Missing after wineboot: " + (installer.prefix() / "drive_c/windows/syswow64/").string()),
+                std::string::npos);
         }
     }
 }
@@ -417,8 +434,9 @@ TEST(PrefixWithScriptedWine, AnEarlierPrefixWithALinkWhereWineWritesIsRefused)
             installer.configurePrefix(temp / "wmadmod.dll");
             ADD_FAILURE() << "a linked folder was written through";
         } catch (const SetupFailure& failure) {
-            EXPECT_EQ(failure.message(), "Corvanel cannot write into " + (installer.prefix() / folder).string()
-                                             + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.");
+            EXPECT_EQ(failure.message(),
+                      "Corvanel cannot write into " + (installer.prefix() / folder).string()
+                          + ": it is a symbolic link, not a folder of its own. Remove the link, then retry.");
         }
         EXPECT_EQ(test_support::treeOf(temp / "outside"), std::vector<std::string>{"kept.txt"});
         EXPECT_EQ(test_support::startedPrograms(installer), 0);
@@ -485,8 +503,9 @@ TEST(PrefixWithout32BitPrograms, RealWinebootThatLeavesThe32BitSideOutFailsAtTha
         installer.configurePrefix(test_support::fixture("windows/wmadmod.dll"));
         FAIL() << "a prefix without its 32-bit side was accepted";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "Wine could not set up the 32-bit side of your private Windows environment; this "
-                                     "computer may be unable to run 32-bit programs. Open the setup log for details.");
+        EXPECT_EQ(failure.message(),
+                  "Wine could not set up the 32-bit side of your private Windows environment; this "
+                  "computer may be unable to run 32-bit programs. Open the setup log for details.");
     }
 
     const std::string log = readText(installer.log());
@@ -494,10 +513,13 @@ TEST(PrefixWithout32BitPrograms, RealWinebootThatLeavesThe32BitSideOutFailsAtTha
     // the log), and ours; wineboot still exited 0.
     EXPECT_NE(log.find(R"(failed to open L"C:\\\\windows\\\\syswow64\\\\rundll32.exe")"), std::string::npos) << log;
     EXPECT_NE(log.find("Finished " + installer.wine().string() + ", exit 0"), std::string::npos) << log;
-    EXPECT_NE(log.find("Missing after wineboot: " + (installer.prefix() / "drive_c/windows/syswow64/regsvr32.exe").string()),
-              std::string::npos) << log;
+    EXPECT_NE(
+        log.find("Missing after wineboot: " + (installer.prefix() / "drive_c/windows/syswow64/regsvr32.exe").string()),
+        std::string::npos)
+        << log;
     EXPECT_EQ(test_support::startedPrograms(installer), 1) << "nothing ran after wineboot";
-    EXPECT_TRUE(entryExists(installer.prefix() / "drive_c" / "windows" / "system32" / "regsvr32.exe")) << "the 64-bit side is there";
+    EXPECT_TRUE(entryExists(installer.prefix() / "drive_c" / "windows" / "system32" / "regsvr32.exe"))
+        << "the 64-bit side is there";
     EXPECT_FALSE(entryExists(installer.prefix() / "drive_c" / "windows" / "syswow64" / "wmadmod.dll"));
 
     installer.run((installer.wine().parent_path() / "wineserver").string(), {"-w"},
@@ -521,17 +543,19 @@ TEST(PrefixWithSystemWine, AWineWithoutIts32BitSideStopsBeforeWineboot)
     }
     const Installer installer(temp / "root", {}, releaseCatalogue(), test_support::wineAt({loader}));
     test_support::copyFixtureGame(installer.root());
-    writeText(installer.record(),
-              InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = SystemWine{loader, "wine-8.0"}.engine()}
-                  .encode());
+    writeText(
+        installer.record(),
+        InstallationRecord{.format = 1, .launcherVersion = "0.2.1", .engine = SystemWine{loader, "wine-8.0"}.engine()}
+            .encode());
 
     try {
         installer.configurePrefix(test_support::fixture("windows/wmadmod.dll"));
         FAIL() << "a Wine without its 32-bit side ran wineboot";
     } catch (const SetupFailure& failure) {
-        EXPECT_EQ(failure.message(), "Wine's 32-bit side is not installed, and Halo 2 is a 32-bit game. Install it (on "
-                                     "Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install "
-                                     "wine32:i386), then retry.");
+        EXPECT_EQ(failure.message(),
+                  "Wine's 32-bit side is not installed, and Halo 2 is a 32-bit game. Install it (on "
+                  "Debian: sudo dpkg --add-architecture i386, sudo apt update, sudo apt install "
+                  "wine32:i386), then retry.");
     }
     const std::string log = fs::exists(installer.log()) ? readText(installer.log()) : "";
     EXPECT_EQ(log.find(R"(["wineboot", "-u"])"), std::string::npos);

@@ -14,7 +14,10 @@ namespace corvanel::test_support {
 
 namespace fs = std::filesystem;
 
-fs::path fixture(const fs::path& relative) { return fs::path(CORVANEL_FIXTURES_DIR) / relative; }
+fs::path fixture(const fs::path& relative)
+{
+    return fs::path(CORVANEL_FIXTURES_DIR) / relative;
+}
 
 void runTool(const std::string& executable, const std::vector<std::string>& arguments)
 {
@@ -32,8 +35,8 @@ void copyFixtureGame(const fs::path& root)
 void unpackFixtureEngine(const fs::path& root)
 {
     fs::create_directories(root / "Runtime");
-    runTool(platform::archiver(), {"-xf", fixture("runtime/WS12WineCX24.0.7_7.tar.xz").string(), "-C",
-                                   (root / "Runtime").string()});
+    runTool(platform::archiver(),
+            {"-xf", fixture("runtime/WS12WineCX24.0.7_7.tar.xz").string(), "-C", (root / "Runtime").string()});
 }
 
 int startedPrograms(const Installer& installer)
