@@ -117,7 +117,7 @@ bool runtimeIsWhole(const Installer& installer)
     if (wine.empty() || ::stat(wine.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 4
         || ::access(wine.c_str(), X_OK) != 0 || !installer.wineIsPresent())
         return false;
-    return installer.usesSystemWine() || entryExists(installer.runtime() / "lib" / "libinotify.0.dylib");
+    return installer.usesSystemWine() || entryExists(installer.runtime() / layout::runtimeLibraries / "libinotify.0.dylib");
 }
 
 /// One check of the table: the part it belongs to, how a message names it, and the test, which
@@ -286,7 +286,7 @@ bool holdsDecoderRegistration(const RegistryFile& system)
     for (const auto& key : system.keysEndingWith(classPath)) {
         const auto library = system.value(key, "@");
         if (key.find("wow6432node") != std::string::npos && library
-            && lowerCased(*library).find("wmadmod.dll") != std::string::npos)
+            && lowerCased(*library).find(layout::keptDecoder) != std::string::npos)
             return true;
     }
     return false;

@@ -138,18 +138,18 @@ void Installer::unpackRuntime(const std::optional<fs::path>& cache) const
     run(platform::archiver(), {"-xf", engine.string(), "-C", staging.path().string()}, unpack);
     run(platform::archiver(), {"-xf", libraries.string(), "-C", staging.path().string()}, unpack);
 
-    const fs::path stagedLib = staging / "lib";
+    const fs::path stagedLib = staging / layout::runtimeLibraries;
     makeDirectory(stagedLib);
     gatherLibraries(staging / "Wine Stable.app" / "Contents" / "Resources" / "wine" / "lib", stagedLib);
 
-    if (!isExecutableFile(staging / "wswine.bundle" / "bin" / "wine") || !fs::exists(stagedLib / "libinotify.0.dylib"))
+    if (!isExecutableFile(staging / layout::runtimeBundle / "bin" / "wine") || !fs::exists(stagedLib / "libinotify.0.dylib"))
         throw SetupFailure("The runtime is incomplete. Check whether antivirus quarantined any files.");
 
     // The live runtime is replaced only now that the staged one is complete.
     fs::remove_all(runtime());
     makeDirectory(runtime());
-    fs::rename(staging / "wswine.bundle", runtime() / "wswine.bundle");
-    fs::rename(stagedLib, runtime() / "lib");
+    fs::rename(staging / layout::runtimeBundle, runtime() / layout::runtimeBundle);
+    fs::rename(stagedLib, runtime() / layout::runtimeLibraries);
 
     run(wine().string(), {"--version"}, RunOptions{.environment = environment(), .timeout = versionCheckTimeLimit});
 }

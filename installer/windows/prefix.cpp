@@ -190,7 +190,7 @@ void Installer::configurePrefix(const fs::path& codec) const
     runWine({R"(C:\windows\syswow64\regsvr32.exe)", "/s", R"(C:\windows\syswow64\wmadmod.dll)"}, 900);
 
     const std::string readBack = runWine({"reg", "query", decoderRegistration}, 900, true);
-    if (lowerCased(readBack).find("wmadmod.dll") == std::string::npos)
+    if (lowerCased(readBack).find(layout::keptDecoder) == std::string::npos)
         throw SetupFailure("The audio decoder did not register correctly.");
 
     reportStage({SetupStage::WindowsEnvironment, StageEvent::Kind::Detail, std::string(savingEnvironment)});
