@@ -14,6 +14,7 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickStyle>
+#include <QStandardPaths>
 
 #include <memory>
 
@@ -93,6 +94,14 @@ std::optional<fs::path> shippedGuide()
     return std::nullopt;
 }
 
+/// Where the window's choices are remembered: this computer's usual place for settings
+/// (`~/.config/Corvanel/Corvanel.conf` on Linux, honouring XDG_CONFIG_HOME).
+fs::path settingsFile()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return fs::path(folder.toStdString()) / "Corvanel" / "Corvanel.conf";
+}
+
 } // namespace
 
 void prepareApplication()
@@ -124,7 +133,8 @@ extern "C" __attribute__((visibility("default"))) int corvanel_window_main(int a
 {
     QApplication application(argc, argv);
     corvanel::prepareApplication();
-    corvanel::AppDelegate delegate({.catalogue = *catalogue, .guide = corvanel::shippedGuide()});
+    corvanel::AppDelegate delegate(
+        {.catalogue = *catalogue, .guide = corvanel::shippedGuide(), .settings = corvanel::settingsFile()});
     if (!delegate.window())
         return 1;
     return QApplication::exec();

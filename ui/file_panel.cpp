@@ -49,6 +49,7 @@ public:
     explicit OpenPanel(const FilePanel& panel)
         : folders_(panel.folders || panel.foldersOnly)
         , foldersOnly_(panel.foldersOnly)
+        , newFolder_(panel.newFolder)
     {
         setWindowTitle(panel.title);
         setModal(true);
@@ -104,10 +105,18 @@ public:
         bottom->addWidget(typed_, 1);
         bottom->addWidget(buttons);
 
+        // Why a typed name was not taken; empty and hidden until then.
+        notice_ = new QLabel(this);
+        notice_->setObjectName(QStringLiteral("panelNotice"));
+        notice_->setWordWrap(true);
+        notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        notice_->hide();
+
         auto* layout = new QVBoxLayout(this);
         layout->addWidget(message);
         layout->addLayout(where);
         layout->addWidget(listing_, 1);
+        layout->addWidget(notice_);
         layout->addLayout(bottom);
 
         connect(up, &QToolButton::clicked, this, [this] {
@@ -120,6 +129,7 @@ public:
         connect(buttons, &QDialogButtonBox::accepted, this, &OpenPanel::accept);
         connect(buttons, &QDialogButtonBox::rejected, this, &OpenPanel::reject);
         connect(typed_, &QLineEdit::textChanged, this, &OpenPanel::updateOpen);
+        connect(typed_, &QLineEdit::textChanged, notice_, &QLabel::hide);
         connect(listing_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &OpenPanel::updateOpen);
 
         enter(startFolder());
@@ -137,6 +147,10 @@ public:
                 enter(entry.absoluteFilePath());
             else if (entry.isFile() && !foldersOnly_)
                 choose(entry.absoluteFilePath());
+            else if (newFolder_ && !entry.exists() && !entry.isSymLink() && QFileInfo(entry.absolutePath()).isDir())
+                choose(entry.absoluteFilePath()); // a new folder, made when it is first used
+            else
+                tell(entry);
             return;
         }
         const QString highlighted = highlightedPath();
@@ -147,6 +161,16 @@ public:
     }
 
 private:
+    /// Says in the panel why the typed name was not taken.
+    void tell(const QFileInfo& entry)
+    {
+        const QString name = QDir::toNativeSeparators(entry.absoluteFilePath());
+        notice_->setText(entry.isFile() ? name + QStringLiteral(" is a file. Choose a folder, or type the name of one.")
+                                        : QStringLiteral("There is nothing named ") + name
+                                 + QStringLiteral(". Check the name, or choose from the list."));
+        notice_->show();
+    }
+
     QString highlightedPath() const
     {
         const QModelIndexList rows = listing_->selectionModel()->selectedRows();
@@ -198,9 +222,11 @@ private:
 
     bool folders_;
     bool foldersOnly_;
+    bool newFolder_;
     QFileSystemModel* files_ = new QFileSystemModel(this);
     QString folder_;
     QLabel* shownFolder_ = nullptr;
+    QLabel* notice_ = nullptr;
     QTreeView* listing_ = nullptr;
     QLineEdit* typed_ = nullptr;
     QPushButton* open_ = nullptr;

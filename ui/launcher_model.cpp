@@ -156,8 +156,8 @@ LauncherModel::LauncherModel(LauncherServices services, QObject* parent)
             return std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now().time_since_epoch());
         };
-    const QString remembered = settings()->value(installationFolderKey).toString();
-    if (!remembered.isEmpty())
+    const QString remembered = rememberedValue(installationFolderKey);
+    if (!remembered.isEmpty() && !services_.root)
         installer_ = Installer(localPath(QUrl::fromLocalFile(remembered)), {}, services_.catalogue);
     surveyInstallation();
     phase_ = decidePhase();
@@ -434,7 +434,6 @@ void LauncherModel::install()
     const fs::path game = localPath(gameURL_);
     const std::optional<fs::path> audio = audioURL_.isEmpty() ? std::nullopt : std::optional(localPath(audioURL_));
 
-    settings()->setValue(lastSourceKey, gameURL_.toLocalFile());
     runInBackground([setup = services_.setup, game, audio,
                      cache = cache()](const Installer& installer) { setup(installer, game, audio, cache); },
                     &LauncherModel::setupEnded);
@@ -510,6 +509,8 @@ void LauncherModel::setupEnded(const QString& failure)
     const bool stopped = stopping_;
     setStopping(false);
     if (failure.isEmpty()) {
+        // Set up again offers the source of the last setup that finished, not of an attempt.
+        remember(lastSourceKey, gameURL_.toLocalFile());
         setReady(true);
         setNewlyInstalled(true);
         setStatus(installed);
@@ -541,6 +542,10 @@ void LauncherModel::repairEnded(const QString& failure)
         setStatus(restingStatus());
     } else if (stopped) {
         setStatus(repairStopped);
+    } else if (decidePhase() == Phase::Repair && !repairable_) {
+        // The game files went while the repair ran: the window's own button is the way on.
+        setError(setUpAgainPrompt);
+        setStatus(repairNeedsAttention);
     } else {
         setError(failure);
         setStatus(repairNeedsAttention);
@@ -646,9 +651,16 @@ void LauncherModel::showSetupLog()
         const QString tail = QString::fromUtf8(readLogTail(log, logViewLines, logViewBytes));
         emit setupLogShown(tail, tail.isEmpty() ? nothingLogged : QString());
     } catch (const SetupFailure&) {
-        emit setupLogShown({},
-                           "The setup log cannot be shown because something other than a plain file stands at "
-                               + text(shownPath(log)) + ". Remove it; the next setup or repair starts a new log.");
+        std::error_code unreadable;
+        if (fs::is_symlink(log.parent_path(), unreadable))
+            emit setupLogShown({},
+                               "The setup log cannot be shown because its folder " + text(shownPath(log.parent_path()))
+                                   + " is a link, not a folder of its own. Remove the link; the next setup or "
+                                     "repair starts a new log.");
+        else
+            emit setupLogShown({},
+                               "The setup log cannot be shown because something other than a plain file stands at "
+                                   + text(shownPath(log)) + ". Remove it; the next setup or repair starts a new log.");
     } catch (const std::exception&) {
         emit setupLogShown({},
                            "The setup log at " + text(shownPath(log))
@@ -656,11 +668,22 @@ void LauncherModel::showSetupLog()
     }
 }
 
-std::unique_ptr<QSettings> LauncherModel::settings() const
+QString LauncherModel::rememberedValue(const QString& key) const
 {
-    if (services_.settings)
-        return std::make_unique<QSettings>(text(services_.settings->string()), QSettings::IniFormat);
-    return std::make_unique<QSettings>(QStringLiteral("Corvanel"), QStringLiteral("Corvanel"));
+    if (!services_.settings)
+        return {};
+    return QSettings(text(services_.settings->string()), QSettings::IniFormat).value(key).toString();
+}
+
+void LauncherModel::remember(const QString& key, const QString& value) const
+{
+    if (!services_.settings)
+        return;
+    QSettings settings(text(services_.settings->string()), QSettings::IniFormat);
+    if (value.isEmpty())
+        settings.remove(key);
+    else
+        settings.setValue(key, value);
 }
 
 std::optional<fs::path> LauncherModel::cache() const
@@ -690,6 +713,7 @@ void LauncherModel::chooseInstallationFolder()
                                   "Windows environment and your saves there."),
         .folders = true,
         .foldersOnly = true,
+        .newFolder = true,
     });
     if (!chosen)
         return;
@@ -704,7 +728,7 @@ void LauncherModel::chooseInstallationFolder()
         setError(text(describe(failure)));
         return;
     }
-    settings()->setValue(installationFolderKey, chosen->toLocalFile());
+    remember(installationFolderKey, chosen->toLocalFile());
     switchRoot(folder);
 }
 
@@ -712,7 +736,7 @@ void LauncherModel::useDefaultInstallationFolder()
 {
     if (busy_ || playing_ || defaultRoot())
         return;
-    settings()->remove(installationFolderKey);
+    remember(installationFolderKey, {});
     switchRoot(std::nullopt);
 }
 
@@ -745,6 +769,13 @@ void LauncherModel::setUpAgain()
     try {
         // Another launcher may be setting up or playing from this folder.
         const InstallLock lock(installer_.lockFile());
+        // The screen may be older than the folder: game files put back since then keep their record.
+        surveyInstallation();
+        if (ready_ || repairable_) {
+            setStatus(restingStatus());
+            updatePhase();
+            return;
+        }
         // unlink removes a link in the record's place as a link and refuses a folder.
         if (::unlink(installer_.record().c_str()) != 0 && errno != ENOENT)
             throw SetupFailure("The installation record " + shownPath(installer_.record())
@@ -754,7 +785,7 @@ void LauncherModel::setUpAgain()
         setError(text(describe(failure)));
         return;
     }
-    const QString source = gameURL_.isEmpty() ? settings()->value(lastSourceKey).toString() : gameURL_.toLocalFile();
+    const QString source = gameURL_.isEmpty() ? rememberedValue(lastSourceKey) : gameURL_.toLocalFile();
     if (!source.isEmpty() && QFileInfo::exists(source))
         setGameURL(QUrl::fromLocalFile(source));
     surveyInstallation();

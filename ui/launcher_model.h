@@ -27,6 +27,7 @@ struct FilePanel {
     QString message;
     bool folders = false; ///< folders may be chosen as well as files
     bool foldersOnly = false; ///< only a folder may be chosen
+    bool newFolder = false; ///< a name not taken yet may be typed, for a folder made on first use
 };
 
 /// What the model uses from the world around it: the catalogue, the folders, the panels, the
@@ -35,8 +36,8 @@ struct LauncherServices {
     Catalogue catalogue = releaseCatalogue();
     std::optional<fs::path> root; ///< none means the default root
     std::optional<fs::path> guide; ///< the setup guide page shipped with the program
-    /// The file the window's choices are remembered in for the next start; none means the
-    /// platform's usual settings place.
+    /// The file the window's choices are remembered in for the next start; none means nothing
+    /// is remembered or read back. The program passes the usual settings file of this computer.
     std::optional<fs::path> settings;
     /// Runs an open panel modally; none when the user cancels.
     std::function<std::optional<QUrl>(const FilePanel&)> choose;
@@ -256,8 +257,11 @@ private:
     void gameExited(int status);
     /// Uses `root` as the installation folder from now on, or the default one when none.
     void switchRoot(const std::optional<fs::path>& root);
-    /// The settings the window's choices are remembered in.
-    std::unique_ptr<QSettings> settings() const;
+    /// What was remembered under `key` at an earlier start; empty when nothing was, or when no
+    /// settings file is given.
+    QString rememberedValue(const QString& key) const;
+    /// Keeps `value` under `key` for the next start; an empty value forgets the key.
+    void remember(const QString& key, const QString& value) const;
     /// The downloads folder to hand to setup or repair; none when none is chosen.
     std::optional<fs::path> cache() const;
     /// Every stage waiting again, for a new setup or repair.

@@ -255,11 +255,45 @@ private slots:
             QCOMPARE(view->model()->rowCount(view->rootIndex()), 1); // Redist, not h2pc_data.bin
             typeAndEnter(dialog, "h2pc_data.bin"); // a file is not a choice here
             QVERIFY(dialog.isVisible());
+            const auto* notice = dialog.findChild<QLabel*>("panelNotice");
+            QVERIFY(notice->isVisible());
+            QCOMPARE(notice->text(),
+                     QDir::toNativeSeparators(installer() + "/h2pc_data.bin")
+                         + " is a file. Choose a folder, or type the name of one.");
             typed(dialog)->clear();
             QTest::mouseClick(openButton(dialog), Qt::LeftButton);
         });
         QVERIFY(chosen);
         QCOMPARE(canonical(chosen->toLocalFile()), canonical(installer()));
+    }
+
+    /// Where a new folder may be named, a name not taken yet in an existing folder is chosen as
+    /// it is; a name below a folder that does not exist is refused in the panel, saying why.
+    void newFolderIsChosenByNameWhereAllowed()
+    {
+        const FilePanel newFolderPanel{.title = QStringLiteral("Choose the installation folder"),
+                                       .message = QStringLiteral("Choose an empty folder."),
+                                       .folders = true,
+                                       .foldersOnly = true,
+                                       .newFolder = true};
+        const QString fresh = downloads() + "/Corvanel games";
+        const QString nowhere = downloads() + "/missing/Corvanel games";
+        const auto chosen = runPanel(newFolderPanel, [&](QDialog& dialog) {
+            waitListed(dialog);
+            typeAndEnter(dialog, nowhere);
+            QVERIFY(dialog.isVisible());
+            const auto* notice = dialog.findChild<QLabel*>("panelNotice");
+            QVERIFY(notice->isVisible());
+            QCOMPARE(notice->text(),
+                     "There is nothing named " + QDir::toNativeSeparators(nowhere)
+                         + ". Check the name, or choose from the list.");
+            typed(dialog)->clear();
+            QVERIFY(!notice->isVisible());
+            typeAndEnter(dialog, fresh);
+        });
+        QVERIFY(chosen);
+        QCOMPARE(chosen->toLocalFile(), fresh);
+        QVERIFY(!QFileInfo::exists(fresh)); // made by setup when it is first used, not by the panel
     }
 };
 

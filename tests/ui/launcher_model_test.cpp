@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QPointer>
 #include <QProcess>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -691,8 +692,8 @@ private slots:
         }
     }
 
-    /// The real repair refuses lost game files with its own message and changes nothing; a
-    /// repair asked for outside the repair phase does nothing at all.
+    /// The real repair refuses lost game files and changes nothing, and the window points to Set
+    /// up again; a repair asked for outside the repair phase does nothing at all.
     void realRepairRefusesLostGameFiles()
     {
         DataHome home;
@@ -710,7 +711,8 @@ private slots:
 
         model.repair();
         QTRY_VERIFY_WITH_TIMEOUT(!model.busy(), 30'000);
-        QVERIFY2(model.error().contains("the game files need to be set up again"), qPrintable(model.error()));
+        // The repair's own advice is to delete the record by hand; the window has a button for it.
+        QCOMPARE(model.error(), setUpAgainPrompt);
         QCOMPARE(model.status(), repairNeedsAttention);
         QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
         QCOMPARE(model.missingParts(), QStringLiteral("The game file halo2.exe is missing or damaged."));
@@ -908,6 +910,59 @@ private slots:
         QCOMPARE(readAll(save), std::string("progress"));
         QVERIFY(fs::exists(home.root() / "Install" / "game"));
         QCOMPARE(fs::exists(outside), recordIsLink);
+    }
+
+    /// The screen may be older than the folder: game files put back since it was read keep their
+    /// record, and the installation is ready again.
+    void setUpAgainKeepsARecordWhoseGameFilesCameBack()
+    {
+        DataHome home;
+        writeInstallation(home.root());
+        const fs::path game = home.root() / "Install" / "game" / "halo2.exe";
+        fs::rename(game, home.path() / "halo2.exe");
+        LauncherModel model({.catalogue = fixtureCatalogue(), .settings = home.path() / "corvanel.ini"});
+        QCOMPARE(model.phase(), LauncherModel::Phase::Repair);
+        QVERIFY(!model.repairable());
+        fs::rename(home.path() / "halo2.exe", game);
+        model.setUpAgain();
+        QVERIFY(fs::exists(home.root() / "installed.json"));
+        QCOMPARE(model.phase(), LauncherModel::Phase::Play);
+    }
+
+    /// Only a setup that finished leaves its source for Set up again, and an installation folder
+    /// the caller names wins over a remembered one; without a settings file nothing is kept.
+    void rememberedChoicesFollowWhatHappened()
+    {
+        DataHome home;
+        const fs::path settings = home.path() / "corvanel.ini";
+        Panels panels;
+        panels.answers = {QUrl::fromLocalFile(QStringLiteral("/media/h2pc_installer_2.1"))};
+        {
+            LauncherModel failing({.catalogue = fixtureCatalogue(),
+                                   .settings = settings,
+                                   .choose = panels.seam(),
+                                   .setup = [](const Installer&, const fs::path&, const std::optional<fs::path>&,
+                                               const std::optional<fs::path>&) {
+                                       throw SetupFailure("The selected game files are not a supported Halo 2 "
+                                                          "installer.");
+                                   }});
+            failing.selectGame();
+            failing.install();
+            QTRY_VERIFY(!failing.busy());
+            QVERIFY(!failing.error().isEmpty());
+        }
+        QCOMPARE(QSettings(QString::fromStdString(settings.string()), QSettings::IniFormat).value("lastSource"),
+                 QVariant());
+
+        const fs::path elsewhere = home.path() / "elsewhere";
+        QSettings(QString::fromStdString(settings.string()), QSettings::IniFormat)
+            .setValue("installationFolder", QString::fromStdString(elsewhere.string()));
+        const LauncherModel named({.catalogue = fixtureCatalogue(), .root = home.root(), .settings = settings});
+        QCOMPARE(named.root(), QString::fromStdString(home.root().string()));
+        const LauncherModel remembered({.catalogue = fixtureCatalogue(), .settings = settings});
+        QCOMPARE(remembered.root(), QString::fromStdString(elsewhere.string()));
+        const LauncherModel forgetful({.catalogue = fixtureCatalogue()});
+        QVERIFY(forgetful.root() != QString::fromStdString(elsewhere.string()));
     }
 
     /// Set up again is only for lost game files: a repairable installation keeps its record.

@@ -783,6 +783,7 @@ private slots:
         QTest::addRow("pipe") << "pipe";
         QTest::addRow("link") << "link";
         QTest::addRow("missing") << "missing";
+        QTest::addRow("linked folder") << "linked folder";
     }
 
     void plantedLogIsNotRead()
@@ -798,6 +799,12 @@ private slots:
             std::ofstream(log.parent_path() / "elsewhere.txt") << "not the log\n";
             fs::create_symlink("elsewhere.txt", log);
         }
+        if (planted == "linked folder") {
+            const fs::path aside = log.parent_path().parent_path() / "elsewhere";
+            fs::rename(log.parent_path(), aside);
+            std::ofstream(aside / "setup.log") << "not the log\n";
+            fs::create_symlink(aside, log.parent_path());
+        }
         const Dialog view = dialog(w, "logView");
         w.model().showSetupLog(); // the failure screen's and the progress screen's button
         QTRY_VERIFY(view.visible());
@@ -807,6 +814,12 @@ private slots:
             QCOMPARE(
                 note,
                 QStringLiteral("Nothing has been logged yet. The setup log starts with the next setup or repair."));
+        else if (planted == "linked folder")
+            QCOMPARE(note,
+                     "The setup log cannot be shown because its folder "
+                         + QString::fromStdString(log.parent_path().string())
+                         + " is a link, not a folder of its own. Remove the link; the next setup or repair "
+                           "starts a new log.");
         else
             QCOMPARE(note,
                      "The setup log cannot be shown because something other than a plain file stands at "
