@@ -12,6 +12,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSettings>
 #include <QThread>
 #include <QThreadPool>
 #include <QVariantMap>

@@ -3,9 +3,7 @@
 #include "installer/assets/catalogue.h"
 #include "installer/installer.h"
 
-#include <QDateTime>
 #include <QObject>
-#include <QSettings>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
